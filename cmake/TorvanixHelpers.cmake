@@ -1,0 +1,35 @@
+# torvanix_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [GUI] [ENV <VAR=value>...])
+# One GoogleTest executable run through ctest. The shared main creates a
+# QCoreApplication (QApplication with GUI) so tests can run event loops.
+function(torvanix_add_test)
+    cmake_parse_arguments(T "GUI" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    set_target_properties(${T_NAME} PROPERTIES
+        AUTOMOC ON
+        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    if(T_GUI)
+        target_link_libraries(${T_NAME} PRIVATE torvanix_test_main_gui)
+    else()
+        target_link_libraries(${T_NAME} PRIVATE torvanix_test_main)
+    endif()
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+    target_compile_definitions(${T_NAME} PRIVATE
+        TORVANIX_PROGRAM_DIR="${TORVANIX_PROGRAM_DIR}"
+        TORVANIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+        TORVANIX_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set(env "QT_QPA_PLATFORM=offscreen" "QT_QUICK_BACKEND=software"
+            "QTWEBENGINE_DISABLE_SANDBOX=1" "TORVANIX_NO_PAUSE=1" ${T_ENV})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
+endfunction()
+
+# Adds a subdirectory only when it has a CMakeLists.txt, so areas can be
+# filled in one by one.
+function(torvanix_optional_subdirectory dir)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+        add_subdirectory(${dir})
+    endif()
+endfunction()

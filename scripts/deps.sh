@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the program need.
+# Fast when everything is already present: it only calls apt-get for what is missing.
+set -euo pipefail
+
+PACKAGES=(
+    build-essential cmake ninja-build pkg-config git
+    qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
+    qtwebengine5-dev libqt5webchannel5-dev qtmultimedia5-dev
+    libqt5multimedia5-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    libpugixml-dev libhidapi-dev liblzma-dev libudev-dev libcpp-httplib-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth x11-apps imagemagick
+    nodejs
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -q
+    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
