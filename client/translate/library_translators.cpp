@@ -1,17 +1,129 @@
+#include "library_translators.h"
+
+#include "../device/device_operations.h"
+#include "driver_templates.h"
+#include "key_encoding.h"
+#include "translate_xml.h"
 #include "translation_context.h"
 
 namespace torvanix {
 
-void translateKeyboardD4(TranslationContext &ctx, const QString &document)
-{
-    (void)ctx;
-    (void)document;
+namespace libcolour {
+
+bool setKeyboardLed(KeyboardLibrary &kb, int effect, int brightness, int speed, int flag, int red,
+                    int green, int blue) {
+    return kb.setLed(effect, brightness, speed, flag, red, blue, green);
 }
 
-void translateMouseD3(TranslationContext &ctx, const QString &document)
-{
-    (void)ctx;
-    (void)document;
+bool setMouseColour(MouseLibrary &ms, int mode, int value, int red, int green, int blue) {
+    return ms.setLightColor(mode, value, 4, 4, blue, red, green);
+}
+
+bool setKeyColour(KeyboardLibrary &kb, int key, int red, int green, int blue) {
+    return kb.setKeyColor(key, green, blue, red);
+}
+
+} // namespace libcolour
+
+QString restoreType(const CodeLookup &lookup, const QString &value) {
+    return keyUsage(lookup, value) >= 0 ? QStringLiteral("KEYBOARD") : QStringLiteral("MOUSE");
+}
+
+namespace {
+
+int effectKey(const pugi::xml_node &mode, const char *name) {
+    const std::string path = std::string("key[@name='") + name + "']";
+    return decimalValue(xml::attr(mode.select_node(path.c_str()).node(), "value"));
+}
+
+struct Document {
+    pugi::xml_document doc;
+    QString identity;
+    bool ok = false;
+    explicit Document(const QString &text) {
+        ok = xml::load(doc, text);
+        if (ok)
+            identity = xml::identity(doc).toLower();
+    }
+};
+
+} // namespace
+
+void translateKeyboardD4(TranslationContext &ctx, const QString &document) {
+    Document d(document);
+    if (!d.ok)
+        return;
+    const DriverTemplate &tmpl = ctx.templates.generation(QStringLiteral("D4.0"));
+    KeyboardLibrary &kb = ctx.ops.keyboard();
+
+    if (pugi::xml_node mode = xml::select(d.doc, "/configuration/light/mode[@action='set']")) {
+        if (xml::attr(mode, "name") == QLatin1String("LightUp")) {
+            for (pugi::xml_node key : mode.children("key")) {
+                const QString rc = xml::attr(key, "rc");
+                if (rc.trimmed().isEmpty())
+                    continue;
+                int r, g, b;
+                splitColour(xml::attr(key, "rgb"), r, g, b);
+                libcolour::setKeyColour(kb, decimalValue(rc), r, g, b);
+            }
+        } else {
+            libcolour::setKeyboardLed(
+                kb, effectKey(mode, "LightMode"), 5, 5, 1, kKeyboardPresetColour >> 16,
+                (kKeyboardPresetColour >> 8) & 0xFF, kKeyboardPresetColour & 0xFF);
+        }
+        return;
+    }
+    if (pugi::xml_node key = xml::select(d.doc, "/configuration/key[@action='set']")) {
+        const QString type = xml::attr(key, "type");
+        kb.setKey(type, decimalValue(xml::attr(key, "nc")),
+                  encodeKeyFunctionD4(tmpl, d.identity, type, xml::attr(key, "task")));
+        return;
+    }
+    if (pugi::xml_node key = xml::select(d.doc, "/configuration/key[@action='delete']")) {
+        const QString value = xml::attr(key, "value");
+        const QString type =
+            restoreType(templateLookup(ctx.templates, QStringLiteral("D4.0")), value);
+        kb.setKey(type, decimalValue(xml::attr(key, "nc")),
+                  encodeKeyFunctionD4(tmpl, d.identity, type, value));
+    }
+}
+
+void translateMouseD3(TranslationContext &ctx, const QString &document) {
+    Document d(document);
+    if (!d.ok)
+        return;
+    const DriverTemplate &tmpl = ctx.templates.generation(QStringLiteral("D3.0"));
+    MouseLibrary &ms = ctx.ops.mouse();
+
+    if (pugi::xml_node mode = xml::select(d.doc, "/configuration/light/mode[@action='set']")) {
+        const int effect = effectKey(mode, "LightMode");
+        int r, g, b;
+        splitColour(xml::attr(mode.select_node("key[@name='LightRGB']").node(), "value"), r, g, b);
+        // Brightness, speed and direction are the device's own (4) whatever the page says.
+        if (effect == 2)
+            libcolour::setMouseColour(ms, effect, 4, r, g, b);
+        else
+            ms.setLightValue(effect, 4);
+        return;
+    }
+    if (pugi::xml_node key = xml::select(d.doc, "/configuration/key[@action='set']")) {
+        const QString type = xml::attr(key, "type");
+        ms.setKey(type, decimalValue(xml::attr(key, "nc")),
+                  encodeKeyFunction(tmpl, d.identity, type, xml::attr(key, "task")));
+        return;
+    }
+    if (pugi::xml_node key = xml::select(d.doc, "/configuration/key[@action='delete']")) {
+        const QString value = xml::attr(key, "value");
+        const QString type =
+            restoreType(templateLookup(ctx.templates, QStringLiteral("D3.0")), value);
+        ms.setKey(type, decimalValue(xml::attr(key, "nc")),
+                  encodeKeyFunction(tmpl, d.identity, type, value));
+        return;
+    }
+    if (xml::select(d.doc, "/configuration/dpi/key[@action='set']")) {
+        if (pugi::xml_node dpi = xml::select(d.doc, "/configuration/dpi"))
+            ms.setDpiStages(dpi);
+    }
 }
 
 } // namespace torvanix

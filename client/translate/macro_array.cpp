@@ -1,12 +1,97 @@
+#include "macro_array.h"
+
+#include "packet_transfer.h"
 #include "translation_context.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace torvanix {
 
-void writeMacroArray(TranslationContext &ctx, const QString &ver, const QString &macroArr)
-{
-    (void)ctx;
-    (void)ver;
-    (void)macroArr;
+namespace {
+
+const QString kZero = QStringLiteral("0x00");
+
+// Appends the four items of one step; returns false for a step the device cannot store.
+bool appendStep(const CodeLookup &lookup, const QString &kind, const QString &argument,
+                QStringList &body) {
+    const bool down = kind == QLatin1String(macro_words::KeyDown);
+    if (down || kind == QLatin1String(macro_words::KeyUp)) {
+        const int usage = keyUsage(lookup, modifierTask(argument));
+        body << kZero << kZero << hexByte(std::max(usage, 0))
+             << (down ? QStringLiteral("0xb0") : QStringLiteral("0x30"));
+        return true;
+    }
+    if (kind == QLatin1String(macro_words::Delay)) {
+        const int ms = std::clamp(decimalValue(argument), 0, 0xFFFF);
+        body << hexByte(ms & 0xFF) << hexByte(ms >> 8) << kZero << QStringLiteral("0x50");
+        return true;
+    }
+    return false;
+}
+
+QStringList macroBody(const CodeLookup &lookup, const QString &text) {
+    QStringList steps;
+    int count = 0;
+    const QString list = text.section(QLatin1Char(':'), 0, 0);
+    for (const QString &piece : list.split(QLatin1Char(')'))) {
+        if (piece.trimmed().isEmpty())
+            continue;
+        const int open = piece.indexOf(QLatin1Char('('));
+        const QString kind = (open < 0 ? piece : piece.left(open)).trimmed();
+        const QString argument = open < 0 ? QString() : piece.mid(open + 1).trimmed();
+        if (appendStep(lookup, kind, argument, steps))
+            ++count;
+    }
+    QStringList body{
+        hexByte(count & 0xFF), hexByte(count >> 8), kZero, kZero, kZero, kZero, kZero, kZero};
+    return body + steps;
+}
+
+} // namespace
+
+QStringList macroTexts(const QString &macroArr) {
+    QStringList out;
+    const QJsonDocument json = QJsonDocument::fromJson(macroArr.toUtf8());
+    if (!json.isArray())
+        return out;
+    for (const QJsonValue &v : json.array())
+        out.append(v.isObject() ? v.toObject().value(QLatin1String("content")).toString()
+                                : v.toString());
+    return out;
+}
+
+QStringList macroTableImage(const CodeLookup &lookup, const QStringList &texts) {
+    QStringList image;
+    QStringList bodies;
+    int offset = kMacroTableOffsetItems;
+    for (const QString &text : texts.mid(0, kMacroTableMaxMacros)) {
+        const QStringList body = macroBody(lookup, text);
+        if (offset + body.size() > 0xFFFF)
+            break; // an offset must fit its 16-bit entry
+        image << hexByte(offset & 0xFF) << hexByte(offset >> 8) << kZero << kZero;
+        bodies += body;
+        offset += int(body.size());
+    }
+    // An empty list still tells the device where the (empty) macro area starts.
+    if (image.isEmpty())
+        image << hexByte(kMacroTableOffsetItems & 0xFF) << hexByte(kMacroTableOffsetItems >> 8)
+              << kZero << kZero;
+    padToPackets(image, kMacroTableOffsetItems);
+    image.erase(image.begin() + kMacroTableOffsetItems, image.end());
+    image += bodies;
+    padToPackets(image);
+    image[62] = QStringLiteral("0xaa");
+    image[63] = QStringLiteral("0x55");
+    return image;
+}
+
+void writeMacroArray(TranslationContext &ctx, const QString &ver, const QString &macroArr) {
+    const QString identity = ver.toLower();
+    const CodeLookup lookup = templateLookup(ctx.templates, QStringLiteral("D4.0"));
+    runPacketTransfer(ctx.ops, ctx.pacer, identity, macroTableTransfer(),
+                      macroTableImage(lookup, macroTexts(macroArr)));
 }
 
 } // namespace torvanix

@@ -1,0 +1,126 @@
+#include "packet_transfer.h"
+
+#include "../device/device_operations.h"
+#include "../device/pacer.h"
+
+namespace torvanix {
+
+PacketTransferSpec macroTableTransfer() {
+    PacketTransferSpec s;
+    s.command = QStringLiteral("21");
+    s.firstByte = QStringLiteral("0x00");
+    s.packetCount = QStringLiteral("9");
+    s.handshakeCommand = 21;
+    s.handshakeCount = 1;
+    s.dataCommand = QStringLiteral("19");
+    s.finishFirstByte = s.firstByte;
+    return s;
+}
+
+PacketTransferSpec keyColourTransfer() {
+    PacketTransferSpec s;
+    s.command = QStringLiteral("19");
+    s.firstByte = QStringLiteral("0x81");
+    s.packetCount = QStringLiteral("9");
+    s.handshakeCommand = 19;
+    s.handshakeCount = 576;
+    s.dataCommand = QStringLiteral("19");
+    s.finishFirstByte = s.firstByte;
+    return s;
+}
+
+PacketTransferSpec lightingEffectTransfer() {
+    PacketTransferSpec s;
+    s.command = QStringLiteral("19");
+    s.firstByte = QStringLiteral("0x00");
+    s.packetCount = QStringLiteral("6");
+    s.handshakeCommand = 19;
+    s.handshakeCount = 384;
+    s.dataCommand = QStringLiteral("19");
+    s.finishFirstByte = s.firstByte;
+    s.trailingCommand = QStringLiteral("240");
+    s.trailingFirstByte = QStringLiteral("0x00");
+    s.trailingCount = QStringLiteral("0");
+    return s;
+}
+
+PacketTransferSpec keyTableTransfer(int profile) {
+    PacketTransferSpec s;
+    s.command = QStringLiteral("17");
+    // The profile travels as a byte; written in hexadecimal like every other item.
+    s.firstByte = QStringLiteral("0x") + QString::number(profile & 0xFF, 16);
+    s.packetCount = QStringLiteral("10");
+    s.handshakeCommand = 17;
+    s.handshakeCount = 10;
+    s.dataCommand = QStringLiteral("11");
+    s.finishFirstByte = QStringLiteral("0x00");
+    s.trailingCommand = QStringLiteral("24");
+    s.trailingFirstByte = QStringLiteral("0x00");
+    s.trailingCount = QStringLiteral("0");
+    return s;
+}
+
+PacketTransferSpec powerQueryTransfer() {
+    PacketTransferSpec s;
+    s.command = QStringLiteral("97");
+    s.firstByte = QStringLiteral("0x00");
+    s.packetCount = QStringLiteral("64");
+    s.handshakeCommand = 97;
+    s.handshakeCount = 64;
+    s.finishFirstByte = s.firstByte;
+    s.sendsData = false;
+    return s;
+}
+
+void padToPackets(QStringList &items, int minimum) {
+    const QString zero = QStringLiteral("0x00");
+    int target = std::max(minimum, int(items.size()));
+    target = (target + kPacketItems - 1) / kPacketItems * kPacketItems;
+    items.reserve(target);
+    while (items.size() < target)
+        items.append(zero);
+}
+
+PacketTransferResult runPacketTransfer(DeviceOperations &ops, Pacer &pacer, const QString &identity,
+                                       const PacketTransferSpec &spec, const QStringList &items) {
+    PacketTransferResult r;
+    auto track = [&r](bool done) { r.ok = r.ok && done; };
+
+    track(ops.writeSingleValue(identity, spec.command, spec.firstByte, spec.packetCount));
+    pacer.pause(kPacketPauseMs);
+    r.handshakeReply = ops.requestPacket(identity, spec.handshakeCommand, spec.handshakeCount);
+    track(!r.handshakeReply.isEmpty());
+
+    if (spec.sendsData) {
+        pacer.pause(kPacketPauseMs);
+        const int groups = int(items.size()) / kPacketItems;
+        const QString count = QString::number(kPacketItems);
+        for (int g = 0; g < groups; ++g) {
+            const QString packet = items.mid(g * kPacketItems, kPacketItems).join(QLatin1Char(','));
+            track(ops.writePacket(identity, spec.dataCommand, packet, count));
+            ++r.packetsSent;
+            pacer.pause(kPacketPauseMs);
+        }
+    }
+
+    pacer.pause(kPacketPauseMs);
+    track(ops.writeSingleValue(identity, QStringLiteral("2"), spec.finishFirstByte,
+                               QStringLiteral("0")));
+    pacer.pause(kPacketFinishPauseMs);
+    r.finishReply = ops.requestPacket(identity, 2, 1);
+    track(!r.finishReply.isEmpty());
+
+    if (!spec.trailingCommand.isEmpty())
+        track(ops.writeSingleValue(identity, spec.trailingCommand, spec.trailingFirstByte,
+                                   spec.trailingCount));
+    return r;
+}
+
+int packetTransferPauseMs(const PacketTransferSpec &spec, int itemCount) {
+    int ms = kPacketPauseMs; // after the announce
+    if (spec.sendsData)
+        ms += kPacketPauseMs + (itemCount / kPacketItems) * kPacketPauseMs;
+    return ms + kPacketPauseMs + kPacketFinishPauseMs; // before and after the finish
+}
+
+} // namespace torvanix

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace torvanix {
+
+class DeviceOperations;
+class Pacer;
+
+// One table transfer to the packet keyboard: announce, handshake, whole 64-item data packets,
+// finish, finish handshake and, for some tables, a trailing single value that makes the device
+// take the new table into use.
+struct PacketTransferSpec {
+    QString command;     // announce command ("21" macro table, "19" lighting, "17" keys)
+    QString firstByte;   // announce first byte ("0x00", "0x81", the profile number)
+    QString packetCount; // announced packet count, passed through unchanged
+    int handshakeCommand = 0;
+    int handshakeCount = 0;
+    QString dataCommand;     // packet type of every data packet
+    QString finishFirstByte; // first byte of the finish
+    bool sendsData = true;   // false for queries (power) that only announce and read
+    QString trailingCommand; // empty: none; otherwise written after the finish handshake
+    QString trailingFirstByte;
+    QString trailingCount;
+};
+
+// The transfers the packet keyboard knows.
+PacketTransferSpec macroTableTransfer();
+PacketTransferSpec keyColourTransfer();
+PacketTransferSpec lightingEffectTransfer();
+PacketTransferSpec keyTableTransfer(int profile);
+PacketTransferSpec powerQueryTransfer();
+
+// The pauses (milliseconds) of a transfer around the device operations.
+enum : int {
+    kPacketPauseMs = 10,
+    kPacketFinishPauseMs = 30,
+    kPacketItems = 64,
+};
+
+struct PacketTransferResult {
+    bool ok = true;         // every device operation succeeded
+    int packetsSent = 0;    // data packets written (whole 64-item groups only)
+    QString handshakeReply; // what the handshake request answered
+    QString finishReply;    // what the finish handshake answered
+};
+
+// Runs one transfer of `items` (byte texts); only whole groups of 64 items are sent. A failing
+// operation does not stop the transfer: the device expects the whole sequence, and the next
+// announce starts over anyway.
+PacketTransferResult runPacketTransfer(DeviceOperations &ops, Pacer &pacer, const QString &identity,
+                                       const PacketTransferSpec &spec, const QStringList &items);
+
+// Sum of the pauses runPacketTransfer makes for `itemCount` items (benchmark reference).
+int packetTransferPauseMs(const PacketTransferSpec &spec, int itemCount);
+
+// Pads `items` with "0x00" to a multiple of 64 (at least `minimum` items).
+void padToPackets(QStringList &items, int minimum = 0);
+
+} // namespace torvanix
