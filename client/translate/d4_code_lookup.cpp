@@ -31,7 +31,14 @@ int keyUsage(const CodeLookup &lookup, const QString &name) {
     const QString n = name.trimmed();
     if (n.isEmpty() || !lookup.code)
         return -1;
-    for (const QString &candidate : {n, n.toUpper(), modifierTask(n)}) {
+    // Modifier words first: the tables also carry "Ctrl" ... as modifier-bit rows ("1"),
+    // which are not key usages.
+    const QString modifier = modifierTask(n);
+    QStringList candidates;
+    if (modifier != n)
+        candidates << modifier;
+    candidates << n << n.toUpper();
+    for (const QString &candidate : candidates) {
         const int v = singleByteCode(lookup.code(candidate));
         if (v >= 0)
             return v;

@@ -16,14 +16,14 @@ const QString kZero = QStringLiteral("0x00");
 // Appends the four items of one step; returns false for a step the device cannot store.
 bool appendStep(const CodeLookup &lookup, const QString &kind, const QString &argument,
                 QStringList &body) {
-    const bool down = kind == QLatin1String(macro_words::KeyDown);
-    if (down || kind == QLatin1String(macro_words::KeyUp)) {
+    const bool down = kind == QString::fromUtf8(macro_words::KeyDown);
+    if (down || kind == QString::fromUtf8(macro_words::KeyUp)) {
         const int usage = keyUsage(lookup, modifierTask(argument));
         body << kZero << kZero << hexByte(std::max(usage, 0))
              << (down ? QStringLiteral("0xb0") : QStringLiteral("0x30"));
         return true;
     }
-    if (kind == QLatin1String(macro_words::Delay)) {
+    if (kind == QString::fromUtf8(macro_words::Delay)) {
         const int ms = std::clamp(decimalValue(argument), 0, 0xFFFF);
         body << hexByte(ms & 0xFF) << hexByte(ms >> 8) << kZero << QStringLiteral("0x50");
         return true;

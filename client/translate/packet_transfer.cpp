@@ -2,6 +2,7 @@
 
 #include "../device/device_operations.h"
 #include "../device/pacer.h"
+#include "d4_code_lookup.h"
 
 namespace torvanix {
 
@@ -48,7 +49,7 @@ PacketTransferSpec keyTableTransfer(int profile) {
     PacketTransferSpec s;
     s.command = QStringLiteral("17");
     // The profile travels as a byte; written in hexadecimal like every other item.
-    s.firstByte = QStringLiteral("0x") + QString::number(profile & 0xFF, 16);
+    s.firstByte = hexByte(profile);
     s.packetCount = QStringLiteral("10");
     s.handshakeCommand = 17;
     s.handshakeCount = 10;
