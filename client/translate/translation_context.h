@@ -13,12 +13,15 @@ class DriverTemplates;
 // What one translation needs from the outside world. A translation keeps no state across
 // documents; everything else is in the document itself.
 struct TranslationContext {
-    DeviceOperations &ops;           // every device read/write, library families included
+    DeviceOperations &ops;            // every device read/write, library families included
     const DriverTemplates &templates; // parsed once, read-only, shared by concurrent translations
-    EventSink &events;               // OnNotifySaveXml answers
-    Pacer &pacer;                    // every pause between device operations
+    EventSink &events;                // OnNotifySaveXml answers
+    Pacer &pacer;                     // every pause between device operations
     // SigcallbackReasult: emitted by translateHfdKeyboard when it has finished (always false).
     std::function<void(bool)> callbackResult;
+    // Folder that screen images are read from ("" = the program folder). Image names are
+    // confined to it.
+    QString programDir = QString();
 };
 
 // One translator per device family. Each takes the unchanged document text.

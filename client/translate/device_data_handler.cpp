@@ -1,0 +1,194 @@
+#include "device_data_handler.h"
+
+#include "d2_translators.h"
+#include "device/device_operations.h"
+#include "device/device_registry.h"
+#include "device/event_sink.h"
+#include "device/pacer.h"
+#include "translate_xml.h"
+#include "translation_context.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QMutexLocker>
+#include <QRunnable>
+#include <QThreadPool>
+
+namespace torvanix {
+
+namespace {
+
+class FunctionTask : public QRunnable {
+public:
+    explicit FunctionTask(std::function<void()> fn) : fn_(std::move(fn)) { setAutoDelete(true); }
+    void run() override { fn_(); }
+
+private:
+    std::function<void()> fn_;
+};
+
+using Translator = void (*)(TranslationContext &, const QString &);
+
+Translator translatorFor(const QString &id) {
+    if (id == QLatin1String("0C458075"))
+        return translateHfdKeyboard;
+    if (id == QLatin1String("05AC024F"))
+        return translateKeyboardD4;
+    if (id == QLatin1String("258A002E"))
+        return translateMouseD3;
+    if (id == QLatin1String("SYNC"))
+        return translateLightSync;
+    if (id == QLatin1String("HJE-XAV-V1.2.0") || id == QLatin1String("HJE-XAV-V1.1.0"))
+        return translateHjeMouse;
+    if (id == QLatin1String("QPA-RTE-V1.1.0"))
+        return translateQpaMouse;
+    return translateGenericD2;
+}
+
+} // namespace
+
+device_data_handler::device_data_handler(DeviceOperations &ops, EventSink &events, QObject *parent)
+    : QObject(parent), ops_(ops), events_(events) {}
+
+device_data_handler::~device_data_handler() {
+    waitForDone();
+}
+
+bool device_data_handler::loadDriverTemplate(const QString &resourcePath) {
+    return templates_.loadDriverTemplate(resourcePath);
+}
+
+void device_data_handler::setPacer(Pacer *pacer) {
+    pacer_ = pacer;
+}
+
+void device_data_handler::setThreadPool(QThreadPool *pool) {
+    pool_ = pool;
+}
+
+void device_data_handler::setProgramDir(const QString &dir) {
+    programDir_ = dir;
+}
+
+QString device_data_handler::normaliseIdentity(const QString &identity) {
+    QString id = identity;
+    id.replace(QStringLiteral("WSU-DFO-V1.1.0.6"), QStringLiteral("WSU-DFO-V1.1.0"));
+    return id.toUpper();
+}
+
+QString device_data_handler::translatorName(const QString &id) {
+    const Translator t = translatorFor(id);
+    if (t == translateHfdKeyboard)
+        return QStringLiteral("hfd");
+    if (t == translateKeyboardD4)
+        return QStringLiteral("keyboard-d4");
+    if (t == translateMouseD3)
+        return QStringLiteral("mouse-d3");
+    if (t == translateLightSync)
+        return QStringLiteral("sync");
+    if (t == translateHjeMouse)
+        return QStringLiteral("hje");
+    if (t == translateQpaMouse)
+        return QStringLiteral("qpa");
+    return QStringLiteral("generic-d2");
+}
+
+device_data_handler::Dispatch device_data_handler::writeDevice(const QString &document) {
+    pugi::xml_document doc;
+    if (!xml::load(doc, document))
+        return Dispatch::ParseFailure;
+    const QString id = normaliseIdentity(xml::identity(doc));
+    if (id.isEmpty())
+        return Dispatch::NoIdentity;
+    if (id != QLatin1String("SYNC") && PublishedDevices::instance().lookup(id).isEmpty())
+        return Dispatch::UnknownDevice;
+
+    const Translator translator = translatorFor(id);
+    start(id, [translator, document](TranslationContext &ctx) { translator(ctx, document); });
+    return Dispatch::Started;
+}
+
+void device_data_handler::slot_writeDevice(const QString &document) {
+    const Dispatch d = writeDevice(document);
+    if (d != Dispatch::Started)
+        qDebug() << "configuration document dropped:" << static_cast<int>(d);
+}
+
+void device_data_handler::slot_writeDevice(const QString &identity, const QString &slot,
+                                           const QString &profile, const QString &playtype,
+                                           const QString &playcount, const QString &type,
+                                           const QString &task, const QString &repeatDelay,
+                                           const QString &flag) {
+    const std::shared_ptr<QMutex> lock = deviceLock(identity);
+    QMutexLocker hold(lock.get());
+    TranslationContext ctx{ops_,
+                           templates_,
+                           events_,
+                           pacer_ ? *pacer_ : pacer(),
+                           [this](bool r) { emit SigcallbackReasult(r); },
+                           programDir_};
+    writeKeyRecord(ctx, identity, slot, profile, playtype, playcount, type, task, repeatDelay,
+                   flag);
+}
+
+void device_data_handler::noticeMacoModify(const QString &ver, const QString &macroArr) {
+    start(normaliseIdentity(ver),
+          [ver, macroArr](TranslationContext &ctx) { writeMacroArray(ctx, ver, macroArr); });
+}
+
+std::shared_ptr<QMutex> device_data_handler::deviceLock(const QString &identity) {
+    const QString key = normaliseIdentity(identity);
+    QMutexLocker lock(&locksMutex_);
+    std::shared_ptr<QMutex> &m = locks_[key];
+    if (!m)
+        m = std::make_shared<QMutex>();
+    return m;
+}
+
+void device_data_handler::start(const QString &lockIdentity,
+                                std::function<void(TranslationContext &)> work) {
+    {
+        QMutexLocker lock(&pendingMutex_);
+        ++pending_;
+    }
+    const std::shared_ptr<QMutex> deviceMutex = deviceLock(lockIdentity);
+    auto task = [this, deviceMutex, work = std::move(work)]() {
+        {
+            QMutexLocker hold(deviceMutex.get());
+            TranslationContext ctx{ops_,
+                                   templates_,
+                                   events_,
+                                   pacer_ ? *pacer_ : pacer(),
+                                   [this](bool r) { emit SigcallbackReasult(r); },
+                                   programDir_};
+            work(ctx);
+        }
+        finished();
+    };
+    QThreadPool *pool = pool_ ? pool_ : QThreadPool::globalInstance();
+    pool->start(new FunctionTask(std::move(task)));
+}
+
+void device_data_handler::finished() {
+    QMutexLocker lock(&pendingMutex_);
+    if (--pending_ == 0)
+        pendingDone_.wakeAll();
+}
+
+int device_data_handler::pendingTranslations() const {
+    QMutexLocker lock(&pendingMutex_);
+    return pending_;
+}
+
+bool device_data_handler::waitForDone(int msecs) {
+    QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer::Forever : msecs);
+    QMutexLocker lock(&pendingMutex_);
+    while (pending_ > 0) {
+        if (!pendingDone_.wait(&pendingMutex_, deadline))
+            return pending_ == 0;
+    }
+    return true;
+}
+
+} // namespace torvanix
