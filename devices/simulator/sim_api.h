@@ -1,0 +1,55 @@
+// What libtorvanix_simcore.so exports to the three simulated device access libraries.
+// Each library's C entries forward here, so one process has exactly one model of the
+// virtual devices however many of the libraries it loads.
+#pragma once
+
+#include <cstdint>
+
+#define TVX_SIMCORE_API __attribute__((visibility("default")))
+
+namespace torvanix::sim {
+
+// UsbInterface
+TVX_SIMCORE_API int usbDevices(uint8_t *list, const uint16_t *filter);
+TVX_SIMCORE_API int usbWriteProperty(const char *entry, const uint16_t *path, uint8_t *buf,
+                                     uint8_t address, int count);
+TVX_SIMCORE_API int usbReadProperty(const uint16_t *path, uint8_t *buf, uint8_t address, int count);
+TVX_SIMCORE_API int usbWriteHfdData(const uint16_t *path, uint8_t *buf, uint8_t type, int count);
+TVX_SIMCORE_API int usbWriteStartTr(const uint16_t *path, uint8_t *buf, uint8_t address, int count);
+TVX_SIMCORE_API int usbReadHfdData(const uint16_t *path, uint8_t *buf, uint8_t type, int count);
+TVX_SIMCORE_API int usbReset(const uint16_t *path, uint8_t a, uint8_t b);
+TVX_SIMCORE_API int usbNotifyDevice(const uint16_t *path, uint8_t *block, int count);
+TVX_SIMCORE_API int usbDeviceExist(const uint16_t *id, uint16_t *pathBuffer);
+TVX_SIMCORE_API int usbUpdateVersion(const uint16_t *path, int a, int b);
+TVX_SIMCORE_API int usbEraseRom(const uint16_t *path);
+TVX_SIMCORE_API int usbWriteRom(const uint16_t *path, uint8_t *buf, int length, int offset);
+TVX_SIMCORE_API int usbCheckRom(const uint16_t *path, int length, uint32_t check);
+TVX_SIMCORE_API int usbFinishUpdateRom(const uint16_t *path);
+TVX_SIMCORE_API int usbBootLoader(const uint16_t *path);
+TVX_SIMCORE_API int usbReadInputReport(const uint16_t *path, uint8_t *buf, int length,
+                                       int timeoutMs);
+
+// KBAccess
+TVX_SIMCORE_API int kbSetHardwareInfo(int vendor, int product);
+TVX_SIMCORE_API int kbInitDevice(void *window);
+TVX_SIMCORE_API int kbSetLed(int a, int b, int c, int d, int packedColour);
+TVX_SIMCORE_API int kbSetKeyColor(int key, int r, int g, int b);
+TVX_SIMCORE_API int kbSetMacro(uint8_t *block, int length);
+TVX_SIMCORE_API int kbSetKey(int32_t *table, int length);
+TVX_SIMCORE_API int kbNewKeyAction(int key, int p2, int p3, int p4, int p5);
+TVX_SIMCORE_API void kbSetDebug(int on);
+TVX_SIMCORE_API int kbUnInitDevice();
+
+// ByDevInterface
+TVX_SIMCORE_API int msSetHardwareInfo(int vendor, int product, int product2, int sensor,
+                                      int reserved);
+TVX_SIMCORE_API int msInitDevice(void *window);
+TVX_SIMCORE_API int msUnInitDevice();
+TVX_SIMCORE_API int msSetKeyMatrix(int32_t *table, void *workArea);
+TVX_SIMCORE_API int msSetConfig(int32_t *block);
+TVX_SIMCORE_API void msSetDebug(int on);
+TVX_SIMCORE_API int msIsDeviceOnline();
+TVX_SIMCORE_API int msGetPower();
+TVX_SIMCORE_API int msGetFwVersion(char *text, int length);
+
+} // namespace torvanix::sim
