@@ -3,6 +3,7 @@
 #include "../device/device_operations.h"
 #include "../device/event_sink.h"
 #include "packet_transfer.h"
+#include "sync_model_templates.h"
 #include "translation_context.h"
 
 #include <QByteArray>
@@ -203,6 +204,9 @@ int batteryFromReply(const QString &reply) {
 } // namespace hfd
 
 namespace {
+
+// The model templates come with the translators: whoever links these can serve GetLocalConf.
+const bool modelTemplatesRegistered = (initModelTemplates(), true);
 
 QString attr(const pugi::xml_node &node, const char *name) {
     return QString::fromUtf8(node.attribute(name).value());

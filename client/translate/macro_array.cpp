@@ -90,8 +90,8 @@ QStringList macroTableImage(const CodeLookup &lookup, const QStringList &texts) 
 void writeMacroArray(TranslationContext &ctx, const QString &ver, const QString &macroArr) {
     const QString identity = ver.toLower();
     const CodeLookup lookup = templateLookup(ctx.templates, QStringLiteral("D4.0"));
-    runPacketTransfer(ctx.ops, ctx.pacer, identity, macroTableTransfer(),
-                      macroTableImage(lookup, macroTexts(macroArr)));
+    const QStringList image = macroTableImage(lookup, macroTexts(macroArr));
+    runPacketTransfer(ctx.ops, ctx.pacer, identity, macroTableTransfer(int(image.size())), image);
 }
 
 } // namespace torvanix

@@ -6,11 +6,11 @@
 
 namespace torvanix {
 
-PacketTransferSpec macroTableTransfer() {
+PacketTransferSpec macroTableTransfer(int itemCount) {
     PacketTransferSpec s;
     s.command = QStringLiteral("21");
     s.firstByte = QStringLiteral("0x00");
-    s.packetCount = QStringLiteral("9");
+    s.packetCount = QString::number(std::max(9, itemCount / kPacketItems));
     s.handshakeCommand = 21;
     s.handshakeCount = 1;
     s.dataCommand = QStringLiteral("19");

@@ -26,7 +26,9 @@ struct PacketTransferSpec {
 };
 
 // The transfers the packet keyboard knows.
-PacketTransferSpec macroTableTransfer();
+// The macro table announces nine packets, the size of a table with little in it; a larger
+// table announces every packet it sends, since the device takes no more packets than announced.
+PacketTransferSpec macroTableTransfer(int itemCount = 0);
 PacketTransferSpec keyColourTransfer();
 PacketTransferSpec lightingEffectTransfer();
 PacketTransferSpec keyTableTransfer(int profile);

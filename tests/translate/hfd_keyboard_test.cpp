@@ -310,3 +310,20 @@ TEST_F(Fixture, KeyEncoderEntries) {
     EXPECT_EQ(enc("MEDIA", "播放/暂停"), "0x03,0x22,0x00,0x00");
     EXPECT_EQ(enc("DPI", "1|800|800"), "0x00,0x00,0x00,0x00");
 }
+
+TEST_F(Fixture, LargeMacroTableAnnouncesEveryPacket)
+{
+    // Ten macros of twenty steps: 400 + 10 x (8 + 80) = 1280 items, twenty packets; the device
+    // refuses packets beyond the announced count, so the announce names all twenty.
+    QString list = "[";
+    for (int m = 0; m < 10; ++m) {
+        list += m ? ",{\"content\":\"" : "{\"content\":\"";
+        for (int s = 0; s < 10; ++s)
+            list += "键盘按下(A)延迟(20)";
+        list += ":1\"}";
+    }
+    writeMacroArray(ctx, kId, list + "]");
+    const QStringList calls = ops.calls();
+    EXPECT_EQ(calls.first(), "writeSingleValue 0c458075 21 20 0x00");
+    EXPECT_EQ(calls.filter(QRegularExpression("^writePacket 0c458075 19 64 ")).size(), 20);
+}
