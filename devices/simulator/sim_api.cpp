@@ -358,12 +358,14 @@ int usbWriteStartTr(const uint16_t *path, uint8_t *buf, uint8_t address, int cou
             s.lastFinish = 0;
             return c.finish(0);
         }
-        const bool complete = se.phase == Session::Open && se.received > 0;
-        if (complete) {
+        // A query such as the power request is finished without data; only a transfer
+        // that carried packets leaves a payload behind.
+        const bool accepted = se.phase == Session::Open;
+        if (accepted && se.received > 0) {
             s.transfers[se.command] = se.data;
             s.transferHeads[se.command] = se.first;
         }
-        s.lastFinish = complete ? 1 : 0;
+        s.lastFinish = accepted ? 1 : 0;
         se = Session{};
         return c.finish(1);
     }

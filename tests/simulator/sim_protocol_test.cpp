@@ -113,6 +113,12 @@ TEST_F(Protocol, PacketTransferHappyPathKeepsPayload) {
     // The power query answers with the battery in byte 4.
     EXPECT_EQ(startTr(kHfd, 97, 0x00, 64), 1);
     EXPECT_EQ(answer(kHfd, 97, 64)[4], 87);
+    EXPECT_EQ(startTr(kHfd, 2, 0x00, 0), 1);
+    EXPECT_EQ(answer(kHfd, 2, 1), std::vector<uint8_t>{0x01});
+    EXPECT_FALSE(deviceState(kHfd)
+                     .value(QStringLiteral("transfers"))
+                     .toObject()
+                     .contains(QStringLiteral("97")));
 }
 
 TEST_F(Protocol, OutOfOrderPacketsAreRefused) {
