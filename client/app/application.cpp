@@ -1,0 +1,231 @@
+#include "application.h"
+
+#include "app_log.h"
+#include "browser/client_handler.h"
+#include "ui/desktop_services.h"
+#include "ui/device_monitor.h"
+#include "ui/window.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+namespace torvanix {
+
+namespace {
+Application *g_app = nullptr;
+QString g_appFolderSlash;
+} // namespace
+
+QString appFolderSlash() {
+    return g_appFolderSlash;
+}
+
+Application::Application(int &argc, char **argv)
+    : QApplication(argc, argv),
+      serverName_(QStringLiteral("Global\\{5a283c02-b5de-44b3-977a-7043851a99b8}")),
+      socket_(new QLocalSocket(this)), server_(new QLocalServer(this)) {}
+
+Application::~Application() {
+    socket_->abort();
+    releaseWindow();
+    server_->close();
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+Application *Application::theApplication() {
+    return g_app;
+}
+
+void Application::releaseWindow() {
+    delete deviceMonitor_;
+    deviceMonitor_ = nullptr;
+    delete window_;
+    window_ = nullptr;
+}
+
+void Application::start() {
+    g_appFolderSlash = applicationDirPath() + QLatin1Char('/');
+    setQuitOnLastWindowClosed(false);
+    if (g_app) {
+        APP_LOG(QStringLiteral("Application Error:another Application was creadted,terminating.."));
+        exit(0);
+    }
+    g_app = this;
+
+    connect(socket_, &QLocalSocket::connected, this, &Application::socketConnected);
+    connect(socket_, &QLocalSocket::disconnected, this, &Application::socketDisconnected);
+    connect(socket_, &QLocalSocket::errorOccurred, this, &Application::socketError);
+    connect(socket_, &QLocalSocket::bytesWritten, this, &Application::socketWritten);
+    connect(socket_, &QLocalSocket::readyRead, this, &Application::socketReading);
+    connect(server_, &QLocalServer::newConnection, this, &Application::newInstanceConnected);
+
+    APP_LOG(QStringLiteral("Application Info: connecting local socket to %1..").arg(serverName_));
+    socket_->connectToServer(serverName_);
+}
+
+void Application::socketConnected() {
+    APP_LOG(QStringLiteral("Application Info: socket connected, this is not the first "
+                           "application instance, sending show command.."));
+    connected_ = true;
+    const QString command = QStringLiteral("CMD:show;");
+    APP_LOG(QStringLiteral("Application Info: writing commands %1").arg(command));
+    socket_->write(command.toLocal8Bit());
+}
+
+void Application::socketWritten(qint64) {
+    if (socket_->state() == QLocalSocket::ConnectedState) {
+        if (socket_->bytesToWrite() == 0)
+            APP_LOG(QStringLiteral("Application Info: show command written, waiting response.."));
+    } else {
+        APP_LOG(QStringLiteral("Application Error: socket is not connected %1")
+                    .arg(int(socket_->state())));
+    }
+}
+
+void Application::socketReading() {
+    if (socket_->state() != QLocalSocket::ConnectedState) {
+        APP_LOG(QStringLiteral("Application Error: socket is not connected %1")
+                    .arg(int(socket_->state())));
+        return;
+    }
+    response_ += QString::fromUtf8(socket_->readAll());
+    static const QRegularExpression answer(QStringLiteral("RES:(\\d+);"));
+    if (answer.match(response_).hasMatch()) {
+        const QString digits = response_.mid(4, response_.size() - 5);
+        APP_LOG(QStringLiteral("Application Info: show command response received, pid = %1, "
+                               "activating and quiting..")
+                    .arg(digits.toULongLong()));
+        quitOnce();
+    }
+}
+
+void Application::socketDisconnected() {
+    if (connected_) {
+        APP_LOG(QStringLiteral("Application Error: socket disconnected before command response "
+                               "received, quiting.."));
+        quitOnce();
+    }
+}
+
+void Application::socketError(QLocalSocket::LocalSocketError code) {
+    if (connected_) {
+        // The first instance closing the connection after its answer is no error.
+        if (quitRequested())
+            return;
+        APP_LOG(QStringLiteral("Application Error: could not write show command, error %1, "
+                               "quiting..")
+                    .arg(int(code)));
+        quitOnce();
+        return;
+    }
+    startServerAndApp(code);
+}
+
+void Application::startServerAndApp(QLocalSocket::LocalSocketError code) {
+    if (code == QLocalSocket::ServerNotFoundError)
+        APP_LOG(QStringLiteral("Application Info: this is the only instance of kestrelux, "
+                               "starting server and app.."));
+    else
+        APP_LOG(QStringLiteral("Application Info: socket connect error %1, starting server and "
+                               "app..")
+                    .arg(int(code)));
+    socket_->close();
+    if (!server_->listen(serverName_)) {
+        // A socket file left by a program that ended without cleaning up refuses connections
+        // but blocks listening for ever. Nobody answers it, so it can be replaced.
+        if (server_->serverError() == QAbstractSocket::AddressInUseError &&
+            code == QLocalSocket::ConnectionRefusedError && !retriedStale_) {
+            retriedStale_ = true;
+            QLocalServer::removeServer(serverName_);
+            if (server_->listen(serverName_)) {
+                startApp();
+                return;
+            }
+        }
+        APP_LOG(QStringLiteral("Application Error: failed to start listening to %1 server, "
+                               "error %2")
+                    .arg(serverName_)
+                    .arg(int(server_->serverError())));
+        quitOnce();
+        return;
+    }
+    startApp();
+}
+
+void Application::startApp() {
+    window_ = new Window();
+    window_->winId();
+    if (ClientHandler *handler = ClientHandler::instance())
+        handler->SetMainWindowHandle(window_);
+    const Window::ThemePaths theme = window_->setupTheme();
+    themeRoot_ = theme.themeRoot;
+    themeFolder_ = theme.themeFolder;
+    window_->setupTray();
+    window_->show();
+    const QString screenshot = qEnvironmentVariable("TORVANIX_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        connect(window_, &Window::screenshotWritten, this, [](const QString &path, bool ok) {
+            if (ok)
+                APP_LOG(QStringLiteral("Application Info: window picture written to %1").arg(path));
+            else
+                APP_LOG(
+                    QStringLiteral("Application Error: cannot write window picture %1").arg(path));
+        });
+        window_->scheduleScreenshot(screenshot);
+    }
+    deviceMonitor_ = new DeviceMonitor(this);
+    connect(deviceMonitor_, &DeviceMonitor::devicesChanged, window_, &Window::onDevicesChanged);
+}
+
+void Application::newInstanceConnected() {
+    APP_LOG(QStringLiteral("Application Info: new local socket connected"));
+    while (QLocalSocket *client = server_->nextPendingConnection()) {
+        clients_.append(qMakePair(client, QByteArray()));
+        connect(client, &QLocalSocket::readyRead, this, &Application::readClients);
+        connect(client, &QLocalSocket::disconnected, this, &Application::removeClients);
+    }
+}
+
+void Application::readClients() {
+    for (auto &client : clients_) {
+        client.second.append(client.first->readAll());
+        if (client.second.isEmpty())
+            continue;
+        const QStringList segments = takeInstanceSegments(client.second);
+        for (const QString &segment : segments) {
+            if (segment.startsWith(QLatin1String("CMD:"))) {
+                if (segment.mid(4) == QLatin1String("show") && window_) {
+                    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+                    window_->activateWindow();
+                    window_->show();
+                    window_->raise();
+                }
+                client.first->write(QStringLiteral("RES:%1;").arg(applicationPid()).toUtf8());
+            } else {
+                APP_LOG(QStringLiteral("Application Error: unknown command %1 passed in local "
+                                       "socket")
+                            .arg(segment));
+            }
+        }
+    }
+}
+
+void Application::removeClients() {
+    APP_LOG(QStringLiteral("Application Info: remove clients slot called, clients %1")
+                .arg(clients_.size()));
+    for (int i = clients_.size() - 1; i >= 0; --i) {
+        QLocalSocket *client = clients_[i].first;
+        if (client->state() != QLocalSocket::ConnectedState) {
+            APP_LOG(QStringLiteral("Application Info: removing client"));
+            clients_.removeAt(i);
+            client->deleteLater();
+        }
+    }
+}
+
+void Application::on_closeApp() {
+    quitOnce();
+}
+
+} // namespace torvanix

@@ -1,0 +1,135 @@
+#include "browser_rules.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QUrl>
+
+#include <cmath>
+#include <sstream>
+
+namespace torvanix {
+
+bool isMoveWindowRequest(const QString &request) {
+    return request.startsWith(QLatin1String("MoveWindow"));
+}
+
+std::optional<QPoint> parseMoveWindow(const QString &request) {
+    if (!isMoveWindowRequest(request))
+        return std::nullopt;
+    std::istringstream in(request.mid(11).toStdString());
+    int values[5] = {};
+    int count = 0;
+    while (count < 5) {
+        int v = 0;
+        if (!(in >> v))
+            break;
+        values[count++] = v;
+        if (in.peek() == ',')
+            in.get();
+    }
+    if (count != 4)
+        return std::nullopt;
+    return QPoint(values[0], values[1]);
+}
+
+bool isMinimiseRequest(const QString &request) {
+    return request == QLatin1String("{\"FuncName\":\"MinisizeWindow\"}");
+}
+
+double dpiScaleFor(double logicalDpi) {
+    const double r = logicalDpi / 96.0;
+    if (r < 1.1)
+        return 1.0;
+    if (r < 1.4)
+        return 1.25;
+    if (r < 1.6)
+        return 1.5;
+    if (r < 1.8)
+        return 1.75;
+    return 2.0;
+}
+
+std::optional<double> zoomLevelFor(double heightRatio, double density, double currentLevel) {
+    if (currentLevel != 0.0)
+        return std::nullopt;
+    if (heightRatio < 1.0)
+        return -heightRatio;
+    if (heightRatio == 1.0 && density > 1.0)
+        return -density;
+    return std::nullopt;
+}
+
+double zoomFactorForLevel(double level) {
+    return std::pow(1.2, level);
+}
+
+double zoomLevelForFactor(double factor) {
+    if (factor <= 0)
+        return 0;
+    const double level = std::log(factor) / std::log(1.2);
+    return std::abs(level) < 1e-9 ? 0.0 : level;
+}
+
+QString downloadTarget(const QString &suggestedName, const QString &appFolder) {
+    if (suggestedName.contains(QLatin1String("macro")) ||
+        suggestedName.contains(QLatin1String("rar")) ||
+        suggestedName.contains(QLatin1String("zip")))
+        return QString();
+    // The name comes from the server: keep only its last component so that "../" or an
+    // absolute name cannot place the file outside the update folder.
+    QString name =
+        QFileInfo(QString(suggestedName).replace(QLatin1Char('\\'), QLatin1Char('/'))).fileName();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = QStringLiteral("download");
+    return QFileInfo(appFolder + QStringLiteral("/update")).absoluteFilePath() + QLatin1Char('/') +
+           name;
+}
+
+QString errorPageHtml(const QString &failedUrl, const QString &errorText, int errorCode) {
+    return QStringLiteral("<html><body bgcolor=\"white\"><h2>Failed to load URL ") + failedUrl +
+           QStringLiteral(" with error ") + errorText + QStringLiteral(" (") +
+           QString::number(errorCode) + QStringLiteral(").</h2></body></html>");
+}
+
+QString dataUri(const QByteArray &data, const QString &mimeType) {
+    return QStringLiteral("data:") + mimeType + QStringLiteral(";base64,") +
+           QString::fromLatin1(QUrl::toPercentEncoding(QString::fromLatin1(data.toBase64())));
+}
+
+int netErrorCode(const QString &shortName) {
+    static const QHash<QString, int> codes = {
+        {QStringLiteral("ERR_FAILED"), -2},
+        {QStringLiteral("ERR_ABORTED"), -3},
+        {QStringLiteral("ERR_INVALID_ARGUMENT"), -4},
+        {QStringLiteral("ERR_FILE_NOT_FOUND"), -6},
+        {QStringLiteral("ERR_TIMED_OUT"), -7},
+        {QStringLiteral("ERR_ACCESS_DENIED"), -10},
+        {QStringLiteral("ERR_BLOCKED_BY_CLIENT"), -20},
+        {QStringLiteral("ERR_BLOCKED_BY_RESPONSE"), -27},
+        {QStringLiteral("ERR_CONNECTION_CLOSED"), -100},
+        {QStringLiteral("ERR_CONNECTION_RESET"), -101},
+        {QStringLiteral("ERR_CONNECTION_REFUSED"), -102},
+        {QStringLiteral("ERR_CONNECTION_ABORTED"), -103},
+        {QStringLiteral("ERR_CONNECTION_FAILED"), -104},
+        {QStringLiteral("ERR_NAME_NOT_RESOLVED"), -105},
+        {QStringLiteral("ERR_INTERNET_DISCONNECTED"), -106},
+        {QStringLiteral("ERR_SSL_PROTOCOL_ERROR"), -107},
+        {QStringLiteral("ERR_ADDRESS_INVALID"), -108},
+        {QStringLiteral("ERR_ADDRESS_UNREACHABLE"), -109},
+        {QStringLiteral("ERR_CONNECTION_TIMED_OUT"), -118},
+        {QStringLiteral("ERR_NAME_RESOLUTION_FAILED"), -137},
+        {QStringLiteral("ERR_CERT_COMMON_NAME_INVALID"), -200},
+        {QStringLiteral("ERR_CERT_DATE_INVALID"), -201},
+        {QStringLiteral("ERR_CERT_AUTHORITY_INVALID"), -202},
+        {QStringLiteral("ERR_INVALID_URL"), -300},
+        {QStringLiteral("ERR_DISALLOWED_URL_SCHEME"), -301},
+        {QStringLiteral("ERR_UNKNOWN_URL_SCHEME"), -302},
+        {QStringLiteral("ERR_TOO_MANY_REDIRECTS"), -310},
+        {QStringLiteral("ERR_EMPTY_RESPONSE"), -324},
+        {QStringLiteral("ERR_INVALID_RESPONSE"), -320},
+        {QStringLiteral("ERR_HTTP_RESPONSE_CODE_FAILURE"), -379},
+    };
+    return codes.value(shortName, -2);
+}
+
+} // namespace torvanix

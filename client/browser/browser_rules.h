@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPoint>
+#include <QString>
+
+#include <optional>
+
+namespace torvanix {
+
+// The page's two window requests, handled by the bridge itself.
+bool isMoveWindowRequest(const QString &request);
+// The relative move of "MoveWindow<sep>dx,dy,a,b": exactly four integers, else nothing.
+std::optional<QPoint> parseMoveWindow(const QString &request);
+bool isMinimiseRequest(const QString &request);
+
+// The display density step from the logical DPI: 1, 1.25, 1.5, 1.75 or 2.
+double dpiScaleFor(double logicalDpi);
+
+// Page zoom for small or dense screens, in the engine's logarithmic levels
+// (factor = 1.2^level). Nothing when the current level is to be kept.
+std::optional<double> zoomLevelFor(double heightRatio, double density, double currentLevel);
+double zoomFactorForLevel(double level);
+double zoomLevelForFactor(double factor);
+
+// Where a download goes: an empty result asks the user with a save dialog (macros and
+// archives); otherwise the file lands in the program's "update" folder.
+QString downloadTarget(const QString &suggestedName, const QString &appFolder);
+
+// The page shown in place of a frame that failed to load.
+QString errorPageHtml(const QString &failedUrl, const QString &errorText, int errorCode);
+QString dataUri(const QByteArray &data, const QString &mimeType);
+// Chromium's numeric code for a short error name such as "ERR_NAME_NOT_RESOLVED";
+// -2 (ERR_FAILED) for names it does not know.
+int netErrorCode(const QString &shortName);
+constexpr int kAbortedLoad = -3;
+
+} // namespace torvanix

@@ -1,0 +1,293 @@
+#include "client_handler.h"
+
+#include "browser_rules.h"
+#include "browser_view.h"
+#include "loopback_server.h"
+#include "page_bridge.h"
+#include "request_interceptor.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QThread>
+#include <QUrl>
+#include <QWebEngineDownloadItem>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+#ifndef TORVANIX_VENDOR_ENDPOINT
+#define TORVANIX_VENDOR_ENDPOINT "http://www.torvanix.invalid"
+#endif
+#ifndef TORVANIX_PORTAL_URL
+#define TORVANIX_PORTAL_URL "http://portal.torvanix.invalid/"
+#endif
+
+static void initBrowserResources() {
+    Q_INIT_RESOURCE(browser);
+}
+
+namespace torvanix {
+
+namespace {
+ClientHandler *g_instance = nullptr;
+const char *const kMinimisedByRequest = "torvanixMinimisedByRequest";
+} // namespace
+
+ClientHandler::ClientHandler(Settings settings, QObject *parent)
+    : QObject(parent), settings_(std::move(settings)) {
+    Q_ASSERT(!g_instance);
+    g_instance = this;
+    initBrowserResources();
+    if (settings_.storagePath.isEmpty())
+        settings_.storagePath = QDir::tempPath() + QStringLiteral("/ozk");
+
+    QStringList packPaths;
+    if (!settings_.packPath.isEmpty())
+        packPaths << settings_.packPath;
+    else
+        packPaths << settings_.resources.appFolder + QStringLiteral("/theme.pak")
+                  << settings_.resources.appFolder + QStringLiteral("/theme/theme.pak");
+    for (const QString &path : qAsConst(packPaths))
+        if (QFile::exists(path) && pack_.Load(path))
+            break;
+
+    mapper_ = std::make_unique<ResourceMapper>(settings_.resources, &pack_);
+    server_ = std::make_unique<LoopbackServer>(mapper_.get());
+    server_->setUpstream(settings_.resources.vendorBase);
+    if (!server_->start())
+        qWarning() << "local pages cannot be served: no loopback port";
+    interceptor_ = new RequestInterceptor(mapper_.get(), server_->secret(), this);
+    addEngineSwitches();
+}
+
+ClientHandler::~ClientHandler() {
+    server_->stop();
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+ClientHandler *ClientHandler::instance() {
+    return g_instance;
+}
+
+QString ClientHandler::vendorBase() {
+    return QStringLiteral(TORVANIX_VENDOR_ENDPOINT);
+}
+
+QString ClientHandler::portalUrl() {
+    return QStringLiteral(TORVANIX_PORTAL_URL);
+}
+
+ClientHandler::Settings ClientHandler::defaultSettings(const QString &programFolder,
+                                                       const QString &edition) {
+    Settings s;
+    s.resources.vendorBase = vendorBase();
+    s.resources.edition = edition;
+    s.resources.appFolder = programFolder;
+    s.resources.themeRoot = programFolder + QStringLiteral("/theme");
+    s.resources.portalUrl = portalUrl();
+    return s;
+}
+
+void ClientHandler::addEngineSwitches() {
+    const QString host = QUrl(settings_.resources.vendorBase).host();
+    QStringList flags = {
+        QStringLiteral("--disable-gpu"),
+        QStringLiteral("--disable-software-rasterizer"),
+        QStringLiteral("--enable-unrestricted-usb"),
+        QStringLiteral("--enable-webusb-device-detection"),
+        QStringLiteral("--enable-webusb"),
+        QStringLiteral("--enable-features=WebUSB"),
+        QStringLiteral("--autoplay-policy=no-user-gesture-required"),
+        QStringLiteral("--enable-smooth-scrolling"),
+    };
+    if (server_->port() > 0 && !host.isEmpty())
+        flags << QStringLiteral("--host-resolver-rules=\"MAP %1 127.0.0.1:%2\"")
+                     .arg(host)
+                     .arg(server_->port());
+    QString existing = qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!existing.isEmpty())
+        flags.prepend(existing);
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.join(QLatin1Char(' ')).toLocal8Bit());
+    // A proxy from the environment must not take the vendor host away from the loopback.
+    for (const char *var : {"no_proxy", "NO_PROXY"}) {
+        QString list = qEnvironmentVariable(var);
+        if (!host.isEmpty() && !list.split(QLatin1Char(',')).contains(host)) {
+            list = list.isEmpty() ? host : list + QLatin1Char(',') + host;
+            qputenv(var, list.toLocal8Bit());
+        }
+    }
+}
+
+QWebEngineProfile *ClientHandler::profile() {
+    if (profile_)
+        return profile_;
+    profile_ = new QWebEngineProfile(QStringLiteral("ozk"), this);
+    profile_->setPersistentStoragePath(settings_.storagePath);
+    profile_->setCachePath(settings_.storagePath + QStringLiteral("/Cache"));
+    profile_->setHttpUserAgent(QStringLiteral("Torvanix"));
+    profile_->setHttpAcceptLanguage(QStringLiteral("zh"));
+    profile_->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+    profile_->setUrlRequestInterceptor(interceptor_);
+
+    QString source;
+    for (const char *path : {":/qtwebchannel/qwebchannel.js", ":/torvanix/browser/bridge.js"}) {
+        QFile f(QString::fromLatin1(path));
+        if (f.open(QIODevice::ReadOnly))
+            source += QString::fromUtf8(f.readAll()) + QLatin1Char('\n');
+        else
+            qWarning() << "page bridge script missing:" << path;
+    }
+    QWebEngineScript script;
+    script.setName(QStringLiteral("torvanix-bridge"));
+    script.setSourceCode(source);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(true);
+    profile_->scripts()->insert(script);
+
+    connect(profile_, &QWebEngineProfile::downloadRequested, this,
+            &ClientHandler::onDownloadRequested);
+    return profile_;
+}
+
+int ClientHandler::serverPort() const {
+    return server_->port();
+}
+
+void ClientHandler::moveWindowBy(QWidget *requester, const QPoint &delta) {
+    if (host_) {
+        host_->moveWindowBy(requester, delta);
+        return;
+    }
+    if (requester)
+        requester->window()->move(requester->window()->pos() + delta);
+}
+
+void ClientHandler::toggleMinimised() {
+    QWidget *window = mainWindow_ ? mainWindow_->window() : nullptr;
+    if (!window)
+        return;
+    if (window->isMinimized() && window->property(kMinimisedByRequest).toBool()) {
+        window->setProperty(kMinimisedByRequest, false);
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+        window->show();
+        return;
+    }
+    window->setProperty(kMinimisedByRequest, true);
+    window->setWindowState(window->windowState() | Qt::WindowMinimized);
+}
+
+void ClientHandler::dispatchQuery(const QString &request, const ReplyPtr &reply) {
+    if (defaultQuery_)
+        defaultQuery_(request, reply);
+}
+
+quint64 ClientHandler::registerPage(BrowserPage *) {
+    return nextPageId_++;
+}
+
+void ClientHandler::attachBridge(quint64 pageId, PageBridge *bridge) {
+    bridges_.insert(pageId, bridge);
+}
+
+void ClientHandler::pageClosed(quint64 pageId, const QString &mainFrameUrl) {
+    registry_.pageClosed(pageId, mainFrameUrl);
+    bridges_.remove(pageId);
+}
+
+void ClientHandler::frameLoaded(const FrameRef &frame, const QString &url) {
+    registry_.frameLoaded(frame, url);
+}
+
+void ClientHandler::beforeNavigate(const QString &url) {
+    registry_.beforeNavigate(url);
+}
+
+void ClientHandler::sendEvent(const QString &name, const QVariantList &args) {
+    if (QThread::currentThread() == thread()) {
+        deliverEvent(name, args);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, name, args] { deliverEvent(name, args); }, Qt::QueuedConnection);
+}
+
+void ClientHandler::deliverEvent(const QString &name, const QVariantList &args) {
+    const bool hotKey = name == QLatin1String(events::HotKeyMsg);
+    const auto targets = registry_.targets(hotKey ? hotKeyPage_ : QString());
+    for (auto it = targets.cbegin(); it != targets.cend(); ++it) {
+        if (PageBridge *bridge = bridges_.value(it.key()))
+            bridge->deliverEvent(name, args, it.value());
+    }
+}
+
+void ClientHandler::SendDevicesChanged() {
+    sendEvent(QString::fromLatin1(events::DevicesChanged), {0});
+}
+
+void ClientHandler::SendOnDeviceData(const QString &text) {
+    sendEvent(QString::fromLatin1(events::OnDeviceData), {text});
+}
+
+void ClientHandler::SendOnNotifySaveXml(const QString &text) {
+    sendEvent(QString::fromLatin1(events::OnNotifySaveXml), {text});
+}
+
+void ClientHandler::SendRefreshUpdateState(const QString &text) {
+    sendEvent(QString::fromLatin1(events::RefreshUpdateState), {text});
+}
+
+void ClientHandler::SendRefreshDownState(qint64 total, qint64 received, const QString &path) {
+    // The page gets 32-bit counts.
+    sendEvent(QString::fromLatin1(events::RefreshDownState),
+              {static_cast<qint32>(total), static_cast<qint32>(received), path});
+}
+
+void ClientHandler::SendOnRGBMusicData(const QString &text) {
+    sendEvent(QString::fromLatin1(events::OnRGBMusicData), {text});
+}
+
+void ClientHandler::SendHotKeyMsg(const QString &keyName) {
+    sendEvent(QString::fromLatin1(events::HotKeyMsg), {keyName});
+}
+
+QString ClientHandler::GetDataURI(const QByteArray &data, const QString &mimeType) {
+    return dataUri(data, mimeType);
+}
+
+void ClientHandler::onDownloadRequested(QWebEngineDownloadItem *item) {
+    const QString suggested = item->suggestedFileName();
+    QString target = downloadTarget(suggested, settings_.resources.appFolder);
+    if (target.isEmpty()) {
+        const QString proposal = QDir(item->downloadDirectory()).filePath(suggested);
+        target = saveDialog_ ? saveDialog_(proposal)
+                             : QFileDialog::getSaveFileName(nullptr, QString(), proposal);
+        if (target.isEmpty()) {
+            item->cancel();
+            return;
+        }
+    }
+    const QFileInfo info(target);
+    QDir().mkpath(info.absolutePath());
+    item->setDownloadDirectory(info.absolutePath());
+    item->setDownloadFileName(info.fileName());
+    const QString fullPath = info.absoluteFilePath();
+    connect(item, &QWebEngineDownloadItem::downloadProgress, this,
+            [this, fullPath](qint64 received, qint64 total) {
+                SendRefreshDownState(total, received, fullPath);
+            });
+    connect(item, &QWebEngineDownloadItem::finished, this, [this, item, fullPath] {
+        SendRefreshDownState(item->totalBytes(), item->receivedBytes(), fullPath);
+        if (item->state() == QWebEngineDownloadItem::DownloadCompleted)
+            SendRefreshDownState(100, 100, fullPath);
+    });
+    item->accept();
+    emit downloadPlaced(fullPath);
+}
+
+} // namespace torvanix

@@ -1,0 +1,115 @@
+#include "desktop_services.h"
+
+#include "browser/browser_rules.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QSaveFile>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTextStream>
+
+namespace torvanix {
+
+namespace {
+bool g_quitRequested = false;
+const char *const kEntryName = "LUMSetup";
+} // namespace
+
+void quitOnce() {
+    if (g_quitRequested)
+        return;
+    g_quitRequested = true;
+    if (QCoreApplication::instance())
+        QCoreApplication::quit();
+}
+
+bool quitRequested() {
+    return g_quitRequested;
+}
+
+void resetQuitRequest() {
+    g_quitRequested = false;
+}
+
+AutoStart::AutoStart(QString autostartDir) : dir_(std::move(autostartDir)) {
+    if (dir_.isEmpty())
+        dir_ = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+               QStringLiteral("/autostart");
+}
+
+QString AutoStart::entryPath() const {
+    return dir_ + QLatin1Char('/') + QLatin1String(kEntryName) + QStringLiteral(".desktop");
+}
+
+QString AutoStart::execValue(const QString &programPath) {
+    // Inside double quotes the desktop entry format reserves ", `, $ and \; a literal %
+    // is written %%. The backslash itself is escaped once more by the string value rules.
+    QString quoted;
+    for (const QChar c : programPath) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$'))
+            quoted += QStringLiteral("\\\\") + c;
+        else if (c == QLatin1Char('\\'))
+            quoted += QStringLiteral("\\\\\\\\");
+        else if (c == QLatin1Char('%'))
+            quoted += QStringLiteral("%%");
+        else if (c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+            continue;
+        else
+            quoted += c;
+    }
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+bool AutoStart::setEnabled(bool enabled, const QString &programPath) {
+    if (!QDir().mkpath(dir_))
+        return false;
+    QSaveFile file(entryPath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    QTextStream out(&file);
+    out.setCodec("UTF-8");
+    out << "[Desktop Entry]\n"
+        << "Type=Application\n"
+        << "Name=" << kEntryName << "\n"
+        << "Comment=Torvanix device centre\n"
+        << "Exec=" << (enabled ? execValue(programPath) : QString()) << "\n"
+        << "Terminal=false\n"
+        << "Hidden=" << (enabled ? "false" : "true") << "\n"
+        << "X-GNOME-Autostart-enabled=" << (enabled ? "true" : "false") << "\n";
+    out.flush();
+    return file.commit();
+}
+
+bool AutoStart::isEnabled() const {
+    QFile file(entryPath());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    bool hidden = false;
+    bool hasExec = false;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (line.trimmed() == QLatin1String("Hidden=true"))
+            hidden = true;
+        if (line.startsWith(QLatin1String("Exec=")) && line.size() > 5)
+            hasExec = true;
+    }
+    return hasExec && !hidden;
+}
+
+ScreenScales currentScreenScales() {
+    ScreenScales s;
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return s;
+    const QSize size = screen->size();
+    s.desktopWidth = size.width();
+    s.desktopHeight = size.height();
+    s.desktopScale = size.height() / 1080.0;
+    s.dpiScale = dpiScaleFor(screen->logicalDotsPerInch());
+    return s;
+}
+
+} // namespace torvanix
