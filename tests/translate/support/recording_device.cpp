@@ -256,4 +256,9 @@ QStringList CollectingEventSink::texts(const QString &name) const {
     return out;
 }
 
+void CollectingEventSink::clear() {
+    QMutexLocker lock(&mutex_);
+    events_.clear();
+}
+
 } // namespace torvanix::test

@@ -150,6 +150,7 @@ public:
     QList<CollectedEvent> events() const;
     // The first string argument of every event of that name, in order.
     QStringList texts(const QString &name = QStringLiteral("OnNotifySaveXml")) const;
+    void clear();
 
 private:
     mutable QMutex mutex_;
