@@ -3,13 +3,18 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
+#include <QStringList>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +23,12 @@ namespace torvanix::sim {
 
 namespace {
 
+// Each distinct problem is reported once: entries run thousands of times and a missing
+// state folder would otherwise flood the program's output.
 void warn(const QString &text) {
+    static std::set<QString> seen;
+    if (!seen.insert(text).second)
+        return;
     std::fprintf(stderr, "torvanix simulator: %s\n", text.toLocal8Bit().constData());
 }
 
