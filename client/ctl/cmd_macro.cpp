@@ -81,7 +81,9 @@ int runMacro(const torvanix::ctl::Options &options, const QStringList &args,
         io.err << "torvanix-ctl: the D4.0 drive table failed to load\n";
     io.err.flush();
     translator.noticeMacoModify(ver, macroArr);
-    translator.waitForDone();
+    // Bounded waits in a loop: the transfer must finish before `devices` goes out of scope.
+    while (!translator.waitForDone(60000))
+        io.err << "torvanix-ctl: still writing the macro table\n";
     return 0;
 }
 
