@@ -1,0 +1,112 @@
+#pragma once
+
+#include "command_dispatcher.h"
+#include "device/device_registry.h"
+#include "performance_figures.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+namespace torvanix {
+
+class EventSink;
+class MusicPlayer;
+class ScreenImages;
+class WindowActions;
+
+// The input filter's switch that forwards mouse buttons to the screen keyboard. Only the
+// edition that runs the input filter hands one in.
+class MouseButtonForwarding {
+public:
+    virtual ~MouseButtonForwarding() = default;
+    virtual bool forwardMouseButtons() const = 0;
+    virtual void setForwardMouseButtons(bool on) = 0;
+};
+
+// What the page commands use from the rest of the program. Empty members fall back to the
+// defaults named beside them.
+struct PageServices {
+    // The program folder: helper programs, "screen/", "update/". Default: the folder of the
+    // running program.
+    QString programDir;
+    // Where file dialogs start when no folder was remembered. Default: the user's desktop.
+    QString desktopDir;
+
+    // The device list (blocking, about a second); called on a worker thread. Default: none
+    // (an empty list).
+    std::function<DeviceRecordMap()> enumerateDevices;
+    // The translator's configuration entry and its macro entry; both return at once.
+    std::function<void(const QString &document)> writeDevice;
+    std::function<void(const QString &ver, const QString &macroArr)> writeMacro;
+
+    // Picture work (client/screen). Null: picture commands fail or do nothing.
+    ScreenImages *screenImages = nullptr;
+    // The music player (client/media), used on the thread that registered the commands.
+    // Null: the music commands answer their texts and change nothing.
+    MusicPlayer *audio = nullptr;
+    // Null in this edition: GetMonitorStatus answers "off" and SwitchMonitor fails.
+    MouseButtonForwarding *inputFilter = nullptr;
+
+    // Starts a helper program without waiting (the updater). Default: a detached process.
+    std::function<bool(const QString &program, const QStringList &arguments)> startDetached;
+    // Runs a helper program to its end (the picture converter); its exit code, -1 when it did
+    // not run. Default: a child process with its output discarded.
+    std::function<int(const QString &program, const QStringList &arguments,
+                      const QString &workingDir)>
+        runProcess;
+    // Starts a firmware run that reports through the event sink and calls `finished` at its
+    // end. Default: update_firmware on a thread of its own.
+    std::function<void(const QString &identity, const QString &filePath, EventSink &events,
+                       std::function<void()> finished)>
+        startFirmwareUpdate;
+    // Default: the real clock, memory and time sources.
+    std::shared_ptr<PerformanceFigures> performance;
+};
+
+// The state the page commands keep across queries, and the handle to wait for their work.
+class PageCommands {
+public:
+    virtual ~PageCommands() = default;
+
+    // Waits until every command queued so far has run and the work they started (firmware
+    // runs, picture conversions) has ended. False on time-out (-1 waits for ever). Must not be
+    // called on a thread whose event loop the commands need (the registering thread) unless
+    // that loop keeps running; waitForIdleProcessingEvents does that.
+    virtual bool waitForIdle(int timeoutMs = -1) = 0;
+    // The same, keeping the calling thread's event loop running (dialogs, quit).
+    virtual bool waitForIdleProcessingEvents(int timeoutMs = -1) = 0;
+
+    // Stops running work on the registering thread; commands still queued find their dialogs
+    // cancelled. The window calls it before it goes away.
+    virtual void shutdown() = 0;
+
+    virtual bool screenDeviceFound() const = 0;
+    virtual QString lastDirectory() const = 0;
+    virtual DeviceRecordMap deviceRecords() const = 0;
+    virtual QString programDir() const = 0;
+};
+
+// Registers every page command except the window, URL, pop-up and first-start commands.
+// Must be called on the GUI thread (dialogs, the desktop's handlers, the quit and the music
+// player run there). Commands run one after the other, in the page's order, on a worker
+// thread, and answer from there; the GUI thread only parses and queues.
+std::shared_ptr<PageCommands> registerPageCommands(CommandDispatcher &dispatcher,
+                                                   WindowActions &actions, EventSink &events,
+                                                   PageServices services = {});
+
+// Fixed names and texts of the commands.
+namespace page {
+inline const char *const ScreenKeyboardVersion = "HJE-XUB-V1.5.0";
+inline const char *const UpdaterProgram = "torvanix-updater";
+inline const char *const ConverterProgram = "torvanix-imgconv";
+inline const char *const ConverterParameters =
+    "name=temp_abc&img=screen/%1&format=bin_565_swap&cf=true_color&outdir=screen/";
+
+// A name the picture commands accept: one plain file name, no separators, no "..", no
+// characters that would end the converter's parameter fields.
+bool isPlainFileName(const QString &name);
+} // namespace page
+
+} // namespace torvanix

@@ -1,0 +1,135 @@
+#include "device/client_update.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+using namespace torvanix;
+using namespace torvanix::client_update;
+
+namespace {
+
+QByteArray package(const QList<Entry> &entries) {
+    Content content;
+    content.label = QStringLiteral("1.2.3");
+    content.entries = entries;
+    return encodePackage(encodeContent(content));
+}
+
+QString writePackage(const QTemporaryDir &dir, const QByteArray &bytes) {
+    const QString path = dir.path() + "/client.pkg";
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    return path;
+}
+
+QByteArray readAll(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Puts a fresh digest over a package whose tail was altered.
+QByteArray resign(QByteArray bytes) {
+    bytes.replace(128, 20, QCryptographicHash::hash(bytes.mid(148), QCryptographicHash::Sha1));
+    return bytes;
+}
+
+} // namespace
+
+TEST(ClientUpdate, PackageRoundTripWritesEntriesBelowTheUpdateFolder) {
+    QTemporaryDir dir;
+    QByteArray big(300000, '\0');
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>((i * 7) ^ (i >> 5));
+    const QString pkg = writePackage(dir, package({{"pkg/bin/app.dll", "binary"},
+                                                   {"pkg/share/data/big.bin", big},
+                                                   {"pkg/readme", ""}}));
+    const QString update = dir.path() + "/prog/update"; // missing: created first
+    EXPECT_EQ(runClientUpdate(pkg, update), 1);
+    EXPECT_EQ(readAll(update + "/bin/app.dll"), QByteArray("binary"));
+    EXPECT_EQ(readAll(update + "/share/data/big.bin"), big);
+    EXPECT_TRUE(QFileInfo(update + "/readme").isFile());
+    EXPECT_TRUE(QFile::exists(pkg)) << "the package file stays";
+    // Running it again replaces the content.
+    EXPECT_EQ(runClientUpdate(pkg, update), 1);
+    // An empty package succeeds.
+    const QString empty = writePackage(dir, package({}));
+    EXPECT_EQ(runClientUpdate(empty, dir.path() + "/other"), 1);
+}
+
+TEST(ClientUpdate, BadPackagesWriteNothing) {
+    QTemporaryDir dir;
+    const QString update = dir.path() + "/update";
+    const QByteArray good = package({{"pkg/a", "x"}});
+
+    QByteArray digest = good;
+    digest[130] = static_cast<char>(digest[130] ^ 1);
+    QByteArray content = good;
+    content[content.size() - 1] = static_cast<char>(content[content.size() - 1] ^ 0x55);
+    QByteArray bigSize = good;
+    qToLittleEndian<quint32>(0xFFFFFFF0u, bigSize.data() + 153);
+    QByteArray hugeDictionary = good;
+    qToLittleEndian<quint32>(0xFFFFFFFFu, hugeDictionary.data() + 149);
+    QByteArray shortSize = good;
+    qToLittleEndian<quint32>(3, shortSize.data() + 153);
+
+    const QList<QPair<const char *, QByteArray>> cases = {
+        {"digest mismatch", digest},
+        {"157 bytes", good.left(157)},
+        {"empty", QByteArray()},
+        {"corrupt data", resign(content)},
+        {"oversized content", resign(bigSize)},
+        {"hostile dictionary", resign(hugeDictionary)},
+        {"short content", resign(shortSize)},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(runClientUpdate(writePackage(dir, c.second), update), 0) << c.first;
+        EXPECT_TRUE(QDir(update).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty())
+            << c.first;
+    }
+    EXPECT_EQ(runClientUpdate(dir.path() + "/missing.pkg", update), 0);
+}
+
+TEST(ClientUpdate, EntriesThatWouldLeaveTheFolderAreRefused) {
+    QTemporaryDir dir;
+    const QString update = dir.path() + "/update";
+    for (const char *path : {"pkg/../../evil", "/etc/evil", "pkg/a/../../evil", "pkg//evil",
+                             "pkg/./evil", "pkg\\..\\evil", "readme.txt", "pkg/"}) {
+        // A good entry before the bad one is not written either.
+        const QString pkg = writePackage(dir, package({{"pkg/good", "1"}, {path, "x"}}));
+        EXPECT_EQ(runClientUpdate(pkg, update), 0) << path;
+        EXPECT_FALSE(QFile::exists(update + "/good")) << path;
+    }
+    EXPECT_FALSE(QFile::exists(dir.path() + "/evil"));
+    EXPECT_EQ(safeRelativePath("pkg/bin/app.dll"), "bin/app.dll");
+
+    // A link inside the update folder does not carry writes outside it.
+    QDir().mkpath(update);
+    QDir().mkpath(dir.path() + "/outside");
+    ASSERT_TRUE(QFile::link(dir.path() + "/outside", update + "/bin"));
+    const QString pkg = writePackage(dir, package({{"pkg/bin/app", "x"}}));
+    EXPECT_EQ(runClientUpdate(pkg, update), 0);
+    EXPECT_FALSE(QFile::exists(dir.path() + "/outside/app"));
+}
+
+TEST(ClientUpdate, EveryTruncationOfAContentStreamIsRefusedCleanly) {
+    Content content;
+    content.entries = {{"pkg/a", "alpha"}, {"pkg/b/c", QByteArray(100, 'b')}};
+    const QByteArray bytes = encodeContent(content);
+    Content parsed;
+    ASSERT_TRUE(parseContent(bytes, &parsed));
+    ASSERT_EQ(parsed.entries.size(), 2);
+    EXPECT_EQ(parsed.entries.at(1).data, QByteArray(100, 'b'));
+    for (int n = 0; n < bytes.size(); ++n)
+        EXPECT_FALSE(parseContent(bytes.left(n), &parsed)) << n;
+    // A byte count that disagrees with the bytes.
+    QByteArray lying = bytes;
+    const int at = lying.indexOf(QByteArray::fromHex("00000005"));
+    ASSERT_GT(at, 0);
+    lying[at + 3] = 6;
+    EXPECT_FALSE(parseContent(lying, &parsed));
+}

@@ -1,0 +1,122 @@
+// torvanix-ctl call: the same commands from a terminal, one JSON line per event and the
+// answer last.
+#include "dispatch/file_container.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Output {
+    QList<QJsonObject> lines;
+    QString err;
+    int exitCode = -1;
+    QJsonObject answer() const { return lines.isEmpty() ? QJsonObject() : lines.last(); }
+    QStringList events(const QString &name) const {
+        QStringList out;
+        for (const QJsonObject &l : lines)
+            if (l.value("event").toString() == name)
+                out << l.value("args").toArray().at(0).toVariant().toString();
+        return out;
+    }
+};
+
+Output ctl(const QStringList &args, const QProcessEnvironment &extra = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &key : extra.keys())
+        env.insert(key, extra.value(key));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TORVANIX_PROGRAM_DIR "/torvanix-ctl"), args);
+    p.waitForFinished(120000);
+    Output out;
+    out.exitCode = p.exitCode();
+    out.err = QString::fromUtf8(p.readAllStandardError());
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+        if (!line.trimmed().isEmpty())
+            out.lines << QJsonDocument::fromJson(line).object();
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(CtlCall, AnswersLastAndNoneForUnansweredCommands) {
+    Output none = ctl({"--no-pause", "call", R"({"FuncName":"NoSuchCommand"})"});
+    EXPECT_EQ(none.exitCode, 0);
+    ASSERT_EQ(none.lines.size(), 1);
+    EXPECT_EQ(none.answer(), QJsonObject({{"answer", "none"}}));
+
+    Output garbage = ctl({"--no-pause", "call", "[1,2]"});
+    EXPECT_EQ(garbage.answer().value("answer"), "none");
+
+    Output failed = ctl({"--no-pause", "call", R"({"FuncName":"SwitchMonitor"})"});
+    EXPECT_EQ(failed.answer(),
+              QJsonObject({{"answer", "failure"}, {"code", 0}, {"text", "failed"}}));
+
+    Output status = ctl({"--no-pause", "call", R"({"FuncName":"GetMonitorStatus"})"});
+    EXPECT_EQ(status.answer(), QJsonObject({{"answer", "success"}, {"text", "off"}}));
+}
+
+TEST(CtlCall, ListsTheSimulatedDevices) {
+    Output out = ctl({"--no-pause", "call", R"({"FuncName":"GetDevicesList"})"});
+    ASSERT_EQ(out.answer().value("answer"), "success") << out.err.toStdString();
+    const QJsonArray list =
+        QJsonDocument::fromJson(out.answer().value("text").toString().toUtf8()).array();
+    QStringList versions;
+    for (const QJsonValue &v : list)
+        versions << v.toObject().value("Version").toString();
+    EXPECT_TRUE(versions.contains("HJE-XUB-V1.5.0")) << versions.join(',').toStdString();
+}
+
+TEST(CtlCall, ChooseAnswersTheFileDialogs) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/m1.macro";
+    Output saved = ctl({"--no-pause", "--choose", dir.path() + "/m1", "call",
+                        R"({"FuncName":"SaveCommand","CommandString":"{\"name\":\"m1\"}"})"});
+    EXPECT_EQ(saved.answer().value("text"), "SaveCommand Success!") << saved.err.toStdString();
+    QString text;
+    ASSERT_TRUE(torvanix::container::readFile(path, &text));
+    EXPECT_EQ(text, R"({"name":"m1"})");
+
+    Output loaded = ctl({"--no-pause", "--choose", path, "call", R"({"FuncName":"LoadProfile"})"});
+    EXPECT_EQ(loaded.answer().value("text"), R"({"name":"m1"})");
+
+    Output cancelled = ctl({"--no-pause", "call", R"({"FuncName":"LoadCommand"})"});
+    EXPECT_EQ(cancelled.answer().value("answer"), "none");
+}
+
+TEST(CtlCall, FirmwareUpdateReportsProgressAndFaults) {
+    QTemporaryDir dir;
+    auto writeImage = [&] {
+        QByteArray file(67200, '\0');
+        file[0] = 0x16;
+        file[1] = 0x10;
+        file[66143] = static_cast<char>(0xA0); // 4000 = 0x0FA0
+        file[66144] = 0x0F;
+        QFile f(dir.path() + "/fw.bin");
+        f.open(QIODevice::WriteOnly);
+        f.write(file);
+        return f.fileName();
+    };
+    const QString query =
+        R"({"FuncName":"ExecuteUpdateFirmware","Version":"HJE-XAV-V1.2.0","FilePath":"%1"})";
+    QProcessEnvironment env;
+    env.insert("TORVANIX_SIM_STATE", dir.path() + "/state.json");
+    env.insert("TORVANIX_SIM_FAULTS", "");
+    Output ok = ctl({"--no-pause", "call", QString(query).arg(writeImage())}, env);
+    EXPECT_EQ(ok.events("RefreshUpdateState"), (QStringList{"20", "40", "60", "70", "80", "100"}))
+        << ok.err.toStdString();
+    EXPECT_EQ(ok.answer().value("answer"), "none");
+    EXPECT_FALSE(QFile::exists(dir.path() + "/fw.bin"));
+
+    env.insert("TORVANIX_SIM_FAULTS", "dcWriteRom@2");
+    Output failed = ctl({"--no-pause", "call", QString(query).arg(writeImage())}, env);
+    EXPECT_EQ(failed.events("RefreshUpdateState"), (QStringList{"20", "40", "60", "70", "-1"}));
+}

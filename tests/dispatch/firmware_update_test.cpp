@@ -1,0 +1,248 @@
+#include "device/device_registry.h"
+#include "device/event_sink.h"
+#include "device/update_firmware.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+using namespace torvanix;
+
+namespace {
+
+class Progress : public EventSink {
+public:
+    void sendEvent(const QString &name, const QVariantList &args) override {
+        QMutexLocker lock(&mutex_);
+        if (name == QLatin1String(events::RefreshUpdateState))
+            texts_ << args.value(0).toString();
+    }
+    QStringList texts() const {
+        QMutexLocker lock(&mutex_);
+        return texts_;
+    }
+
+private:
+    mutable QMutex mutex_;
+    QStringList texts_;
+};
+
+QString text(const tvx_char16 *p) {
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(p));
+}
+
+// A boot loader that records every call.
+struct FakeLoader {
+    QStringList calls;
+    struct Chunk {
+        int length;
+        int offset;
+        QByteArray bytes;
+    };
+    QList<Chunk> chunks;
+    bool found = true;
+    bool bootLoaderEntry = true;
+    int eraseResult = 1, writeResult = 1, checkResult = 1, finishResult = 1;
+    int failChunk = -1;
+
+    UsbInterfaceTable table() {
+        UsbInterfaceTable t;
+        if (bootLoaderEntry)
+            t.BootLoader = [](const tvx_char16 *) { return 1; };
+        t.Reset = [this](const tvx_char16 *p, uint8_t a, uint8_t b) {
+            calls << QStringLiteral("Reset %1 %2 %3").arg(text(p)).arg(a).arg(b);
+            return 1;
+        };
+        t.dcDeviceExist = [this](const tvx_char16 *id, tvx_char16 *buffer) {
+            calls << "Exist " + text(id);
+            if (!found)
+                return 0;
+            const QString boot = QStringLiteral("boot-path");
+            std::copy(boot.utf16(), boot.utf16() + boot.size() + 1, buffer);
+            return 1;
+        };
+        t.dcEraseRom = [this](const tvx_char16 *p) {
+            calls << "Erase " + text(p);
+            return eraseResult;
+        };
+        t.dcWriteRom = [this](const tvx_char16 *, uint8_t *buf, int length, int offset) {
+            chunks.append({length, offset, QByteArray(reinterpret_cast<char *>(buf), 2048)});
+            return chunks.size() - 1 == failChunk ? 0 : writeResult;
+        };
+        t.CheckRom = [this](const tvx_char16 *p, int length, uint32_t check) {
+            calls << QStringLiteral("Check %1 %2 %3").arg(text(p)).arg(length).arg(check);
+            return checkResult;
+        };
+        t.FinishUpdateRom = [this](const tvx_char16 *p) {
+            calls << "Finish " + text(p);
+            return finishResult;
+        };
+        t.UpdateVersion = [this](const tvx_char16 *p, int a, int b) {
+            calls << QStringLiteral("Version %1 %2 %3").arg(text(p)).arg(a).arg(b);
+            return 1;
+        };
+        return t;
+    }
+};
+
+QByteArray image(quint64 payloadLength, quint32 check = 0xA1B2C3D4, quint32 second = 0) {
+    QByteArray file(FirmwareImage::AreaSize, '\0');
+    qToLittleEndian<quint32>(FirmwareImage::FormatMark, file.data());
+    qToLittleEndian<quint32>(second, file.data() + 4);
+    for (int i = 0; i < 6000; ++i)
+        file[FirmwareImage::PayloadOffset + i] = static_cast<char>(i % 251);
+    qToLittleEndian<quint64>(payloadLength, file.data() + FirmwareImage::LengthOffset);
+    qToLittleEndian<quint32>(check, file.data() + FirmwareImage::CheckOffset);
+    return file;
+}
+
+struct FirmwareRun {
+    QTemporaryDir dir;
+    Progress progress;
+    QString path;
+
+    explicit FirmwareRun(const QByteArray &file) {
+        path = dir.path() + "/fw.bin";
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(file);
+        DeviceRecordMap records;
+        QJsonObject r;
+        r.insert("DevicePath", "dev-path");
+        records.insert("HJE-XAV-V1.2.0", r);
+        PublishedDevices::instance().publish(records);
+    }
+    QStringList go(FakeLoader &loader, const QString &identity = "HJE-XAV-V1.2.0") {
+        update_firmware worker(loader.table(), nullptr, identity, path, progress);
+        worker.UpdateFirmware();
+        return progress.texts();
+    }
+};
+
+} // namespace
+
+TEST(FirmwareImageFile, FormatChecks) {
+    FirmwareImage img;
+    EXPECT_TRUE(FirmwareImage::parse(image(4000), &img));
+    EXPECT_EQ(img.payloadLength, 4000u);
+    EXPECT_EQ(img.check, 0xA1B2C3D4u);
+    EXPECT_TRUE(FirmwareImage::parse(image(4000).left(300), &img)) << "short files are zero-filled";
+    EXPECT_EQ(img.payloadLength, 0u);
+    EXPECT_FALSE(FirmwareImage::parse(image(4000, 0, 1), &img));
+    EXPECT_FALSE(FirmwareImage::parse(image(4000) + "x", &img)) << "larger than the area";
+    EXPECT_FALSE(FirmwareImage::parse(image(4000).left(7), &img));
+    EXPECT_FALSE(FirmwareImage::parse(image(66143 - 264 + 1), &img)) << "payload over its trailer";
+    EXPECT_FALSE(FirmwareImage::parse(image(0xFFFFFFFFFFFFull), &img));
+    EXPECT_TRUE(FirmwareImage::parse(image(66143 - 264), &img));
+}
+
+TEST(FirmwareUpdate, SuccessfulRunReportsAllStepsAndWritesChunks) {
+    FirmwareRun run(image(4000));
+    FakeLoader loader;
+    EXPECT_EQ(run.go(loader), (QStringList{"20", "40", "60", "70", "80", "100"}));
+    EXPECT_FALSE(QFile::exists(run.path)) << "the image file is removed after reading";
+    ASSERT_EQ(loader.chunks.size(), 3);
+    EXPECT_EQ(loader.chunks[0].length, 2000);
+    EXPECT_EQ(loader.chunks[1].offset, 2000);
+    EXPECT_EQ(loader.chunks[2].length, 0);
+    EXPECT_EQ(loader.chunks[2].offset, 4000);
+    EXPECT_EQ(loader.chunks[1].bytes.at(0), static_cast<char>(2000 % 251));
+    EXPECT_EQ(loader.chunks[1].bytes.mid(2000), QByteArray(48, '\0'));
+    EXPECT_EQ(loader.calls,
+              (QStringList{"Reset dev-path 1 0", "Exist Vid_258a&Pid_ff12", "Erase boot-path",
+                           QStringLiteral("Check boot-path 4000 %1").arg(0xA1B2C3D4u),
+                           "Finish boot-path", "Version dev-path 2 17", "Reset dev-path 2 0"}));
+
+    FirmwareRun partial(image(4500));
+    FakeLoader second;
+    second.bootLoaderEntry = false;
+    partial.go(second);
+    ASSERT_EQ(second.chunks.size(), 3);
+    EXPECT_EQ(second.chunks[2].length, 500);
+    EXPECT_FALSE(second.calls.contains("Reset dev-path 1 0"))
+        << "without BootLoader the device is expected in its boot loader already";
+}
+
+TEST(FirmwareUpdate, EveryFailureEndsWithMinusOneOnce) {
+    {
+        FirmwareRun run(image(4000, 0, 1));
+        FakeLoader loader;
+        EXPECT_EQ(run.go(loader), QStringList{"-1"});
+        EXPECT_FALSE(QFile::exists(run.path));
+    }
+    {
+        FirmwareRun run(image(4000) + QByteArray(10, 'x'));
+        FakeLoader loader;
+        EXPECT_EQ(run.go(loader), QStringList{"-1"});
+        EXPECT_TRUE(loader.chunks.isEmpty());
+    }
+    {
+        FirmwareRun run(image(4000));
+        FakeLoader loader;
+        EXPECT_EQ(run.go(loader, "UNKNOWN"), (QStringList{"20", "-1"}));
+    }
+    {
+        FirmwareRun run(image(4000));
+        QFile::remove(run.path);
+        FakeLoader loader;
+        EXPECT_EQ(run.go(loader), QStringList{"-1"});
+    }
+    {
+        FirmwareRun run(image(4000));
+        FakeLoader loader;
+        loader.found = false;
+        EXPECT_EQ(run.go(loader), (QStringList{"20", "40", "-1"}));
+    }
+    struct Case {
+        const char *name;
+        std::function<void(FakeLoader &)> set;
+        QStringList expected;
+    };
+    const QList<Case> cases = {
+        {"erase", [](FakeLoader &l) { l.eraseResult = 0; }, {"20", "40", "60", "-1"}},
+        {"write", [](FakeLoader &l) { l.failChunk = 1; }, {"20", "40", "60", "70", "-1"}},
+        {"check", [](FakeLoader &l) { l.checkResult = 0; }, {"20", "40", "60", "70", "-1"}},
+        {"commit", [](FakeLoader &l) { l.finishResult = 0; }, {"20", "40", "60", "70", "80", "-1"}},
+    };
+    for (const Case &c : cases) {
+        FirmwareRun run(image(4000));
+        FakeLoader loader;
+        c.set(loader);
+        EXPECT_EQ(run.go(loader), c.expected) << c.name;
+    }
+}
+
+TEST(FirmwareUpdate, SecondRunWhileOneIsGoingIsRefused) {
+    FirmwareRun first(image(4000));
+    FirmwareRun second(image(4000));
+    QSemaphore inErase;
+    QSemaphore release;
+    FakeLoader slow;
+    UsbInterfaceTable table = slow.table();
+    auto erase = table.dcEraseRom;
+    table.dcEraseRom = [&](const tvx_char16 *p) {
+        inErase.release();
+        release.acquire();
+        return erase(p);
+    };
+    QThread thread;
+    auto *worker =
+        new update_firmware(table, &thread, "HJE-XAV-V1.2.0", first.path, first.progress);
+    QObject::connect(worker, &update_firmware::done, &thread, &QThread::quit, Qt::DirectConnection);
+    thread.start();
+    ASSERT_TRUE(inErase.tryAcquire(1, 10000));
+
+    FakeLoader other;
+    EXPECT_EQ(second.go(other), QStringList{"-1"});
+    EXPECT_TRUE(QFile::exists(second.path)) << "a refused run leaves its file alone";
+    EXPECT_TRUE(other.calls.isEmpty());
+
+    release.release();
+    ASSERT_TRUE(thread.wait(10000));
+    delete worker;
+    EXPECT_EQ(first.progress.texts().last(), "100");
+}

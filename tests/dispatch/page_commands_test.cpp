@@ -1,0 +1,284 @@
+#include "page_test_support.h"
+
+#include "device/client_update.h"
+#include "dispatch/music_player.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSemaphore>
+#include <QUrl>
+#include <atomic>
+#include <gtest/gtest.h>
+
+using namespace torvanix;
+using namespace torvanix::test;
+
+namespace {
+
+QJsonObject record(const QString &version, const QString &path) {
+    QJsonObject r;
+    r.insert(QStringLiteral("DevicePath"), path);
+    r.insert(QStringLiteral("Version"), version);
+    r.insert(QStringLiteral("Sn"), QStringLiteral("SN1"));
+    return r;
+}
+
+DeviceRecordMap mouseOnly() {
+    DeviceRecordMap m;
+    m.insert(QStringLiteral("QPA-RTE-V1.1.0"), record(QStringLiteral("QPA-RTE-V1.1.0.12"), "p1"));
+    return m;
+}
+
+DeviceRecordMap withScreenKeyboard() {
+    DeviceRecordMap m = mouseOnly();
+    m.insert(QStringLiteral("HJE-XUB-V1.5.0"), record(QStringLiteral("HJE-XUB-V1.5.0"), "p2"));
+    return m;
+}
+
+class FakeFilter : public MouseButtonForwarding {
+public:
+    bool forwardMouseButtons() const override { return on; }
+    void setForwardMouseButtons(bool value) override { on = value; }
+    bool on = false;
+};
+
+class FakePlayer : public MusicPlayer {
+public:
+    void setSource(const QString &url, const QString &version) override {
+        calls << QStringLiteral("source %1 %2").arg(url, version);
+    }
+    void play() override { calls << "play"; }
+    void pause() override { calls << "pause"; }
+    void resume() override { calls << "resume"; }
+    void playLoop() override { calls << "loop"; }
+    void seek(qint64 ms) override { calls << QStringLiteral("seek %1").arg(ms); }
+    void setMute(bool l, bool r) override { calls << QStringLiteral("mute %1 %2").arg(l).arg(r); }
+    void setVolume(int l, int r) override { calls << QStringLiteral("volume %1 %2").arg(l).arg(r); }
+    QString info() override { return QStringLiteral("{\"title\":\"t\"}"); }
+    QStringList calls;
+};
+
+} // namespace
+
+TEST(DevicesCommands, ListAnswersRecordsInOrderAndNotesTheScreenKeyboard) {
+    PageServices services;
+    services.enumerateDevices = [] { return withScreenKeyboard(); };
+    PageFixture f(services);
+
+    EXPECT_FALSE(f.page->screenDeviceFound());
+    const Answer a = f.call(R"({"FuncName":"GetDevicesList"})");
+    ASSERT_EQ(a.kind, Answer::Success);
+    EXPECT_EQ(a.count, 1);
+    const QJsonArray list = QJsonDocument::fromJson(a.text.toUtf8()).array();
+    ASSERT_EQ(list.size(), 2);
+    // Map order: identities sorted.
+    EXPECT_EQ(list.at(0).toObject().value("Version").toString(), "HJE-XUB-V1.5.0");
+    EXPECT_EQ(list.at(1).toObject().value("DevicePath").toString(), "p1");
+    EXPECT_FALSE(a.text.contains(' '));
+    EXPECT_TRUE(f.page->screenDeviceFound());
+    // Later writes find the devices of this list.
+    EXPECT_EQ(PublishedDevices::instance().lookup("hje-xub-v1.5.0").value("DevicePath"), "p2");
+}
+
+TEST(DevicesCommands, MonitorSwitchFollowsScreenKeyboardAndFilter) {
+    // No screen keyboard listed: the switch fails and the status is off.
+    {
+        FakeFilter filter;
+        filter.on = true;
+        PageServices services;
+        services.enumerateDevices = [] { return mouseOnly(); };
+        services.inputFilter = &filter;
+        PageFixture f(services);
+        Answer a = f.call(R"({"FuncName":"SwitchMonitor"})");
+        EXPECT_EQ(a.kind, Answer::Failure);
+        EXPECT_EQ(a.text, "failed");
+        EXPECT_EQ(a.code, 0);
+        EXPECT_TRUE(filter.on) << "the filter is left alone before a list";
+        f.call(R"({"FuncName":"GetDevicesList"})");
+        EXPECT_FALSE(filter.on) << "forwarding stops while no screen keyboard is connected";
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMonitorStatus"})").text, "off");
+        EXPECT_EQ(f.call(R"({"FuncName":"SwitchMonitor"})").kind, Answer::Failure);
+    }
+    // Screen keyboard and filter: on, then off.
+    {
+        FakeFilter filter;
+        PageServices services;
+        services.enumerateDevices = [] { return withScreenKeyboard(); };
+        services.inputFilter = &filter;
+        PageFixture f(services);
+        f.call(R"({"FuncName":"GetDevicesList"})");
+        Answer first = f.call(R"({"FuncName":"SwitchMonitor"})");
+        EXPECT_EQ(first.kind, Answer::Success);
+        EXPECT_EQ(first.text, "success");
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMonitorStatus"})").text, "on");
+        Answer second = f.call(R"({"FuncName":"SwitchMonitor"})");
+        EXPECT_EQ(second.kind, Answer::Failure);
+        EXPECT_EQ(second.text, "failed");
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMonitorStatus"})").text, "off");
+    }
+    // Screen keyboard but no input filter in this edition: failure, status off.
+    {
+        PageServices services;
+        services.enumerateDevices = [] { return withScreenKeyboard(); };
+        PageFixture f(services);
+        f.call(R"({"FuncName":"GetDevicesList"})");
+        Answer a = f.call(R"({"FuncName":"SwitchMonitor"})");
+        EXPECT_EQ(a.kind, Answer::Failure);
+        EXPECT_EQ(a.text, "failed");
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMonitorStatus"})").text, "off");
+    }
+}
+
+TEST(DevicesCommands, OverlappingListRequestsShareOneEnumeration) {
+    QSemaphore gate;
+    std::atomic<int> enumerations{0};
+    PageServices services;
+    services.enumerateDevices = [&] {
+        ++enumerations;
+        gate.acquire();
+        return mouseOnly();
+    };
+    PageFixture f(services);
+    auto r1 = f.send(R"({"FuncName":"GetDevicesList"})");
+    auto r2 = f.send(R"({"FuncName":"GetDevicesList"})");
+    auto r3 = f.send(R"({"FuncName":"GetDevicesList"})");
+    // A command in between keeps its place: the list after it is a fresh one.
+    auto status = f.send(R"({"FuncName":"GetMonitorStatus"})");
+    auto r4 = f.send(R"({"FuncName":"GetDevicesList"})");
+    gate.release(2);
+    ASSERT_TRUE(f.page->waitForIdleProcessingEvents(10000));
+    EXPECT_EQ(enumerations.load(), 2);
+    for (const auto &r : {r1, r2, r3, r4}) {
+        EXPECT_EQ(r->answer().kind, Answer::Success);
+        EXPECT_EQ(r->answer().count, 1);
+        EXPECT_TRUE(r->answer().text.contains("QPA-RTE"));
+    }
+    EXPECT_EQ(status->answer().text, "off");
+}
+
+TEST(DevicesCommands, TranslatorEntriesGetTheTextsAndNoAnswer) {
+    QStringList documents;
+    QStringList macros;
+    PageServices services;
+    services.writeDevice = [&](const QString &doc) { documents << doc; };
+    services.writeMacro = [&](const QString &ver, const QString &arr) { macros << ver << arr; };
+    PageFixture f(services);
+    Answer a = f.call(R"({"FuncName":"NoticeModify","XmlConfigStr":"<configuration/>"})");
+    EXPECT_EQ(a.kind, Answer::None);
+    Answer b = f.call(R"({"FuncName":"NoticeMacoModify","Ver":"0c458075","MacroArr":"[1,2]"})");
+    EXPECT_EQ(b.kind, Answer::None);
+    EXPECT_EQ(documents, QStringList{"<configuration/>"});
+    EXPECT_EQ(macros, (QStringList{"0c458075", "[1,2]"}));
+}
+
+TEST(DevicesCommands, LocalConfAnswersTemplateTextOrEmpty) {
+    PageFixture f;
+    EXPECT_EQ(f.call(R"({"FuncName":"GetLocalConf","Name":"NoSuchModel"})").text, "");
+    EXPECT_EQ(f.call(R"({"FuncName":"GetLocalConf"})").kind, Answer::Success);
+    QFile resource(":/drive/D2.0");
+    if (resource.open(QIODevice::ReadOnly)) {
+        const Answer a = f.call(R"({"FuncName":"GetLocalConf","Name":"D2.0"})");
+        EXPECT_EQ(a.text, QString::fromUtf8(resource.readAll()));
+        EXPECT_TRUE(a.text.contains("D2.0"));
+    }
+}
+
+TEST(UpdateCommands, FirmwareUpdateIsHandedToItsWorkerWithoutAnswer) {
+    QStringList started;
+    PageServices services;
+    services.startFirmwareUpdate = [&](const QString &id, const QString &path, EventSink &events,
+                                       std::function<void()> finished) {
+        started << id << path;
+        events.sendEvent("RefreshUpdateState", {QStringLiteral("20")});
+        finished();
+    };
+    PageFixture f(services);
+    Answer a = f.call(
+        R"({"FuncName":"ExecuteUpdateFirmware","Version":"HJE-XAV-V1.2.0","FilePath":"/tmp/fw.bin"})");
+    EXPECT_EQ(a.kind, Answer::None);
+    EXPECT_EQ(started, (QStringList{"HJE-XAV-V1.2.0", "/tmp/fw.bin"}));
+    EXPECT_EQ(f.events.texts("RefreshUpdateState"), QStringList{"20"});
+}
+
+TEST(UpdateCommands, ClientUpdateStartsUpdaterAndQuitsOnlyAfterAGoodPackage) {
+    QStringList launched;
+    PageServices services;
+    services.startDetached = [&](const QString &program, const QStringList &args) {
+        launched << program << args;
+        return true;
+    };
+    PageFixture f(services);
+    const QString dir = f.programDir.path();
+
+    // A file that is no package: nothing happens, the program keeps running.
+    QFile bad(dir + "/bad.pkg");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(QByteArray(200, 'x'));
+    bad.close();
+    Answer a = f.call(QStringLiteral(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})")
+                          .arg(bad.fileName()));
+    EXPECT_EQ(a.kind, Answer::None);
+    EXPECT_TRUE(launched.isEmpty());
+    EXPECT_EQ(f.actions.quitCount(), 0);
+
+    client_update::Content content;
+    content.entries.append({QStringLiteral("pkg/bin/app"), QByteArray("new program")});
+    QFile good(dir + "/good.pkg");
+    ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+    good.write(client_update::encodePackage(client_update::encodeContent(content)));
+    good.close();
+    a = f.call(QStringLiteral(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})")
+                   .arg(good.fileName()));
+    EXPECT_EQ(a.kind, Answer::None);
+    EXPECT_EQ(launched, (QStringList{dir + "/torvanix-updater", "--Upgrade"}));
+    EXPECT_EQ(f.actions.quitCount(), 1);
+    QFile written(dir + "/update/bin/app");
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), QByteArray("new program"));
+}
+
+TEST(UpdateCommands, UpdateFolderAndFlashToolOpenThroughTheDesktop) {
+    PageFixture f;
+    const QString dir = f.programDir.path();
+    f.call(R"({"FuncName":"OpenUpdateExe"})");
+    Answer a = f.call(R"({"FuncName":"OpenUpdateDirectory","FilePath":"/nonexistent.pkg"})");
+    EXPECT_EQ(a.kind, Answer::None);
+    const QStringList log = f.actions.log();
+    EXPECT_TRUE(log.contains("openExternal " + QUrl::fromLocalFile(dir + "/iap.exe").toString()));
+    EXPECT_TRUE(log.contains("openExternal " + QUrl::fromLocalFile(dir + "/update").toString()));
+    EXPECT_EQ(f.actions.quitCount(), 1);
+}
+
+TEST(MusicCommands, AnswerTheirTextsWithAndWithoutPlayer) {
+    {
+        PageFixture f;
+        EXPECT_EQ(f.call(R"({"FuncName":"RGBMusicPlay","Event":"Dance"})").text,
+                  "RGBMusicPlay success");
+        EXPECT_EQ(f.call(R"({"FuncName":"RGBMusicPlay","Event":"PlayMusic","Url":""})").kind,
+                  Answer::None);
+        EXPECT_EQ(f.call(R"({"FuncName":"PlayAudio","Event":"PlayMusic"})").text, "Play success");
+        EXPECT_EQ(f.call(R"({"FuncName":"PlayAudio","Event":"SetMute","L":1,"R":0})").text,
+                  "Play success");
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMusicInfo"})").text, "{}");
+    }
+    {
+        FakePlayer player;
+        PageServices services;
+        services.audio = &player;
+        PageFixture f(services);
+        f.call(R"({"FuncName":"RGBMusicPlay","Event":"PlayMusic","Url":"/m/a.mp3","Ver":"2"})");
+        f.call(R"({"FuncName":"PlayAudio","Event":"SeekPosition","RefreshPosition":"1500"})");
+        f.call(R"({"FuncName":"PlayAudio","Event":"SetMute","L":"1","R":"0"})");
+        f.call(R"({"FuncName":"PlayAudio","Event":"SetPlayerVolume","L":30,"R":70})");
+        f.call(R"({"FuncName":"PlayAudio","Event":"PauseMusic"})");
+        f.call(R"({"FuncName":"PlayAudio","Event":"ResumeMusic"})");
+        f.call(R"({"FuncName":"PlayAudio","Event":"PlayLoopMusic"})");
+        f.call(R"({"FuncName":"PlayAudio","Event":"pausemusic"})");
+        EXPECT_EQ(player.calls, (QStringList{"source /m/a.mp3 2", "play", "seek 1500", "mute 1 0",
+                                             "volume 30 70", "pause", "resume", "loop"}));
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMusicInfo"})").text, "{\"title\":\"t\"}");
+    }
+}
