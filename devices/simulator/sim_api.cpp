@@ -364,6 +364,9 @@ int usbWriteStartTr(const uint16_t *path, uint8_t *buf, uint8_t address, int cou
         if (accepted && se.received > 0) {
             s.transfers[se.command] = se.data;
             s.transferHeads[se.command] = se.first;
+            s.transfersByHead
+                [QStringLiteral("%1/%2").arg(se.command).arg(se.first, 2, 16, QLatin1Char('0'))] =
+                se.data;
         }
         s.lastFinish = accepted ? 1 : 0;
         se = Session{};

@@ -252,6 +252,10 @@ QJsonObject DeviceState::toJson() const {
         singles.insert(QString::number(s.first), s.second);
     o.insert(QLatin1String("transfers"), tr);
     o.insert(QLatin1String("transferHeads"), heads);
+    QJsonObject byHead;
+    for (const auto &t : transfersByHead)
+        byHead.insert(t.first, toHex(t.second));
+    o.insert(QLatin1String("transfersByHead"), byHead);
     o.insert(QLatin1String("singleValues"), singles);
     QJsonObject se;
     static const char *phases[] = {"idle", "open", "error"};
@@ -304,6 +308,9 @@ DeviceState DeviceState::fromJson(const QJsonObject &o, const DeviceConfig *conf
     const QJsonObject heads = o.value(QLatin1String("transferHeads")).toObject();
     for (auto it = heads.begin(); it != heads.end(); ++it)
         s.transferHeads[it.key().toInt()] = jsonInt(it.value(), 0);
+    const QJsonObject byHead = o.value(QLatin1String("transfersByHead")).toObject();
+    for (auto it = byHead.begin(); it != byHead.end(); ++it)
+        s.transfersByHead[it.key()] = jsonBytes(it.value());
     const QJsonObject singles = o.value(QLatin1String("singleValues")).toObject();
     for (auto it = singles.begin(); it != singles.end(); ++it)
         s.singleValues[it.key().toInt()] = jsonInt(it.value(), 0);

@@ -75,7 +75,10 @@ struct DeviceState {
     std::map<int, Bytes> registers;
     std::map<int, Bytes> transfers;   // by announce command
     std::map<int, int> transferHeads; // first byte of the announce of that transfer
-    std::map<int, int> singleValues;  // count-0 commands such as the apply after a transfer
+    // The same payloads by command and first byte ("19/81" per-key colours, "19/00" effects,
+    // "17/01" the key table of profile 1), so one transfer does not hide another.
+    std::map<QString, Bytes> transfersByHead;
+    std::map<int, int> singleValues; // count-0 commands such as the apply after a transfer
     Session session;
     int lastFinish = -1; // -1 none yet, 0 refused, 1 accepted
     std::deque<Bytes> reports;

@@ -109,6 +109,9 @@ TEST_F(Protocol, PacketTransferHappyPathKeepsPayload) {
         s.value(QStringLiteral("transferHeads")).toObject().value(QStringLiteral("17")).toInt(), 1);
     EXPECT_EQ(
         s.value(QStringLiteral("singleValues")).toObject().value(QStringLiteral("24")).toInt(), 0);
+    const QJsonObject byHead = s.value(QStringLiteral("transfersByHead")).toObject();
+    EXPECT_EQ(byHead.value(QStringLiteral("21/00")), transfers.value(QStringLiteral("21")));
+    EXPECT_EQ(byHead.value(QStringLiteral("17/01")), transfers.value(QStringLiteral("17")));
 
     // The power query answers with the battery in byte 4.
     EXPECT_EQ(startTr(kHfd, 97, 0x00, 64), 1);
