@@ -5,9 +5,9 @@
 #include "ms_handler.h"
 #include "pacer.h"
 
-#include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
 #include <cstring>
@@ -17,6 +17,8 @@
 namespace torvanix {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcDevices, "torvanix.device")
 
 QMutex &registryMutex() {
     static QMutex mutex;
@@ -77,9 +79,9 @@ DeviceFunctions::~DeviceFunctions() = default;
 
 void DeviceFunctions::startHid() {
     hid_init();
-    qDebug().noquote() << "device functions ready, hidapi" << hid_version_str()
-                       << (libraryLoaded() ? "(USB access library loaded)"
-                                           : "(no USB access library)");
+    qCDebug(lcDevices).noquote() << "device functions ready, hidapi" << hid_version_str()
+                                 << (libraryLoaded() ? "(USB access library loaded)"
+                                                     : "(no USB access library)");
 }
 
 DeviceRecordMap DeviceFunctions::enumerateDevices() {
