@@ -1,0 +1,150 @@
+// The helper programs the page commands start: the picture converter, the update packer and
+// the updater, run as the program runs them.
+#include "../dispatch/page_test_support.h"
+
+#include "device/client_update.h"
+#include "screen/screen_pictures.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QThread>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+using namespace torvanix;
+using namespace torvanix::test;
+
+namespace {
+
+const QString Bin = QStringLiteral(TORVANIX_PROGRAM_DIR);
+
+int run(const QString &program, const QStringList &args, const QString &cwd = QString(),
+        QString *output = nullptr) {
+    QProcess p;
+    if (!cwd.isEmpty())
+        p.setWorkingDirectory(cwd);
+    p.start(Bin + "/" + program, args);
+    if (!p.waitForFinished(60000))
+        return -100;
+    if (output)
+        *output = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -101;
+}
+
+QByteArray readAll(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+TEST(PictureConverter, WritesTheScreenBinaryFromTheParameterString) {
+    QTemporaryDir dir;
+    QDir().mkpath(dir.path() + "/screen");
+    QImage picture(320, 172, QImage::Format_RGB32);
+    picture.fill(qRgb(0xFF, 0, 0));
+    picture.setPixel(319, 171, qRgb(0, 0, 0xFF));
+    ASSERT_TRUE(picture.save(dir.path() + "/screen/a.png"));
+
+    const QString params =
+        "name=temp_abc&img=screen/a.png&format=bin_565_swap&cf=true_color&outdir=screen/";
+    ASSERT_EQ(run("torvanix-imgconv", {params}, dir.path()), 0);
+    const QByteArray bin = readAll(dir.path() + "/screen/temp_abc.bin");
+    ASSERT_EQ(bin.size(), 4 + 320 * 172 * 2);
+    EXPECT_EQ(qFromLittleEndian<quint32>(bin.constData()), 4u | (320u << 10) | (172u << 21));
+    EXPECT_EQ(bin.mid(4, 2), QByteArray::fromHex("f800"));
+    EXPECT_EQ(bin.right(2), QByteArray::fromHex("001f"));
+
+    ASSERT_EQ(run("torvanix-imgconv",
+                  {"name=plain&img=screen/a.png&format=bin_565&cf=true_color&outdir=out"},
+                  dir.path()),
+              0);
+    EXPECT_EQ(readAll(dir.path() + "/out/plain.bin").mid(4, 2), QByteArray::fromHex("00f8"));
+
+    EXPECT_EQ(run("torvanix-imgconv", {"name=x&img=screen/missing.png"}, dir.path()), 1);
+    EXPECT_EQ(run("torvanix-imgconv", {"name=../x&img=screen/a.png"}, dir.path()), 2);
+    EXPECT_EQ(run("torvanix-imgconv", {"name=x&img=screen/a.png&cf=alpha_8bit"}, dir.path()), 2);
+    EXPECT_EQ(run("torvanix-imgconv", {"garbage"}, dir.path()), 2);
+}
+
+TEST(PictureConverter, ImageConvBinRunsItInTheProgramFolder) {
+    PageFixture f;
+    const QString dir = f.programDir.path();
+    ASSERT_TRUE(QFile::link(Bin + "/torvanix-imgconv", dir + "/torvanix-imgconv"));
+    QImage picture(320, 172, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QDir().mkpath(dir + "/screen");
+    ASSERT_TRUE(picture.save(dir + "/screen/a.png"));
+    const Answer a = f.call(R"({"FuncName":"ImageConvBin","ImageName":"a.png"})");
+    EXPECT_EQ(a.kind, Answer::Success);
+    EXPECT_EQ(a.text, "");
+    EXPECT_EQ(readAll(dir + "/screen/temp_abc.bin").size(), 4 + 320 * 172 * 2);
+}
+
+TEST(UpdatePackage, PackerOutputUnpacksToTheSameFiles) {
+    QTemporaryDir dir;
+    const QString release = dir.path() + "/release";
+    writeAll(release + "/torvanix", "#!/bin/sh\nexit 0\n");
+    writeAll(release + "/lib/libUsbInterface.so", QByteArray(5000, 'L'));
+    writeAll(release + "/theme/Galecrafter/client.html", "<html/>");
+    QFile::setPermissions(release + "/torvanix",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QString output;
+    ASSERT_EQ(run("torvanix-updatepack", {"--label", "2.0.0", release, dir.path() + "/up.pkg"},
+                  QString(), &output),
+              0)
+        << output;
+    EXPECT_TRUE(output.contains("3 entries"));
+
+    const QString update = dir.path() + "/program/update";
+    ASSERT_EQ(client_update::runClientUpdate(dir.path() + "/up.pkg", update), 1);
+    for (const char *file :
+         {"/torvanix", "/lib/libUsbInterface.so", "/theme/Galecrafter/client.html"})
+        EXPECT_EQ(readAll(update + file), readAll(release + file)) << file;
+
+    EXPECT_EQ(run("torvanix-updatepack", {dir.path() + "/missing", dir.path() + "/x.pkg"}), 1);
+    EXPECT_EQ(run("torvanix-updatepack", {}), 2);
+}
+
+TEST(Updater, InstallsTheUpdateFolderOverTheProgramAndRestartsIt) {
+    QTemporaryDir dir;
+    const QString program = dir.path();
+    writeAll(program + "/keep.txt", "untouched");
+    writeAll(program + "/lib/old.so", "old");
+    writeAll(program + "/update/lib/old.so", "new");
+    writeAll(program + "/update/share/new.txt", "added");
+    // The program: a script that leaves a mark when it is started again.
+    writeAll(program + "/update/torvanix",
+             QStringLiteral("#!/bin/sh\necho started > \"%1/restarted\"\n").arg(program).toUtf8());
+    QFile::setPermissions(program + "/update/torvanix",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    EXPECT_EQ(run("torvanix-updater", {"--program-dir", program}), 2) << "needs --Upgrade";
+    QString output;
+    ASSERT_EQ(run("torvanix-updater", {"--Upgrade", "--program-dir", program}, QString(), &output),
+              0)
+        << output;
+    EXPECT_EQ(readAll(program + "/lib/old.so"), "new");
+    EXPECT_EQ(readAll(program + "/share/new.txt"), "added");
+    EXPECT_EQ(readAll(program + "/keep.txt"), "untouched");
+    EXPECT_FALSE(QFileInfo::exists(program + "/update"));
+    EXPECT_TRUE(QFileInfo(program + "/torvanix").isExecutable());
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(program + "/restarted") && waited.elapsed() < 10000)
+        QThread::msleep(20);
+    EXPECT_TRUE(QFile::exists(program + "/restarted"));
+
+    EXPECT_EQ(run("torvanix-updater", {"--Upgrade", "--program-dir", program, "--no-restart"}), 1)
+        << "nothing left to install";
+}
