@@ -14,7 +14,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -25,11 +24,14 @@ class PrintingEventSink : public torvanix::EventSink {
 public:
     explicit PrintingEventSink(QTextStream &out) : out_(out) {}
     void sendEvent(const QString &name, const QVariantList &args) override {
-        QJsonObject line;
-        line.insert(QStringLiteral("event"), name);
-        line.insert(QStringLiteral("args"), QJsonArray::fromVariantList(args));
+        // Written by hand to keep "event" ahead of "args" (a JSON object would sort them).
+        const QByteArray event =
+            QJsonDocument(QJsonArray{name}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+        const QByteArray list =
+            QJsonDocument(QJsonArray::fromVariantList(args)).toJson(QJsonDocument::Compact);
         QMutexLocker lock(&mutex_);
-        out_ << QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)) << "\n";
+        out_ << "{\"event\":" << QString::fromUtf8(event) << ",\"args\":" << QString::fromUtf8(list)
+             << "}\n";
         out_.flush();
     }
 

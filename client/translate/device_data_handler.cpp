@@ -182,7 +182,8 @@ int device_data_handler::pendingTranslations() const {
 }
 
 bool device_data_handler::waitForDone(int msecs) {
-    QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer::Forever : msecs);
+    const QDeadlineTimer deadline =
+        msecs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(msecs);
     QMutexLocker lock(&pendingMutex_);
     while (pending_ > 0) {
         if (!pendingDone_.wait(&pendingMutex_, deadline))

@@ -135,6 +135,37 @@ TEST_F(DispatchTest, NineStringSlotWritesOneMouseRecord) {
     EXPECT_FALSE(spy.at(1).at(0).toBool());
 }
 
+// Device operations whose writes take a while.
+class SlowOps : public RecordingDeviceOperations {
+public:
+    using RecordingDeviceOperations::RecordingDeviceOperations;
+    bool writeProperty(const QString &identity, const QString &address, const QString &cs,
+                       const QString &count) override {
+        QThread::msleep(150);
+        return RecordingDeviceOperations::writeProperty(identity, address, cs, count);
+    }
+};
+
+TEST(DispatchWaiting, WaitWithoutLimitWaitsForEveryTranslation) {
+    publish({QStringLiteral("WSU-DFO-V1.1.0")});
+    CallLog log;
+    SlowOps ops(log);
+    CollectingEventSink events;
+    QThreadPool pool;
+    device_data_handler handler(ops, events);
+    handler.setThreadPool(&pool);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(handler.writeDevice(
+                      doc(QStringLiteral("WSU-DFO-V1.1.0"),
+                          "<key name=\"Route\" index=\"160\" value=\"1\" action=\"set\"/>")),
+                  Dispatch::Started);
+    EXPECT_EQ(handler.pendingTranslations(), 3);
+    EXPECT_FALSE(handler.waitForDone(10));
+    EXPECT_TRUE(handler.waitForDone());
+    EXPECT_EQ(handler.pendingTranslations(), 0);
+    EXPECT_EQ(log.lines().size(), 3);
+}
+
 // Device operations that record which translation (by its DPI level) each write belongs to,
 // and hold a write of device A until a write of device B has started.
 class GatedOps : public RecordingDeviceOperations {
