@@ -1,8 +1,9 @@
 #include "device_catalogue.h"
 
+#include "device_log.h"
+
 #include <torvanix/devlib.h>
 
-#include <QDebug>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -206,13 +207,13 @@ const DeviceCatalogue &builtInCatalogue() {
         initCatalogueResources();
         QFile file(QStringLiteral(":/catalogue/devices.json"));
         if (!file.open(QIODevice::ReadOnly)) {
-            qWarning("device catalogue resource missing");
+            qCWarning(lcDevices) << "device catalogue resource missing";
             return DeviceCatalogue{};
         }
         QStringList problems;
         DeviceCatalogue c = parseDeviceCatalogue(file.readAll(), &problems);
         for (const QString &p : problems)
-            qWarning().noquote() << "device catalogue:" << p;
+            qCWarning(lcDevices).noquote() << "device catalogue:" << p;
         return c;
     }();
     return catalogue;

@@ -1,13 +1,13 @@
 #include "device_functions.h"
 
 #include "command_bytes.h"
+#include "device_log.h"
 #include "kb_handler.h"
 #include "ms_handler.h"
 #include "pacer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
 #include <cstring>
@@ -17,8 +17,6 @@
 namespace torvanix {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcDevices, "torvanix.device")
 
 QMutex &registryMutex() {
     static QMutex mutex;

@@ -1,7 +1,8 @@
 #include "library_loader.h"
 
+#include "device_log.h"
+
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
@@ -10,6 +11,8 @@
 #include <atomic>
 
 namespace torvanix {
+
+Q_LOGGING_CATEGORY(lcDevices, "torvanix.device")
 
 namespace {
 QMutex &directoryMutex() {
@@ -57,12 +60,12 @@ bool loadDeviceLibrary(QLibrary &library, const QString &baseName) {
     // A bare name would make the loader search the system paths; only the program folder
     // (or the folder the user named) may supply these libraries.
     if (!QFileInfo::exists(file)) {
-        qDebug().noquote() << "device library not found:" << file;
+        qCDebug(lcDevices).noquote() << "device library not found:" << file;
         return false;
     }
     library.setFileName(file);
     if (!library.load()) {
-        qDebug().noquote() << "device library did not load:" << library.errorString();
+        qCDebug(lcDevices).noquote() << "device library did not load:" << library.errorString();
         return false;
     }
     return true;
