@@ -5,8 +5,13 @@ namespace torvanix {
 void FrameRegistry::frameLoaded(const FrameRef &frame, const QString &url) {
     QMutexLocker lock(&mutex_);
     current_.insert(qMakePair(frame.page, frame.path), url);
-    if (!entries_.contains(url))
+    auto it = entries_.find(url);
+    // An entry left by a page that has closed reaches nobody; it must not keep a live frame
+    // showing the same URL from getting events.
+    if (it == entries_.end())
         entries_.insert(url, frame);
+    else if (closed_.contains(it->page))
+        *it = frame;
 }
 
 void FrameRegistry::beforeNavigate(const QString &target) {
@@ -22,6 +27,7 @@ void FrameRegistry::beforeNavigate(const QString &target) {
 void FrameRegistry::pageClosed(quint64 page, const QString &mainFrameUrl) {
     QMutexLocker lock(&mutex_);
     entries_.remove(mainFrameUrl);
+    closed_.insert(page);
     for (auto it = current_.begin(); it != current_.end();) {
         if (it.key().first == page)
             it = current_.erase(it);

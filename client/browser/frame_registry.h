@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QMutex>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -29,7 +30,7 @@ public:
     // entry keyed target is dropped so the frame loading it next is recorded afresh.
     void beforeNavigate(const QString &target);
     // A page closed: its main-frame URL's entry goes; sub-frame entries stay (their sends
-    // then reach nobody).
+    // reach nobody) until a live frame loads the same URL and takes the entry over.
     void pageClosed(quint64 page, const QString &mainFrameUrl);
 
     // Entries in key order.
@@ -42,6 +43,7 @@ private:
     mutable QMutex mutex_;
     QMap<QString, FrameRef> entries_;
     QHash<QPair<quint64, QString>, QString> current_;
+    QSet<quint64> closed_;
 };
 
 } // namespace torvanix
