@@ -67,10 +67,15 @@ TEST_F(Libraries, KeyboardFindsItsInterfaceAndRemembersTables) {
     EXPECT_EQ(k.value(QStringLiteral("keyColors")).toObject().value(QStringLiteral("12")).toArray(),
               (QJsonArray{1, 2, 3}));
 
-    // Once the keyboard is gone its calls fail.
-    qputenv("TORVANIX_SIM_FAULTS", "vanish:vid_05ac@0");
+    // One model per process, even without a state file: the keyboard unplugged through a
+    // USB library call is gone for the keyboard library too.
+    qunsetenv("TORVANIX_SIM_STATE");
+    qputenv("TORVANIX_SIM_FAULTS", "vanish:vid_05ac@1");
+    setHardware(0x05AC, 0x024F);
+    EXPECT_EQ(write(kKeyboard, 1, {1}), 1);
     EXPECT_EQ(entry<tvx_kb_SetKey_fn>(kb, "SetKey")(table, 528), 0);
     EXPECT_EQ(init(nullptr), 0);
+    EXPECT_EQ(write(kKeyboard, 1, {1}), 0);
 }
 
 TEST_F(Libraries, MouseChecksSensorAndAnswersQueries) {
