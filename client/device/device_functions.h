@@ -22,6 +22,17 @@ QByteArray deviceListJson(const DeviceRecordMap &records);
 // Reads and writes devices through the USB device access library, and lists them.
 // Identities are looked up in PublishedDevices::instance() without regard to case.
 // Operations hold no lock; each works on its own block.
+//
+// Limits, so that no call reads or writes past the 2048-byte block:
+// - writes: count 0 .. 2048 and equal to the number of CommandString items, else false
+//   without a library call; writeSingleValue puts up to 2048 items in the block and passes
+//   its count (a packet count, any value >= 0) on unchanged;
+// - readProperty / isAreaBlank: count 0 .. 2040 (the answer starts at offset 8),
+//   requestPacket / clearArea: count 0 .. 2048; outside that the empty text / false;
+// - readInputReport: at most `length` bytes, 0 for none or a library error.
+// Writes, requestPacket, resetDevice, notifyDevice and readInputReport refuse identities
+// that are not published; readProperty, isAreaBlank and clearArea still call the library
+// (with an empty path, which no device answers).
 class DeviceFunctions : public devices_handler, public DeviceOperations {
     Q_OBJECT
 public:
