@@ -38,6 +38,8 @@ inline bool waitFor(const std::function<bool()> &done, int timeoutMs = 15000) {
         if (timer.elapsed() > timeoutMs)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        // Deferred deletions otherwise wait for an event loop that tests never enter.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return true;
 }

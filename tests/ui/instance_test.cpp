@@ -1,0 +1,144 @@
+// The program itself: one instance per session over the local socket.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kServer = QStringLiteral("Global\\{5a283c02-b5de-44b3-977a-7043851a99b8}");
+
+class InstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        // The storage folder exists: no first start, so no relaunch after the run.
+        QDir(tmp.path()).mkpath("ozk");
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", tmp.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QT_QUICK_BACKEND", "software");
+        env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        env.insert("XDG_RUNTIME_DIR", tmp.path());
+    }
+    void TearDown() override {
+        for (QProcess *p : processes) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(10000);
+            }
+            delete p;
+        }
+    }
+
+    QProcess *launch() {
+        auto *p = new QProcess;
+        p->setProcessEnvironment(env);
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->setStandardOutputFile(QProcess::nullDevice());
+        p->start(QStringLiteral(TORVANIX_PROGRAM_DIR "/torvanix"), QStringList());
+        processes << p;
+        return p;
+    }
+    QString log() const {
+        QFile f(tmp.filePath("ozk/ozk.log"));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    bool waitForLog(const QString &text, int timeoutMs = 30000) {
+        QElapsedTimer t;
+        t.start();
+        while (!log().contains(text)) {
+            if (t.elapsed() > timeoutMs)
+                return false;
+            QThread::msleep(50);
+        }
+        return true;
+    }
+    QString serverPath() const { return tmp.path() + "/" + kServer; }
+    // Sends raw bytes to the running instance and collects what comes back within a moment.
+    QByteArray exchange(QLocalSocket &socket, const QByteArray &bytes, int expectAtLeast) {
+        socket.write(bytes);
+        socket.waitForBytesWritten(2000);
+        QByteArray got;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 3000 && got.count(';') < expectAtLeast) {
+            if (socket.waitForReadyRead(100))
+                got += socket.readAll();
+        }
+        QThread::msleep(200);
+        if (socket.waitForReadyRead(100))
+            got += socket.readAll();
+        return got;
+    }
+
+    QTemporaryDir tmp;
+    QProcessEnvironment env;
+    QList<QProcess *> processes;
+};
+
+} // namespace
+
+TEST_F(InstanceTest, ASecondStartAsksTheFirstToShowAndQuits) {
+    QProcess *first = launch();
+    ASSERT_TRUE(first->waitForStarted(10000));
+    ASSERT_TRUE(waitForLog("this is the only instance")) << log().toStdString();
+    ASSERT_TRUE(QFile::exists(serverPath()));
+
+    QProcess *second = launch();
+    ASSERT_TRUE(second->waitForFinished(60000));
+    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_TRUE(log().contains(
+        QString("show command response received, pid = %1, activating").arg(first->processId())))
+        << log().toStdString();
+    EXPECT_EQ(first->state(), QProcess::Running);
+
+    // The protocol as a later instance speaks it, byte by byte.
+    QLocalSocket socket;
+    socket.connectToServer(serverPath());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    const QByteArray res = QString("RES:%1;").arg(first->processId()).toUtf8();
+    EXPECT_EQ(exchange(socket, "CMD:show;CMD:show;", 2), res + res);
+    EXPECT_EQ(exchange(socket, "CMD:sh", 0), QByteArray());
+    EXPECT_EQ(exchange(socket, "ow;", 1), res);
+    // Another name is answered and does nothing; a segment without "CMD:" is not answered.
+    EXPECT_EQ(exchange(socket, "CMD:other;bogus;CMD:show;", 2), res + res);
+    EXPECT_TRUE(waitForLog("unknown command bogus passed in local socket"));
+}
+
+TEST_F(InstanceTest, ASocketLeftByACrashedInstanceDoesNotBlockTheNextStart) {
+    // A socket file nobody listens on, as a killed instance leaves it.
+    const QByteArray path = serverPath().toLocal8Bit();
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(size_t(path.size()), sizeof(addr.sun_path));
+    memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
+    ::close(fd);
+    ASSERT_TRUE(QFile::exists(serverPath()));
+
+    QProcess *first = launch();
+    ASSERT_TRUE(waitForLog("starting server and app")) << log().toStdString();
+    QLocalSocket socket;
+    QElapsedTimer t;
+    t.start();
+    do {
+        socket.connectToServer(serverPath());
+    } while (!socket.waitForConnected(500) && t.elapsed() < 20000);
+    ASSERT_EQ(socket.state(), QLocalSocket::ConnectedState) << log().toStdString();
+    EXPECT_EQ(exchange(socket, "CMD:show;", 1),
+              QString("RES:%1;").arg(first->processId()).toUtf8());
+    EXPECT_FALSE(log().contains("failed to start listening"));
+}

@@ -1,0 +1,104 @@
+// Shell pieces that need no browser: logon start, the single-instance command buffer and
+// the device-change notices.
+#include "app/app_log.h"
+#include "ui/desktop_services.h"
+#include "ui/device_monitor.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace torvanix;
+
+TEST(AutoStart, EnablingWritesAnEntryDisablingKeepsItDisabled) {
+    QTemporaryDir dir;
+    AutoStart autostart(dir.filePath("autostart"));
+    EXPECT_FALSE(autostart.isEnabled());
+    ASSERT_TRUE(autostart.setEnabled(true, "/opt/Torvanix/torvanix"));
+    EXPECT_TRUE(autostart.entryPath().endsWith("/LUMSetup.desktop"));
+    EXPECT_TRUE(autostart.isEnabled());
+    QFile f(autostart.entryPath());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(f.readAll());
+    EXPECT_TRUE(text.contains("Exec=\"/opt/Torvanix/torvanix\"\n"));
+    f.close();
+
+    ASSERT_TRUE(autostart.setEnabled(false, "/opt/Torvanix/torvanix"));
+    EXPECT_TRUE(QFile::exists(autostart.entryPath()));
+    EXPECT_FALSE(autostart.isEnabled());
+}
+
+TEST(AutoStart, ProgramPathCannotBecomeAnotherCommand) {
+    EXPECT_EQ(AutoStart::execValue("/opt/my apps/torvanix"), QString("\"/opt/my apps/torvanix\""));
+    EXPECT_EQ(AutoStart::execValue("/a/$(rm -rf ~)`x`\"q\"%u"),
+              QString("\"/a/\\\\$(rm -rf ~)\\\\`x\\\\`\\\\\"q\\\\\"%%u\""));
+    EXPECT_EQ(AutoStart::execValue("/a\\b"), QString("\"/a\\\\\\\\b\""));
+    EXPECT_EQ(AutoStart::execValue("/a\nExec=evil"), QString("\"/aExec=evil\""));
+}
+
+TEST(InstanceCommands, SegmentsEndAtSemicolonsAndTheRestStaysBuffered) {
+    QByteArray buffer("CMD:show;CMD:show;");
+    EXPECT_EQ(takeInstanceSegments(buffer), QStringList({"CMD:show", "CMD:show"}));
+    EXPECT_TRUE(buffer.isEmpty());
+
+    buffer = "CMD:sh";
+    EXPECT_TRUE(takeInstanceSegments(buffer).isEmpty());
+    EXPECT_EQ(buffer, QByteArray("CMD:sh"));
+    buffer += "ow;junk;CMD:other;CMD:";
+    EXPECT_EQ(takeInstanceSegments(buffer), QStringList({"CMD:show", "junk", "CMD:other"}));
+    EXPECT_EQ(buffer, QByteArray("CMD:"));
+
+    buffer = ";;";
+    EXPECT_EQ(takeInstanceSegments(buffer), QStringList({"", ""}));
+}
+
+TEST(DeviceNotices, OneChangePerDeviceArrivalOrRemoval) {
+    EXPECT_EQ(usbDeviceKey("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2"),
+              QString("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2"));
+    EXPECT_EQ(usbDeviceKey("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.1"),
+              QString("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2"));
+    EXPECT_EQ(usbDeviceKey("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2.4/1-2.4:1.0/"
+                           "0003:1234:5678.0007/hidraw/hidraw3"),
+              QString("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2.4"));
+
+    DeviceChangeCoalescer coalescer(50);
+    QSignalSpy spy(&coalescer, &DeviceChangeCoalescer::devicesChanged);
+    const QString a = "/sys/devices/x/usb1/1-2", b = "/sys/devices/x/usb1/1-3";
+    // A keyboard with three interfaces and two hidraw nodes: one change.
+    for (int i = 0; i < 6; ++i)
+        coalescer.notice(a, "add");
+    coalescer.notice(a, "bind");
+    coalescer.notice(b, "add");
+    EXPECT_TRUE(spy.wait(2000));
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(spy.count(), 2); // one per device
+    coalescer.notice(a, "remove");
+    coalescer.notice(a, "remove");
+    EXPECT_TRUE(spy.wait(2000));
+    EXPECT_EQ(spy.count(), 3);
+    EXPECT_EQ(coalescer.pending(), 0);
+}
+
+TEST(DeviceNotices, TheMonitorStartsQuietlyWithOrWithoutUdev) {
+    DeviceMonitor monitor;
+    QSignalSpy spy(&monitor, &DeviceMonitor::devicesChanged);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(spy.count(), 0);
+}
+
+TEST(QuitOnce, OnlyTheFirstRequestCounts) {
+    resetQuitRequest();
+    EXPECT_FALSE(quitRequested());
+    quitOnce();
+    quitOnce();
+    EXPECT_TRUE(quitRequested());
+    resetQuitRequest();
+}

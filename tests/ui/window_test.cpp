@@ -1,0 +1,152 @@
+// The main window with its real browser view: sizes, commands from its page, pop-up views,
+// hiding on close, the tray.
+#include "../browser/engine_harness.h"
+
+#include "ui/desktop_services.h"
+#include "ui/pop_widget.h"
+#include "ui/system_tray.h"
+#include "ui/window.h"
+
+#include <QAction>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QScreen>
+
+using namespace torvanix;
+using namespace torvanix::testing;
+
+namespace {
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        harness = &EngineHarness::get();
+        resetQuitRequest();
+        window = std::make_unique<Window>();
+        window->setupTray();
+        window->show();
+    }
+    void TearDown() override {
+        window.reset();
+        shellState().firstStartFlag = false;
+        resetQuitRequest();
+    }
+    QString query(const QString &json) {
+        runJs(window->view()->page(), QString("window.__log = []; q(%1)")
+                                          .arg(QString::fromUtf8(QJsonDocument(QJsonArray{json})
+                                                                     .toJson(QJsonDocument::Compact)
+                                                                     .mid(1)
+                                                                     .chopped(1))));
+        waitFor([&] { return runJs(window->view()->page(), "__log.length").toInt() > 0; }, 8000);
+        return runJs(window->view()->page(), "JSON.stringify(__log)").toString();
+    }
+    void send(const QString &json) { window->onJsMessage(json, nullptr); }
+
+    EngineHarness *harness = nullptr;
+    std::unique_ptr<Window> window;
+};
+
+} // namespace
+
+TEST_F(WindowTest, StartsFramelessAtTheDpiScaledSizeAndHidesOnClose) {
+    const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    const double step = dpi / 96 < 1.1 ? 1.0 : window->dpiScale();
+    EXPECT_EQ(window->size(), QSize(int(1200 * step), int(800 * step)));
+    EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(window->objectName(), "MainWindow");
+    EXPECT_EQ(window->startUrl().toString(), harness->base() + "/local/Torvanix/client.html");
+    EXPECT_EQ(window->view()->size(), window->size());
+    window->resize(900, 600);
+    EXPECT_EQ(window->view()->size(), QSize(900, 600));
+
+    send(R"({"FuncName":"CloseX"})");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(quitRequested());
+    window->onSystemtrayActive(QSystemTrayIcon::Context);
+    EXPECT_FALSE(window->isVisible());
+    window->onSystemtrayActive(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(window->isVisible());
+
+    const Window::ThemePaths theme = window->setupTheme();
+    EXPECT_TRUE(theme.themeRoot.endsWith("/theme"));
+    EXPECT_EQ(theme.themeFolder, theme.themeRoot + "/Galecrafter");
+}
+
+TEST_F(WindowTest, TrayOffersOpenAndClose) {
+    SystemTray *tray = window->tray();
+    ASSERT_NE(tray, nullptr);
+    EXPECT_EQ(tray->openAction()->text(), QString::fromUtf8("Открыть"));
+    EXPECT_EQ(tray->closeAction()->text(), QString::fromUtf8("закрытие"));
+    window->hide();
+    tray->openAction()->trigger();
+    EXPECT_TRUE(window->isVisible());
+    tray->closeAction()->trigger();
+    EXPECT_TRUE(quitRequested());
+}
+
+TEST_F(WindowTest, PageQueriesRunTheWindowCommands) {
+    ASSERT_TRUE(loadAndWait(window->view(), harness->page("plain.html")));
+    EXPECT_EQ(query(R"({"FuncName":"IsFirstStart"})"),
+              R"([["ok","{\"FuncName\":\"IsFirstStart\"}","0"]])");
+    shellState().firstStartFlag = true;
+    EXPECT_EQ(query(R"({"FuncName":"IsFirstStart"})"),
+              R"([["ok","{\"FuncName\":\"IsFirstStart\"}","1"]])");
+
+    // MoveWindow moves the window itself while no pop-up shows.
+    const QPoint start = window->pos();
+    EXPECT_EQ(query("MoveWindow:7,3,0,0"), R"([["ok","MoveWindow:7,3,0,0",""]])");
+    EXPECT_EQ(window->pos(), start + QPoint(7, 3));
+}
+
+TEST_F(WindowTest, PopUpViewsOpenOncePerUrlAndCloseWithTheLastOne) {
+    const QString a = harness->page("plain.html").toString();
+    const QString b = harness->page("quick_set.html").toString();
+    send(QString(R"({"FuncName":"OpenView","Url":"%1","Width":400,"Height":300})").arg(a));
+    send(QString(R"({"FuncName":"OpenView","Url":"%1","Width":400,"Height":300})").arg(a));
+    ASSERT_EQ(window->popViews().size(), 1);
+    PopWidget *popA = window->popViews().value(a);
+    ASSERT_NE(popA, nullptr);
+    const int desktopHeight = QGuiApplication::primaryScreen()->size().height();
+    EXPECT_EQ(popA->size(), popupSize(400, 300, desktopHeight));
+    EXPECT_TRUE(popA->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(waitFor([&] { return popA->view()->url().toString() == a; }));
+
+    // MoveWindow moves the pop-up on show, not the main window.
+    const QPoint mainPos = window->pos();
+    const QPoint popPos = popA->pos();
+    window->moveWindowBy(window.get(), QPoint(5, 6));
+    EXPECT_EQ(popA->pos(), popPos + QPoint(5, 6));
+    EXPECT_EQ(window->pos(), mainPos);
+
+    send(QString(R"({"FuncName":"OpenView","Url":"%1","Width":200,"Height":100})").arg(b));
+    QPointer<PopWidget> popB = window->popViews().value(b);
+    ASSERT_TRUE(popB);
+    QPointer<PopWidget> guardA = popA;
+
+    // A becomes the active pop-up; closing it also closes B, the one opened last.
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(popA, &activate);
+    EXPECT_EQ(window->currentPopView(), popA);
+    send(R"({"FuncName":"CloseView"})");
+    EXPECT_TRUE(waitFor([&] { return guardA.isNull() && popB.isNull(); }));
+    EXPECT_FALSE(window->popViews().contains(a));
+
+    // B's URL can be opened again although its entry outlived it.
+    send(QString(R"({"FuncName":"OpenView","Url":"%1","Width":200,"Height":100})").arg(b));
+    EXPECT_TRUE(window->popViews().value(b));
+}
+
+TEST_F(WindowTest, AutoRunWritesTheUsersAutostartEntry) {
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    send(R"({"FuncName":"SetAutoRun","boolAutonRun":1})");
+    AutoStart autostart;
+    EXPECT_EQ(autostart.entryPath(), config.path() + "/autostart/LUMSetup.desktop");
+    EXPECT_TRUE(autostart.isEnabled());
+    send(R"({"FuncName":"SetAutoRun","boolAutonRun":0})");
+    EXPECT_TRUE(QFile::exists(autostart.entryPath()));
+    EXPECT_FALSE(autostart.isEnabled());
+    qunsetenv("XDG_CONFIG_HOME");
+}
