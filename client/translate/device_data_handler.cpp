@@ -120,8 +120,8 @@ void device_data_handler::slot_writeDevice(const QString &identity, const QStrin
                                            const QString &playcount, const QString &type,
                                            const QString &task, const QString &repeatDelay,
                                            const QString &flag) {
-    const std::shared_ptr<QMutex> lock = deviceLock(identity);
-    QMutexLocker hold(lock.get());
+    const std::shared_ptr<DeviceLane> deviceLane = lane(identity);
+    QMutexLocker hold(&deviceLane->mutex);
     TranslationContext ctx{ops_,
                            templates_,
                            events_,
@@ -137,13 +137,14 @@ void device_data_handler::noticeMacoModify(const QString &ver, const QString &ma
           [ver, macroArr](TranslationContext &ctx) { writeMacroArray(ctx, ver, macroArr); });
 }
 
-std::shared_ptr<QMutex> device_data_handler::deviceLock(const QString &identity) {
+std::shared_ptr<device_data_handler::DeviceLane>
+device_data_handler::lane(const QString &identity) {
     const QString key = normaliseIdentity(identity);
-    QMutexLocker lock(&locksMutex_);
-    std::shared_ptr<QMutex> &m = locks_[key];
-    if (!m)
-        m = std::make_shared<QMutex>();
-    return m;
+    QMutexLocker lock(&lanesMutex_);
+    std::shared_ptr<DeviceLane> &l = lanes_[key];
+    if (!l)
+        l = std::make_shared<DeviceLane>();
+    return l;
 }
 
 void device_data_handler::start(const QString &lockIdentity,
@@ -152,22 +153,43 @@ void device_data_handler::start(const QString &lockIdentity,
         QMutexLocker lock(&pendingMutex_);
         ++pending_;
     }
-    const std::shared_ptr<QMutex> deviceMutex = deviceLock(lockIdentity);
-    auto task = [this, deviceMutex, work = std::move(work)]() {
-        {
-            QMutexLocker hold(deviceMutex.get());
-            TranslationContext ctx{ops_,
-                                   templates_,
-                                   events_,
-                                   pacer_ ? *pacer_ : pacer(),
-                                   [this](bool r) { emit SigcallbackReasult(r); },
-                                   programDir_};
-            work(ctx);
+    const std::shared_ptr<DeviceLane> deviceLane = lane(lockIdentity);
+    {
+        QMutexLocker lock(&lanesMutex_);
+        deviceLane->queue.push_back(std::move(work));
+        if (deviceLane->running)
+            return; // the lane's runner takes it in turn
+        deviceLane->running = true;
+    }
+    // One runner per busy device works through its documents in arrival order, so a pool
+    // thread never sits waiting for another translation of the same device.
+    auto runner = [this, deviceLane]() {
+        for (;;) {
+            std::function<void(TranslationContext &)> next;
+            {
+                QMutexLocker lock(&lanesMutex_);
+                if (deviceLane->queue.empty()) {
+                    deviceLane->running = false;
+                    return;
+                }
+                next = std::move(deviceLane->queue.front());
+                deviceLane->queue.pop_front();
+            }
+            {
+                QMutexLocker hold(&deviceLane->mutex);
+                TranslationContext ctx{ops_,
+                                       templates_,
+                                       events_,
+                                       pacer_ ? *pacer_ : pacer(),
+                                       [this](bool r) { emit SigcallbackReasult(r); },
+                                       programDir_};
+                next(ctx);
+            }
+            finished();
         }
-        finished();
     };
     QThreadPool *pool = pool_ ? pool_ : QThreadPool::globalInstance();
-    pool->start(new FunctionTask(std::move(task)));
+    pool->start(new FunctionTask(std::move(runner)));
 }
 
 void device_data_handler::finished() {

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 #include <QWaitCondition>
+#include <deque>
+#include <functional>
 #include <memory>
 
 class QThreadPool;
@@ -23,10 +25,12 @@ struct TranslationContext;
 //
 // Concurrency rules:
 //  - the generation tables are parsed once at load time and only read by translations;
-//  - all device traffic of one translation happens while the task holds the lock of its device
-//    identity (compared without regard to case), so two documents for the same device never
-//    interleave their writes; documents for different devices run in parallel. The lighting
-//    sync document takes the lock of the identity "SYNC".
+//  - documents are queued per device identity (compared without regard to case) and the
+//    translations of one device run one after the other, in the order the documents arrived,
+//    each holding the device's lock for its whole run; so two documents for the same device
+//    never interleave their device traffic and the later one is applied last. Documents for
+//    different devices run in parallel. The lighting sync document is queued under "SYNC",
+//    a macro table under its `Ver` identity; the nine-string key write takes the device's lock.
 class device_data_handler : public QObject {
     Q_OBJECT
 public:
@@ -86,8 +90,15 @@ signals:
     void SigcallbackReasult(bool result);
 
 private:
+    // The documents waiting for one device, and the lock its translations hold.
+    struct DeviceLane {
+        QMutex mutex;
+        std::deque<std::function<void(TranslationContext &)>> queue;
+        bool running = false; // a runner task is working through the queue
+    };
+
     void start(const QString &lockIdentity, std::function<void(TranslationContext &)> work);
-    std::shared_ptr<QMutex> deviceLock(const QString &identity);
+    std::shared_ptr<DeviceLane> lane(const QString &identity);
     void finished();
 
     DeviceOperations &ops_;
@@ -97,8 +108,8 @@ private:
     QString programDir_;
     DriverTemplates templates_;
 
-    QMutex locksMutex_;
-    QHash<QString, std::shared_ptr<QMutex>> locks_;
+    QMutex lanesMutex_;
+    QHash<QString, std::shared_ptr<DeviceLane>> lanes_;
 
     mutable QMutex pendingMutex_;
     QWaitCondition pendingDone_;

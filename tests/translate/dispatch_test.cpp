@@ -135,6 +135,22 @@ TEST_F(DispatchTest, NineStringSlotWritesOneMouseRecord) {
     EXPECT_FALSE(spy.at(1).at(0).toBool());
 }
 
+TEST_F(DispatchTest, DocumentsForOneDeviceAreAppliedInArrivalOrder) {
+    publish({QStringLiteral("WSU-DFO-V1.1.0")});
+    pool.setMaxThreadCount(4);
+    QStringList expected;
+    for (int v = 1; v <= 40; ++v) {
+        ASSERT_EQ(handler.writeDevice(doc(QStringLiteral("WSU-DFO-V1.1.0"),
+                                          QStringLiteral("<key name=\"Route\" index=\"160\" "
+                                                         "value=\"%1\" action=\"set\"/>")
+                                              .arg(v))),
+                  Dispatch::Started);
+        expected << QStringLiteral("writeProperty WSU-DFO-V1.1.0 160 1 %1").arg(v, 0, 16);
+    }
+    ASSERT_TRUE(handler.waitForDone(10000));
+    EXPECT_EQ(log.lines(), expected);
+}
+
 // Device operations whose writes take a while.
 class SlowOps : public RecordingDeviceOperations {
 public:
