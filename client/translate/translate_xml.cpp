@@ -5,6 +5,7 @@
 #include <QVariantList>
 #include <memory>
 #include <sstream>
+#include <string>
 #include <unordered_map>
 
 namespace torvanix::xml {

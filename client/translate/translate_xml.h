@@ -16,9 +16,10 @@ namespace xml {
 // the caller then drops the document without effect.
 bool load(pugi::xml_document &doc, const QString &text);
 
-// First node selected by a fixed XPath expression. The compiled expression is cached per
-// thread (keyed by the literal's address), so pass string literals only. Evaluation errors give
-// an empty node; no exception leaves.
+// First node selected by an XPath expression. Compiled expressions are cached per thread by
+// their text, so use it for the fixed expressions of the translators (a growing set of
+// different texts would grow the cache). Invalid expressions and evaluation errors give an
+// empty node; no exception leaves.
 pugi::xml_node select(const pugi::xml_node &context, const char *xpath);
 // The same for an expression built at run time (compiled on every call). An invalid expression
 // gives an empty node.
