@@ -25,7 +25,11 @@ struct GenericD2 {
     pugi::xml_document &doc;
     QString identity;
 
+    // An element without an address would be written at register 0 (the empty text reads as
+    // 0) and overwrite whatever lives there; such malformed elements write nothing.
     bool write(const QString &address, const QString &bytes, const QString &count) {
+        if (address.trimmed().isEmpty())
+            return false;
         return ctx.ops.writeProperty(identity, address, bytes, count);
     }
 
@@ -155,7 +159,8 @@ void dpiSet(GenericD2 &t, const pugi::xml_node &dpi) {
     const QString record = encodeKeyFunction(t.tmpl, t.identity, QStringLiteral("Dpi"), task);
     t.write(xml::attr(dpi, "index"), current, QStringLiteral("1"));
     t.ctx.pacer.pause(100);
-    t.write(xml::attr(level, "index"), record, QStringLiteral("8"));
+    if (level) // no record for a level the document does not describe
+        t.write(xml::attr(level, "index"), record, QStringLiteral("8"));
 }
 
 } // namespace

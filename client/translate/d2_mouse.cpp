@@ -18,6 +18,21 @@ namespace {
 
 const QString D2 = QStringLiteral("D2.0");
 
+// Elements without an address write nothing (the empty text would read as register 0).
+bool writePlain(TranslationContext &ctx, const QString &identity, const QString &address,
+                const QString &bytes, const QString &count) {
+    if (address.trimmed().isEmpty())
+        return false;
+    return ctx.ops.writeProperty(identity, address, bytes, count);
+}
+
+bool writeQpa(TranslationContext &ctx, const QString &identity, const QString &address,
+              const QString &bytes, const QString &count) {
+    if (address.trimmed().isEmpty())
+        return false;
+    return ctx.ops.writePropertyForQpa(identity, address, bytes, count);
+}
+
 // The QPA macro slots are the twenty registers from the start of the macro area (181 .. 200).
 // A slot is free when the first fifteen bytes of its register read back as zeros.
 constexpr int QpaMacroBase = 181;
@@ -47,8 +62,8 @@ int findQpaMacroSlot(TranslationContext &ctx, const QString &identity) {
 void qpaLighting(TranslationContext &ctx, const DriverTemplate &tmpl, pugi::xml_document &doc,
                  const QString &identity, const pugi::xml_node &mode) {
     const pugi::xml_node zone = xml::select(doc, "/configuration/light");
-    ctx.ops.writeProperty(identity, xml::attr(zone, "index"),
-                          cmd::decimalToHex(xml::attr(mode, "index")), xml::attr(zone, "length"));
+    writePlain(ctx, identity, xml::attr(zone, "index"), cmd::decimalToHex(xml::attr(mode, "index")),
+               xml::attr(zone, "length"));
     const QString name = xml::attr(mode, "name");
     if (name == QLatin1String("Default")) {
         const pugi::xml_node key = xml::select(doc, "/configuration/light/mode/key[@action='set']");
@@ -56,17 +71,15 @@ void qpaLighting(TranslationContext &ctx, const DriverTemplate &tmpl, pugi::xml_
         if (keyName == QLatin1String("LightRGB") || keyName == QLatin1String("LightSpeed") ||
             keyName == QLatin1String("LightBrightness") || keyName == QLatin1String("LightMode") ||
             keyName == QLatin1String("LightDirection"))
-            ctx.ops.writeProperty(identity, xml::attr(key, "index"),
-                                  d2::effectKeyBytes(keyName, xml::attr(key, "value")),
-                                  xml::attr(key, "length"));
+            writePlain(ctx, identity, xml::attr(key, "index"),
+                       d2::effectKeyBytes(keyName, xml::attr(key, "value")),
+                       xml::attr(key, "length"));
     } else if (name == QLatin1String("LightUp")) {
         const pugi::xml_node lightUp =
             xml::select(doc, "/configuration/light/mode[@name='LightUp']");
         const QString table = cmd::padWithZeros(d2::perKeyColourTable(tmpl, lightUp), 440);
-        ctx.ops.writePropertyForQpa(identity, QStringLiteral("201"), table,
-                                    xml::attr(lightUp, "length"));
-        ctx.ops.writeProperty(identity, QStringLiteral("6"), QStringLiteral("0xdc"),
-                              QStringLiteral("1"));
+        writeQpa(ctx, identity, QStringLiteral("201"), table, xml::attr(lightUp, "length"));
+        writePlain(ctx, identity, QStringLiteral("6"), QStringLiteral("0xdc"), QStringLiteral("1"));
     }
 }
 
@@ -89,8 +102,8 @@ void qpaKey(TranslationContext &ctx, const DriverTemplate &tmpl, const QString &
     }
     const QString record =
         buildD2MouseRecord(xml::attr(key, "playtype"), xml::attr(key, "playcount"), code);
-    ctx.ops.writePropertyForQpa(identity, xml::attr(key, "index"), record,
-                                QString::number(cmd::itemCount(record)));
+    writeQpa(ctx, identity, xml::attr(key, "index"), record,
+             QString::number(cmd::itemCount(record)));
 }
 
 } // namespace
@@ -104,7 +117,7 @@ bool writeKeyRecord(TranslationContext &ctx, const QString &identity, const QStr
     const DriverTemplate &tmpl = ctx.templates.generation(D2);
     bool ok;
     if (task.isEmpty()) {
-        ok = ctx.ops.writeProperty(identity, slot, cmd::zeros(15), QStringLiteral("15"));
+        ok = writePlain(ctx, identity, slot, cmd::zeros(15), QStringLiteral("15"));
     } else {
         const QString upper = type.toUpper();
         QString code;
@@ -125,7 +138,7 @@ bool writeKeyRecord(TranslationContext &ctx, const QString &identity, const QStr
                 code = QStringLiteral("0,0,0,0");
         }
         const QString record = buildD2MouseRecord(playtype, playcount, code);
-        ok = ctx.ops.writeProperty(identity, slot, record, QString::number(cmd::itemCount(record)));
+        ok = writePlain(ctx, identity, slot, record, QString::number(cmd::itemCount(record)));
     }
     if (ctx.callbackResult)
         ctx.callbackResult(ok);
@@ -149,11 +162,10 @@ void translateQpaMouse(TranslationContext &ctx, const QString &document) {
         if (!xml::attr(n, "type").isEmpty())
             qpaKey(ctx, tmpl, identity, n);
         else
-            ctx.ops.writeProperty(identity, xml::attr(n, "index"), xml::attr(n, "value"),
-                                  xml::attr(n, "length"));
+            writePlain(ctx, identity, xml::attr(n, "index"), xml::attr(n, "value"),
+                       xml::attr(n, "length"));
     } else if ((n = xml::select(doc, "/configuration/key[@action='delete']"))) {
-        ctx.ops.writeProperty(identity, xml::attr(n, "index"), cmd::zeros(15),
-                              QStringLiteral("15"));
+        writePlain(ctx, identity, xml::attr(n, "index"), cmd::zeros(15), QStringLiteral("15"));
     }
 }
 
@@ -166,11 +178,10 @@ void translateHjeMouse(TranslationContext &ctx, const QString &document) {
     if ((n = xml::select(doc, "/configuration[@action='reset']"))) {
         ctx.ops.resetDevice(identity);
     } else if ((n = xml::select(doc, "/configuration/key[@action='delete']"))) {
-        ctx.ops.writeProperty(identity, xml::attr(n, "index"), cmd::zeros(15),
-                              QStringLiteral("15"));
+        writePlain(ctx, identity, xml::attr(n, "index"), cmd::zeros(15), QStringLiteral("15"));
     } else if ((n = xml::select(doc, "/configuration/key[@action='set']"))) {
         const int index = cmd::toInt(xml::attr(n, "index"));
-        if (index == 5 || index > 150)
+        if (xml::attr(n, "index").trimmed().isEmpty() || index == 5 || index > 150)
             return;
         // Profiles count from 1; a document without a usable CurProfile edits the first
         // profile rather than a slot below the key's own.

@@ -49,9 +49,9 @@ void uploadScreenImage(TranslationContext &ctx, const QString &identity,
                        const pugi::xml_node &key) {
     const QString base = baseDir(ctx);
     const QString path = screenImagePath(base, xml::attr(key, "value"));
-    if (path.isEmpty())
-        return;
     const QString index = xml::attr(key, "index");
+    if (path.isEmpty() || index.trimmed().isEmpty())
+        return;
     const QString length = xml::attr(key, "length");
     const QString record =
         d2::screenSlotRecord(md5Of(path), cmd::toInt(xml::attr(key, "slot")), cmd::toInt(length));
@@ -78,6 +78,8 @@ void uploadScreenImage(TranslationContext &ctx, const QString &identity,
 
 void deleteScreenImage(TranslationContext &ctx, const QString &identity,
                        const pugi::xml_node &key) {
+    if (xml::attr(key, "index").trimmed().isEmpty())
+        return;
     const QString length = xml::attr(key, "length");
     const QString record =
         d2::screenSlotRecord(QStringLiteral("00000000000000000000000000000000"),

@@ -29,7 +29,8 @@ struct TranslationContext;
 //     converter output no chunk is sent. Keeping the flag inside the data lets the closing
 //     empty chunk reach the device (a zero-length write would be refused).
 void uploadScreenImage(TranslationContext &ctx, const QString &identity, const pugi::xml_node &key);
-// Delete ("del"): the slot record with zeros for the digest.
+// Delete ("del"): the slot record with zeros for the digest. Elements without `index` write
+// nothing.
 void deleteScreenImage(TranslationContext &ctx, const QString &identity, const pugi::xml_node &key);
 
 // <base>/<name> when it stays inside base, else an empty text.
