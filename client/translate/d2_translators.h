@@ -19,6 +19,10 @@ struct TranslationContext;
 //    report arrives the document keeps the `current` level and the Reportrate value it came
 //    with; the answer is still sent.
 //  - GlobalPerformance: a value that is not a JSON array writes nothing.
+//  - DPI set: when the document has no key for the `current` level only the level selector is
+//    written (no eight-byte record at an empty address).
+//  - In all three translators an element without an address (`index`) writes nothing: the empty
+//    text would read as register 0 and overwrite it.
 //  - Screen images: see d2_screen.h.
 //
 // translateQpaMouse
