@@ -1,3 +1,4 @@
+#include "byte_order.h"
 #include "page_test_support.h"
 
 #include "media/audio_player.h"
@@ -104,10 +105,10 @@ TEST(WavDecoding, SampleFormatsBecomeStereo16Bit) {
     for (int n = 0; n < 44; ++n)
         EXPECT_FALSE(PcmAudio::fromWav(good.left(n), &pcm)) << n;
     QByteArray badRate = good;
-    qToLittleEndian<quint32>(0, badRate.data() + 24);
+    torvanix::test::storeLE<quint32>(badRate, 24, 0);
     EXPECT_FALSE(PcmAudio::fromWav(badRate, &pcm));
     QByteArray compressed = good;
-    qToLittleEndian<quint16>(85, compressed.data() + 20);
+    torvanix::test::storeLE<quint16>(compressed, 20, 85);
     EXPECT_FALSE(PcmAudio::fromWav(compressed, &pcm));
 }
 

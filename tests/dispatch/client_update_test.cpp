@@ -1,3 +1,4 @@
+#include "byte_order.h"
 #include "device/client_update.h"
 
 #include <QCryptographicHash>
@@ -71,11 +72,11 @@ TEST(ClientUpdate, BadPackagesWriteNothing) {
     QByteArray content = good;
     content[content.size() - 1] = static_cast<char>(content[content.size() - 1] ^ 0x55);
     QByteArray bigSize = good;
-    qToLittleEndian<quint32>(0xFFFFFFF0u, bigSize.data() + 153);
+    torvanix::test::storeLE<quint32>(bigSize, 153, 0xFFFFFFF0u);
     QByteArray hugeDictionary = good;
-    qToLittleEndian<quint32>(0xFFFFFFFFu, hugeDictionary.data() + 149);
+    torvanix::test::storeLE<quint32>(hugeDictionary, 149, 0xFFFFFFFFu);
     QByteArray shortSize = good;
-    qToLittleEndian<quint32>(3, shortSize.data() + 153);
+    torvanix::test::storeLE<quint32>(shortSize, 153, 3);
 
     const QList<QPair<const char *, QByteArray>> cases = {
         {"digest mismatch", digest},

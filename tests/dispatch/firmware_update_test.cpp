@@ -1,3 +1,4 @@
+#include "byte_order.h"
 #include "device/device_registry.h"
 #include "device/event_sink.h"
 #include "device/update_firmware.h"
@@ -91,12 +92,12 @@ struct FakeLoader {
 
 QByteArray image(quint64 payloadLength, quint32 check = 0xA1B2C3D4, quint32 second = 0) {
     QByteArray file(FirmwareImage::AreaSize, '\0');
-    qToLittleEndian<quint32>(FirmwareImage::FormatMark, file.data());
-    qToLittleEndian<quint32>(second, file.data() + 4);
+    torvanix::test::storeLE<quint32>(file, 0, FirmwareImage::FormatMark);
+    torvanix::test::storeLE<quint32>(file, 4, second);
     for (int i = 0; i < 6000; ++i)
         file[FirmwareImage::PayloadOffset + i] = static_cast<char>(i % 251);
-    qToLittleEndian<quint64>(payloadLength, file.data() + FirmwareImage::LengthOffset);
-    qToLittleEndian<quint32>(check, file.data() + FirmwareImage::CheckOffset);
+    torvanix::test::storeLE<quint64>(file, FirmwareImage::LengthOffset, payloadLength);
+    torvanix::test::storeLE<quint32>(file, FirmwareImage::CheckOffset, check);
     return file;
 }
 

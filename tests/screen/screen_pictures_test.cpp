@@ -1,3 +1,4 @@
+#include "../dispatch/byte_order.h"
 #include "screen/screen_pictures.h"
 
 #include <QBuffer>
@@ -72,8 +73,8 @@ TEST(ScreenPictures, LoadsSavesAndRefusesForgedSizes) {
 
     // A PNG header announcing 60000 x 60000 pixels is not decoded.
     QByteArray forged = png;
-    qToBigEndian<quint32>(60000, forged.data() + 16);
-    qToBigEndian<quint32>(60000, forged.data() + 20);
+    torvanix::test::storeBE<quint32>(forged, 16, 60000);
+    torvanix::test::storeBE<quint32>(forged, 20, 60000);
     QBuffer in(&forged);
     in.open(QIODevice::ReadOnly);
     EXPECT_TRUE(screen::loadPicture(&in).isNull());
