@@ -7,6 +7,8 @@
 #include "file_container.h"
 #include "music_player.h"
 #include "screen_images.h"
+#include "translate/driver_templates.h"
+#include "translate/sync_model_templates.h"
 #include "window_actions.h"
 
 #include <QCoreApplication>
@@ -109,6 +111,9 @@ public:
                 update_firmware::start(identity, path, sink, std::move(finished));
             };
         }
+        // GetLocalConf answers the built-in templates; they live in a static library.
+        initDriveResources();
+        initModelTemplates();
         converterPool_.setMaxThreadCount(1);
         lane_ = std::make_unique<CommandLane>();
     }

@@ -2,6 +2,7 @@
 
 #include "device/client_update.h"
 #include "dispatch/music_player.h"
+#include "translate/sync_model_templates.h"
 
 #include <QDir>
 #include <QFile>
@@ -179,11 +180,16 @@ TEST(DevicesCommands, LocalConfAnswersTemplateTextOrEmpty) {
     EXPECT_EQ(f.call(R"({"FuncName":"GetLocalConf","Name":"NoSuchModel"})").text, "");
     EXPECT_EQ(f.call(R"({"FuncName":"GetLocalConf"})").kind, Answer::Success);
     QFile resource(":/drive/D2.0");
-    if (resource.open(QIODevice::ReadOnly)) {
-        const Answer a = f.call(R"({"FuncName":"GetLocalConf","Name":"D2.0"})");
-        EXPECT_EQ(a.text, QString::fromUtf8(resource.readAll()));
-        EXPECT_TRUE(a.text.contains("D2.0"));
-    }
+    ASSERT_TRUE(resource.open(QIODevice::ReadOnly));
+    const Answer a = f.call(R"({"FuncName":"GetLocalConf","Name":"D2.0"})");
+    EXPECT_EQ(a.text, QString::fromUtf8(resource.readAll()));
+    EXPECT_TRUE(a.text.contains("Version=\"D2.0\""));
+    // The per-model templates the page reads by the device's Version.
+    const QStringList models = modelTemplateNames();
+    ASSERT_FALSE(models.isEmpty());
+    QJsonObject query{{"FuncName", "GetLocalConf"}, {"Name", models.first()}};
+    const Answer model = f.call(QJsonDocument(query).toJson(QJsonDocument::Compact));
+    EXPECT_TRUE(model.text.contains("<configuration")) << models.first();
 }
 
 TEST(UpdateCommands, FirmwareUpdateIsHandedToItsWorkerWithoutAnswer) {
