@@ -96,6 +96,12 @@ int decimalValue(const QString &text) {
     return 0;
 }
 
+bool keyNumber(const QString &text, int &number) {
+    bool ok = false;
+    number = text.trimmed().toInt(&ok);
+    return ok && number >= 0;
+}
+
 void splitColour(const QString &rgb, int &red, int &green, int &blue) {
     const QString t = rgb.trimmed();
     auto part = [&t](int at) {

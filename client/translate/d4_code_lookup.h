@@ -39,6 +39,9 @@ QString hexByte(int value);
 int parseHexByte(const QString &text);
 // Reads a decimal text; empty or malformed texts give 0, fractions are cut off.
 int decimalValue(const QString &text);
+// A key number ("rc", "nc"): a non-negative decimal integer. False for anything else (an empty
+// or malformed number must not land on key 0).
+bool keyNumber(const QString &text, int &number);
 // "ff8000" -> {0xff, 0x80, 0x00}; malformed digit pairs read as 0.
 void splitColour(const QString &rgb, int &red, int &green, int &blue);
 

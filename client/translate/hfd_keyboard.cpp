@@ -221,15 +221,16 @@ void sendLighting(TranslationContext &ctx, const QString &identity, const pugi::
     if (attr(mode, "name") == QLatin1String("LightUp")) {
         QVector<QPair<int, QString>> colours;
         for (pugi::xml_node key : mode.children("key")) {
-            const QString rc = attr(key, "rc");
-            if (!rc.trimmed().isEmpty())
-                colours.append({decimalValue(rc), attr(key, "rgb")});
+            int rc;
+            if (keyNumber(attr(key, "rc"), rc))
+                colours.append({rc, attr(key, "rgb")});
         }
         runPacketTransfer(ctx.ops, ctx.pacer, identity, keyColourTransfer(),
                           hfd::keyColourTable(colours));
         return;
     }
-    const QString rgb = attr(mode.select_node("key[@name='LightRGB']").node(), "value");
+    const pugi::xml_node colour = mode.select_node("key[@name='LightRGB']").node();
+    const QString rgb = colour.attribute("value") ? attr(colour, "value") : attr(colour, "rgb");
     runPacketTransfer(
         ctx.ops, ctx.pacer, identity, lightingEffectTransfer(),
         hfd::effectTable(keyValue(mode, "LightMode"), rgb, keyValue(mode, "LightDirection"),
@@ -241,15 +242,14 @@ void sendKeyTable(TranslationContext &ctx, const QString &identity, const pugi::
     const CodeLookup lookup = templateLookup(ctx.templates, QStringLiteral("D4.0"));
     QVector<QPair<int, QStringList>> entries;
     for (pugi::xml_node child : root.children()) {
-        const QString rc = attr(child, "rc");
-        if (rc.trimmed().isEmpty())
+        int rc;
+        if (!keyNumber(attr(child, "rc"), rc))
             continue;
         // A key being deleted goes back to its default: an empty entry.
         if (attr(child, "action") == QLatin1String("delete"))
             continue;
-        entries.append(
-            {decimalValue(rc), hfd::encodeKeyEntry(lookup, attr(child, "type"), attr(child, "task"),
-                                                   attr(child, "count"), attr(child, "delay"))});
+        entries.append({rc, hfd::encodeKeyEntry(lookup, attr(child, "type"), attr(child, "task"),
+                                                attr(child, "count"), attr(child, "delay"))});
     }
     runPacketTransfer(ctx.ops, ctx.pacer, identity, keyTableTransfer(profile),
                       hfd::keyTable(entries));

@@ -59,12 +59,12 @@ void translateKeyboardD4(TranslationContext &ctx, const QString &document) {
     if (pugi::xml_node mode = xml::select(d.doc, "/configuration/light/mode[@action='set']")) {
         if (xml::attr(mode, "name") == QLatin1String("LightUp")) {
             for (pugi::xml_node key : mode.children("key")) {
-                const QString rc = xml::attr(key, "rc");
-                if (rc.trimmed().isEmpty())
+                int rc;
+                if (!keyNumber(xml::attr(key, "rc"), rc))
                     continue;
                 int r, g, b;
                 splitColour(xml::attr(key, "rgb"), r, g, b);
-                libcolour::setKeyColour(kb, decimalValue(rc), r, g, b);
+                libcolour::setKeyColour(kb, rc, r, g, b);
             }
         } else {
             libcolour::setKeyboardLed(

@@ -164,7 +164,8 @@ TEST_F(Fixture, PerKeyColoursGoAsNinePacketsOfEntries) {
     translateHfdKeyboard(
         ctx, doc("<light index=\"1\" length=\"1\"><mode name=\"LightUp\" index=\"9\" "
                  "action=\"set\"><key rc=\"0\" rgb=\"ff8000\"/><key rc=\"143\" rgb=\"0000ff\"/>"
-                 "<key rc=\"144\" rgb=\"ffffff\"/><key rgb=\"ffffff\"/></mode></light>"));
+                 "<key rc=\"144\" rgb=\"ffffff\"/><key rgb=\"ffffff\"/><key rc=\"x\" "
+                 "rgb=\"ffffff\"/></mode></light>"));
     QStringList table;
     for (int k = 0; k < 144; ++k)
         table << "0x80"
@@ -234,7 +235,8 @@ TEST_F(Fixture, KeyTableCarriesEveryKeyWithAKeyNumber) {
                              "<key name=\"Button4\" rc=\"160\" type=\"KEYBOARD\" task=\"A\"/>"
                              "<key name=\"Button5\" rc=\"7\" type=\"KEYBOARD\" task=\"B\" "
                              "action=\"delete\"/>"
-                             "<key name=\"Button6\" type=\"KEYBOARD\" task=\"B\"/>"));
+                             "<key name=\"Button6\" type=\"KEYBOARD\" task=\"B\"/>"
+                             "<key name=\"Button7\" rc=\"z\" type=\"KEYBOARD\" task=\"B\"/>"));
     QStringList table = zeros(640);
     const QStringList ctrlA{"0x02", "0x01", "0x04", "0x00"};
     const QStringList right{"0x01", "0x01", "0x02", "0x00"};
@@ -311,8 +313,7 @@ TEST_F(Fixture, KeyEncoderEntries) {
     EXPECT_EQ(enc("DPI", "1|800|800"), "0x00,0x00,0x00,0x00");
 }
 
-TEST_F(Fixture, LargeMacroTableAnnouncesEveryPacket)
-{
+TEST_F(Fixture, LargeMacroTableAnnouncesEveryPacket) {
     // Ten macros of twenty steps: 400 + 10 x (8 + 80) = 1280 items, twenty packets; the device
     // refuses packets beyond the announced count, so the announce names all twenty.
     QString list = "[";
