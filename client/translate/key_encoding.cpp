@@ -9,11 +9,6 @@ namespace torvanix {
 
 namespace {
 
-bool isModifierWord(const QString &part) {
-    return part == QLatin1String("Ctrl") || part == QLatin1String("Alt") ||
-           part == QLatin1String("Shift") || part == QLatin1String("Win");
-}
-
 QString hotKeyCode(const DriverTemplate &tmpl, const QString &task) {
     QStringList codes;
     for (const QString &part : splitCombination(task))
@@ -120,7 +115,7 @@ QString d4HotKeyCode(const DriverTemplate &tmpl, const QString &task) {
     for (const QString &part : splitCombination(task)) {
         if (isModifierWord(part)) {
             if (modifier.isEmpty())
-                modifier = lookupTaskVkCode(tmpl, part);
+                modifier = lookupTaskVkCode(tmpl, part.left(1).toUpper() + part.mid(1).toLower());
         } else {
             key = d4KeyUsage(tmpl, part);
         }
@@ -131,6 +126,13 @@ QString d4HotKeyCode(const DriverTemplate &tmpl, const QString &task) {
 }
 
 } // namespace
+
+bool isModifierWord(const QString &part) {
+    return part.compare(QLatin1String("Ctrl"), Qt::CaseInsensitive) == 0 ||
+           part.compare(QLatin1String("Alt"), Qt::CaseInsensitive) == 0 ||
+           part.compare(QLatin1String("Shift"), Qt::CaseInsensitive) == 0 ||
+           part.compare(QLatin1String("Win"), Qt::CaseInsensitive) == 0;
+}
 
 QString hotKeyPartTask(const QString &part) {
     if (isModifierWord(part))

@@ -58,8 +58,12 @@ QStringList splitWord(int n);
 // or malformed item counts as 0.
 QString modifierMask(const QString &flags);
 
-// "Ctrl", "Alt", "Shift", "Win" (as written) -> "LCTRL", "LALT", "LSHIFT", "LWIN"; any other
-// part upper-cased: the D2.0 spelling of one part of a key combination.
+// Whether a combination part or macro argument is one of the modifier words "Ctrl", "Alt",
+// "Shift", "Win", in any case ("CTRL" too: it must not land on the table's modifier-bit row
+// "1", which the hot-key code does not count as a modifier).
+bool isModifierWord(const QString &part);
+// A modifier word -> "LCTRL", "LALT", "LSHIFT", "LWIN"; any other part upper-cased: the D2.0
+// spelling of one part of a key combination.
 QString hotKeyPartTask(const QString &part);
 // Splits a combination at "+"; a trailing "+" after a "+" names the plus key itself
 // ("Ctrl++" -> "Ctrl", "+"; "+" alone -> "+").

@@ -118,9 +118,8 @@ MacroSteps parseMacroText(const DriverTemplate &tmpl, const QString &macroText) 
         const int open = part.indexOf(QLatin1Char('('));
         const QString word = (open < 0 ? part : part.left(open)).trimmed();
         QString argument = open < 0 ? QString() : part.mid(open + 1).trimmed();
-        if (argument == QLatin1String("Ctrl") || argument == QLatin1String("Alt") ||
-            argument == QLatin1String("Shift") || argument == QLatin1String("Win"))
-            argument = QLatin1Char('L') + argument.toUpper();
+        if (isModifierWord(argument))
+            argument = hotKeyPartTask(argument);
 
         QString kind;
         QString value;

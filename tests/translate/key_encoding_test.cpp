@@ -45,6 +45,9 @@ TEST_F(Encoding, HotKeys) {
     EXPECT_EQ(enc("KEYBOARD", "A"), "0x02,04,0x00,0");
     EXPECT_EQ(enc("keyboard", "f5"), "0x02,3E,0x00,0");
     EXPECT_EQ(enc("HOTKEY", "Ctrl+Shift+Alt+Win+Z"), "0x02,f,1D,0");
+    // Modifier words in any case are modifiers, not the table's modifier-bit rows.
+    EXPECT_EQ(enc("HOTKEY", "CTRL+A"), "0x02,1,04,0");
+    EXPECT_EQ(enc("HOTKEY", "shift+win+b"), "0x02,a,05,0");
     // A part the table lacks gives an empty item.
     EXPECT_EQ(enc("HOTKEY", "Ctrl+Nope"), "0x02,1,,0");
     // The plus key (Task "+") can be combined.
@@ -103,6 +106,7 @@ TEST_F(Encoding, AccessLibraryKeyboardVariant) {
     EXPECT_EQ(d4("HOTKEY", "Ctrl+A"), "0x02,17,04,0");
     EXPECT_EQ(d4("HOTKEY", "Shift+Alt+Enter"), "0x02,16,28,0");
     EXPECT_EQ(d4("KEYBOARD", "a"), "0x02,0,04,0");
+    EXPECT_EQ(d4("HOTKEY", "ALT+F4"), "0x02,18,3D,0");
     EXPECT_EQ(d4("DPI", "1|800|800"), "1,10,0x00,10,0x00,0x00,0x00,0x00");
 }
 

@@ -75,7 +75,7 @@ TEST(MacroSteps, ParsingThePageText) {
     const MacroSteps s = parseMacroText(
         d2,
         QStringLiteral(" 键盘按下 ( Ctrl )鼠标按下(左键)鼠标弹起(右键)延迟( 20 )相对定位XY(3,-4)"
-                       "键盘弹起(a)键盘弹起(Win):1|2|3"));
+                       "键盘弹起(a)键盘弹起(WIN):1|2|3"));
     EXPECT_EQ(s, (MacroSteps{{"keyDown", "E0"},
                              {"mDown", "0x01"},
                              {"mUp", "0x02"},
