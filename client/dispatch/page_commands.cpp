@@ -28,6 +28,7 @@
 #include <QStandardPaths>
 #include <QThreadPool>
 #include <QUrl>
+#include <atomic>
 
 namespace torvanix {
 
@@ -152,7 +153,10 @@ public:
         return true;
     }
 
-    void shutdown() override { bridge_.shutdown(); }
+    void shutdown() override {
+        stopped_ = true;
+        bridge_.shutdown();
+    }
 
     bool screenDeviceFound() const override {
         QMutexLocker lock(&stateMutex_);
@@ -184,8 +188,11 @@ private:
         d.registerCommand(QString::fromLatin1(name),
                           [self, body](const Args &args, const ReplyPtr &reply) {
                               PageCommandsImpl *commands = self.get();
+                              if (commands->stopped_)
+                                  return;
                               commands->lane_->post([commands, body, args, reply] {
-                                  (commands->*body)(args, reply);
+                                  if (!commands->stopped_)
+                                      (commands->*body)(args, reply);
                               });
                           });
     }
@@ -263,6 +270,9 @@ private:
     EventSink &events_;
     PageServices services_;
     GuiBridge bridge_;
+    // After shutdown the objects the services point to may go at any time: queries are
+    // dropped and queued commands are skipped.
+    std::atomic<bool> stopped_{false};
     std::shared_ptr<WorkTracker> tracker_;
     QThreadPool converterPool_;
     std::unique_ptr<CommandLane> lane_;
@@ -310,6 +320,8 @@ void PageCommandsImpl::registerAll(CommandDispatcher &d) {
 void PageCommandsImpl::getDevicesList(const ReplyPtr &reply) {
     // A query that arrives while the last queued job is an enumeration still to answer shares
     // it: the page gets the same list, one enumeration later than it would otherwise.
+    if (stopped_)
+        return;
     QMutexLocker lock(&enumerationMutex_);
     if (enumeration_ && !enumeration_->closed && enumeration_->laneJob == lane_->lastPosted()) {
         enumeration_->replies.append(reply);
@@ -318,7 +330,10 @@ void PageCommandsImpl::getDevicesList(const ReplyPtr &reply) {
     auto job = std::make_shared<Enumeration>();
     job->replies.append(reply);
     enumeration_ = job;
-    job->laneJob = lane_->post([this, job] { runEnumeration(job); });
+    job->laneJob = lane_->post([this, job] {
+        if (!stopped_)
+            runEnumeration(job);
+    });
 }
 
 void PageCommandsImpl::runEnumeration(const std::shared_ptr<Enumeration> &job) {

@@ -78,8 +78,10 @@ public:
     // The same, keeping the calling thread's event loop running (dialogs, quit).
     virtual bool waitForIdleProcessingEvents(int timeoutMs = -1) = 0;
 
-    // Stops running work on the registering thread; commands still queued find their dialogs
-    // cancelled. The window calls it before it goes away.
+    // Ends the commands' service before the objects they use go away: later queries are
+    // dropped, queued commands are skipped and a waiting dialog or player call is cancelled.
+    // Work already running (a firmware run, a conversion) finishes on its own. The window
+    // calls it before it goes away.
     virtual void shutdown() = 0;
 
     virtual bool screenDeviceFound() const = 0;

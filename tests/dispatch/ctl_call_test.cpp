@@ -116,7 +116,46 @@ TEST(CtlCall, FirmwareUpdateReportsProgressAndFaults) {
     EXPECT_EQ(ok.answer().value("answer"), "none");
     EXPECT_FALSE(QFile::exists(dir.path() + "/fw.bin"));
 
-    env.insert("TORVANIX_SIM_FAULTS", "dcWriteRom@2");
-    Output failed = ctl({"--no-pause", "call", QString(query).arg(writeImage())}, env);
-    EXPECT_EQ(failed.events("RefreshUpdateState"), (QStringList{"20", "40", "60", "70", "-1"}));
+    // The boot loader saw the switch, the erase, three chunks, the check and the commit.
+    env.insert("TORVANIX_SIM_TRACE", dir.path() + "/trace.jsonl");
+    Output traced = ctl({"--no-pause", "call", QString(query).arg(writeImage())}, env);
+    EXPECT_EQ(traced.events("RefreshUpdateState").last(), "100");
+    QStringList calls;
+    QList<QJsonArray> romWrites;
+    QFile trace(dir.path() + "/trace.jsonl");
+    ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
+    for (const QByteArray &line : trace.readAll().split('\n')) {
+        const QJsonObject call = QJsonDocument::fromJson(line).object();
+        const QString name = call.value("call").toString();
+        if (name == "dcDevices" || name.isEmpty() ||
+            call.value("lib").toString() != "UsbInterface") {
+            continue;
+        }
+        calls << name;
+        if (name == "dcWriteRom")
+            romWrites << QJsonArray{call.value("count"), call.value("args").toArray().at(0)};
+        if (name == "CheckRom")
+            EXPECT_EQ(call.value("args").toArray().at(0).toInt(), 4000);
+    }
+    calls.removeDuplicates();
+    EXPECT_EQ(calls, (QStringList{"Reset", "dcDeviceExist", "dcEraseRom", "dcWriteRom", "CheckRom",
+                                  "FinishUpdateRom", "UpdateVersion"}))
+        << calls.join(',').toStdString();
+    EXPECT_EQ(romWrites, (QList<QJsonArray>{{2000, 0}, {2000, 2000}, {0, 4000}}));
+    env.remove("TORVANIX_SIM_TRACE");
+
+    const QList<QPair<QString, QStringList>> faults = {
+        {"dcDeviceExist@*", {"20", "40", "-1"}},
+        {"dcEraseRom@1", {"20", "40", "60", "-1"}},
+        {"dcWriteRom@2", {"20", "40", "60", "70", "-1"}},
+        {"CheckRom@1", {"20", "40", "60", "70", "-1"}},
+        {"FinishUpdateRom@1", {"20", "40", "60", "70", "80", "-1"}},
+    };
+    for (const auto &fault : faults) {
+        // A run that stopped leaves the device in its boot loader; each case starts afresh.
+        QFile::remove(dir.path() + "/state.json");
+        env.insert("TORVANIX_SIM_FAULTS", fault.first);
+        Output failed = ctl({"--no-pause", "call", QString(query).arg(writeImage())}, env);
+        EXPECT_EQ(failed.events("RefreshUpdateState"), fault.second) << fault.first.toStdString();
+    }
 }

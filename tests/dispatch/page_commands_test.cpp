@@ -288,3 +288,21 @@ TEST(MusicCommands, AnswerTheirTextsWithAndWithoutPlayer) {
         EXPECT_EQ(f.call(R"({"FuncName":"GetMusicInfo"})").text, "{\"title\":\"t\"}");
     }
 }
+
+TEST(PageCommandsLifetime, ShutdownDropsLaterQueries)
+{
+    QSemaphore gate;
+    PageServices services;
+    services.enumerateDevices = [&] {
+        gate.acquire();
+        return mouseOnly();
+    };
+    PageFixture f(services);
+    auto running = f.send(R"({"FuncName":"GetDevicesList"})");
+    auto queued = f.send(R"({"FuncName":"GetMonitorStatus"})");
+    f.page->shutdown();
+    gate.release();
+    EXPECT_EQ(f.call(R"({"FuncName":"GetMonitorStatus"})").kind, Answer::None);
+    EXPECT_EQ(f.call(R"({"FuncName":"GetDevicesList"})").kind, Answer::None);
+    EXPECT_EQ(queued->answer().kind, Answer::None);
+}
