@@ -118,7 +118,8 @@ private:
     QMap<QString, QPointer<PopWidget>> popViews_;
     QPointer<PopWidget> lastPopView_;
     QPointer<PopWidget> currentPopView_;
-    std::shared_ptr<void> pageCommands_;
+    // The device, file, update, screen and music commands with what they work on.
+    std::shared_ptr<PageCommandsHost> pageCommands_;
 };
 
 template <typename F> auto Window::onGui(F f) const -> decltype(f()) {

@@ -1,8 +1,85 @@
+// The page commands beyond the window's own: devices, configuration documents, files,
+// updates, screen pictures and music, with the objects they work on.
 #include "window.h"
+
+#include "device/device_functions.h"
+#include "device/device_registry.h"
+#include "dispatch/page_commands.h"
+#include "screen/screen_pictures.h"
+#include "translate/device_data_handler.h"
+
+#ifdef TORVANIX_HAVE_MEDIA
+#include "media/audio_player.h"
+#endif
+
+#include <QThread>
 
 namespace torvanix {
 
-// The device, file, update and screen commands join the table here once they exist.
-void Window::setupPageCommands() {}
+class PageCommandsHost {
+public:
+    PageCommandsHost(Window &window, EventSink &events) {
+        // The translator and its device operations live on a thread of their own; every
+        // translation then runs on the thread pool.
+        translator_ = new device_data_handler(translatorDevices_, events);
+        for (const char *table : {":/drive/D2.0", ":/drive/D3.0", ":/drive/D4.0"})
+            translator_->loadDriverTemplate(QString::fromLatin1(table));
+        translatorDevices_.moveToThread(&translatorThread_);
+        translator_->moveToThread(&translatorThread_);
+        QObject::connect(&translatorThread_, &QThread::finished, translator_,
+                         &QObject::deleteLater);
+        translatorThread_.setObjectName(QStringLiteral("translator"));
+        translatorThread_.start();
+        QObject::connect(&window, &Window::SigWriteDevice, translator_,
+                         QOverload<const QString &>::of(&device_data_handler::slot_writeDevice),
+                         Qt::QueuedConnection);
+
+        PageServices services;
+        services.enumerateDevices = [this] { return deviceList_.enumerateDevices(); };
+        services.writeDevice = [w = &window](const QString &document) {
+            emit w->SigWriteDevice(document);
+        };
+        device_data_handler *translator = translator_;
+        services.writeMacro = [translator](const QString &ver, const QString &macroArr) {
+            QMetaObject::invokeMethod(
+                translator,
+                [translator, ver, macroArr] { translator->noticeMacoModify(ver, macroArr); },
+                Qt::QueuedConnection);
+        };
+        services.screenImages = &pictures_;
+#ifdef TORVANIX_HAVE_MEDIA
+        player_ = std::make_unique<AudioPlayer>(events);
+        services.audio = player_.get();
+#endif
+        commands_ = registerPageCommands(window.dispatcher(), window, events, services);
+    }
+
+    ~PageCommandsHost() {
+        commands_->shutdown();
+        commands_->waitForIdleProcessingEvents(5000);
+        if (translator_)
+            translator_->waitForDone(5000);
+        translatorThread_.quit();
+        translatorThread_.wait();
+        translatorDevices_.moveToThread(QThread::currentThread());
+    }
+
+private:
+    DeviceFunctions deviceList_;
+    DeviceFunctions translatorDevices_;
+    QThread translatorThread_;
+    device_data_handler *translator_ = nullptr;
+    ScreenPictures pictures_;
+#ifdef TORVANIX_HAVE_MEDIA
+    std::unique_ptr<AudioPlayer> player_;
+#endif
+    std::shared_ptr<PageCommands> commands_;
+};
+
+void Window::setupPageCommands() {
+    static NullEventSink noPage;
+    EventSink *events = ClientHandler::instance();
+    pageCommands_ = std::make_shared<PageCommandsHost>(*this, events ? *events : noPage);
+}
 
 } // namespace torvanix

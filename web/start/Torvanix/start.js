@@ -43,15 +43,13 @@
             row.appendChild(td);
             return;
         }
-        list.forEach(function (record) {
-            Object.keys(record).forEach(function (identity) {
-                var r = record[identity] || {};
-                var row = body.insertRow();
-                cell(row, identity);
-                cell(row, r.Version);
-                cell(row, r.ConnectStatus);
-                cell(row, r.Battery);
-            });
+        list.forEach(function (r) {
+            r = r || {};
+            var row = body.insertRow();
+            cell(row, r.Version);
+            cell(row, r.Sn);
+            cell(row, r.ConnectStatus);
+            cell(row, r.Battery);
         });
     }
 
