@@ -234,7 +234,11 @@ QString buildD2KeyRecord(const DriverTemplate &tmpl, const QString &identity,
         if (steps.endsWith(QLatin1Char(',')))
             steps.chop(1);
         const int n = cmd::itemCount(steps);
-        code = cmd::fill(QStringLiteral("0x04,%1,%2,0x00"), {QStringLiteral("b5"), cmd::hex(n)});
+        // A macro may carry up to 798 step bytes; the count's high byte goes into the header's
+        // last byte instead of being cut off (it is 0x00 for counts up to 255).
+        code = cmd::fill(QStringLiteral("0x04,%1,%2,%3"),
+                         {QStringLiteral("b5"), cmd::hex(n & 0xFF),
+                          n > 0xFF ? cmd::hex(n >> 8) : QStringLiteral("0x00")});
         if (n > 0)
             code += QLatin1Char(',') + steps;
     } else if (code.isEmpty()) {

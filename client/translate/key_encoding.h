@@ -83,8 +83,9 @@ struct KeyAssignment {
 //   0x01, playtype, count, delay low, delay high, 0, route, 0x00, 0x00, down, up, <code>
 // with the code from encodeKeyFunction ("0,0,0,0" when empty). A mouse function (code starting
 // "0x01") carries zeros for delay and routes. Type "Macro" (written exactly so) takes playtype,
-// delay and count from the task after ":" and carries "0x04,b5,<step item count>,0x00" and then
-// its step bytes (the text's trailing comma dropped), so the record is 15 + steps items long.
+// delay and count from the task after ":" and carries "0x04,b5,<count low>,<count high>" with
+// the number of step items (high byte "0x00" up to 255 items), then its step bytes (the text's
+// trailing comma dropped), so the record is 15 + steps items long.
 QString buildD2KeyRecord(const DriverTemplate &tmpl, const QString &identity,
                          const KeyAssignment &key);
 

@@ -144,6 +144,14 @@ TEST_F(Encoding, D2KeyRecords) {
     m.playtype = "7";
     EXPECT_EQ(buildD2KeyRecord(d2(), "ID", m),
               "0x01,2,4,f4,1,0,0,0x00,0x00,0,0,0x04,b5,3,0x00,0x06,e8,3");
+    // 100 delays are 300 step items: the count's high byte is kept in the header.
+    QString hundred;
+    for (int i = 0; i < 100; ++i)
+        hundred += QStringLiteral("延迟(1)");
+    const QStringList long_ =
+        buildD2KeyRecord(d2(), "ID", key("Macro", hundred + ":1|0|1")).split(',');
+    EXPECT_EQ(long_.size(), 15 + 300);
+    EXPECT_EQ(long_.mid(11, 4), (QStringList{"0x04", "b5", "2c", "1"}));
     KeyAssignment empty = key("Macro", ":1|0|1");
     EXPECT_EQ(buildD2KeyRecord(d2(), "ID", empty), "0x01,1,1,0,0,0,0,0x00,0x00,0,0,0x04,b5,0,0x00");
 }
