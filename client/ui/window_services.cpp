@@ -59,9 +59,13 @@ public:
         commands_->waitForIdleProcessingEvents(5000);
         if (translator_)
             translator_->waitForDone(5000);
+        // Back to this thread before its own thread ends, so it is destroyed where it lives.
+        QThread *here = QThread::currentThread();
+        QMetaObject::invokeMethod(
+            &translatorDevices_, [this, here] { translatorDevices_.moveToThread(here); },
+            Qt::BlockingQueuedConnection);
         translatorThread_.quit();
         translatorThread_.wait();
-        translatorDevices_.moveToThread(QThread::currentThread());
     }
 
 private:
