@@ -46,6 +46,14 @@ QString stepBytes(const DriverTemplate &tmpl, const QString &identity, const QSt
     return steps;
 }
 
+// "0x04,<step bytes>,<slot>,0x00": a count above 255 keeps its high byte in the last item
+// instead of losing it (the item stays "0x00" for shorter macros).
+QString macroHeader(int stepBytes, const QString &slot) {
+    return cmd::fill(QStringLiteral("0x04,%1,%2,%3"),
+                     {cmd::hex(stepBytes & 0xFF), slot,
+                      stepBytes > 0xFF ? cmd::hex(stepBytes >> 8) : QStringLiteral("0x00")});
+}
+
 // The first free macro slot register; when none is free all are cleared and the first is used.
 int findQpaMacroSlot(TranslationContext &ctx, const QString &identity) {
     for (int s = 0; s < QpaMacroSlots; ++s) {
@@ -91,8 +99,7 @@ void qpaKey(TranslationContext &ctx, const DriverTemplate &tmpl, const QString &
     if (type.toUpper() == QLatin1String("MACRO")) {
         const QString steps = stepBytes(tmpl, identity, task);
         const int slot = findQpaMacroSlot(ctx, identity);
-        code = cmd::fill(QStringLiteral("0x04,%1,%2,0x00"),
-                         {cmd::hex(cmd::itemCount(steps)), cmd::hex(slot)});
+        code = macroHeader(cmd::itemCount(steps), cmd::hex(slot));
         if (!steps.isEmpty())
             code += QLatin1Char(',') + steps;
     } else {
@@ -126,7 +133,7 @@ bool writeKeyRecord(TranslationContext &ctx, const QString &identity, const QStr
             const int n = cmd::itemCount(steps);
             const QString macroSlot = cmd::hex(cmd::toInt(slot) + cmd::toInt(profile) + 89);
             if (upper == QLatin1String("MACRO"))
-                code = cmd::fill(QStringLiteral("0x04,%1,%2,0x00"), {cmd::hex(n), macroSlot});
+                code = macroHeader(n, macroSlot);
             else
                 code = cmd::fill(QStringLiteral("0x04,%1,%2,%3"),
                                  {cmd::hex((n >> 8) & 0xFF), cmd::hex(n & 0xFF), macroSlot});

@@ -48,7 +48,8 @@ struct TranslationContext;
 //   0x01, playtype, count, 0, 0, 0x00, 0x00 x5, <code>  (fifteen items)
 // The code is the D2.0 function code of type/task; a mouse function is written with zeros for
 // playtype, count and the rest. Type "MACRO" carries "0x04,<step bytes>,<macro slot>,0x00" and
-// its step bytes, type "MACROS" "0x04,<steps high>,<steps low>,<macro slot>"; the macro slot is
+// its step bytes (more than 255 step bytes: the count's low byte, and its high byte in place of
+// the last 0x00), type "MACROS" "0x04,<steps high>,<steps low>,<macro slot>"; the macro slot is
 // slot + profile + 89. An empty task clears the slot (fifteen "0x00"). `repeatDelay` and `flag`
 // are carried for the page's signature and not written. Returns the write result.
 bool writeKeyRecord(TranslationContext &ctx, const QString &identity, const QString &slot,

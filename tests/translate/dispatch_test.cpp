@@ -126,13 +126,25 @@ TEST_F(DispatchTest, NineStringSlotWritesOneMouseRecord) {
     EXPECT_EQ(log.lines(),
               QStringList{"writeProperty HJE-XAV-V1.2.0 17 15 "
                           "0x01,1,3,0,0,0x00,0x00,0x00,0x00,0x00,0x00,0x02,05,0x00,0"});
+    // A long macro: 100 pauses are 300 step bytes; the count's high byte is kept.
+    QString pauses;
+    for (int i = 0; i < 100; ++i)
+        pauses += QStringLiteral("延迟(1)");
+    handler.slot_writeDevice(QStringLiteral("HJE-XAV-V1.2.0"), QStringLiteral("17"),
+                             QStringLiteral("2"), QStringLiteral("1"), QStringLiteral("3"),
+                             QStringLiteral("MACRO"), pauses + QStringLiteral(":1|0|1"),
+                             QStringLiteral("10"), QStringLiteral("0"));
+    const QStringList macro = log.lines().last().split(' ');
+    EXPECT_EQ(macro.at(3), "315");
+    EXPECT_TRUE(macro.at(4).startsWith("0x01,1,3,0,0,0x00,0x00,0x00,0x00,0x00,0x00,0x04,2c,6c,1,"
+                                       "0x06,1,0,"));
     ops.writeResult = false;
     handler.slot_writeDevice(QStringLiteral("HJE-XAV-V1.2.0"), QStringLiteral("17"),
                              QStringLiteral("2"), QStringLiteral("1"), QStringLiteral("3"),
                              QStringLiteral("KEYBOARD"), QString(), QStringLiteral("10"),
                              QStringLiteral("0"));
-    ASSERT_EQ(spy.count(), 2);
-    EXPECT_FALSE(spy.at(1).at(0).toBool());
+    ASSERT_EQ(spy.count(), 3);
+    EXPECT_FALSE(spy.at(2).at(0).toBool());
 }
 
 TEST_F(DispatchTest, DocumentsForOneDeviceAreAppliedInArrivalOrder) {
