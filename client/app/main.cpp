@@ -8,9 +8,42 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QThread>
 
+#include <csignal>
+#include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[0], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the run the way the tray's close does: the local socket is removed
+// and, after a first start, the program starts again.
+void quitOnStopSignals(QObject *context) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[1], &byte, 1);
+        torvanix::quitOnce();
+    });
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
     using namespace torvanix;
@@ -30,6 +63,7 @@ int main(int argc, char **argv) {
         Application app(argc, argv);
         app.setApplicationName(QStringLiteral("Torvanix"));
         setShellLogFile(tempFolder + QStringLiteral("/ozk.log"));
+        quitOnStopSignals(&app);
         auto handler = std::make_unique<ClientHandler>(
             ClientHandler::defaultSettings(app.applicationDirPath(), QStringLiteral("Torvanix")));
         if (!quitRequested()) {

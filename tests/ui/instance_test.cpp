@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -114,6 +115,38 @@ TEST_F(InstanceTest, ASecondStartAsksTheFirstToShowAndQuits) {
     // Another name is answered and does nothing; a segment without "CMD:" is not answered.
     EXPECT_EQ(exchange(socket, "CMD:other;bogus;CMD:show;", 2), res + res);
     EXPECT_TRUE(waitForLog("unknown command bogus passed in local socket"));
+}
+
+TEST_F(InstanceTest, AFirstStartEndsWithARelaunch) {
+    QDir(tmp.filePath("ozk")).removeRecursively();
+    QProcess *first = launch();
+    ASSERT_TRUE(waitForLog("this is the only instance")) << log().toStdString();
+    first->terminate(); // ends the run like the tray's close
+    ASSERT_TRUE(first->waitForFinished(30000));
+    EXPECT_EQ(first->exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(serverPath()));
+
+    // Two seconds later the program is running again, as the only instance.
+    QLocalSocket socket;
+    QElapsedTimer t;
+    t.start();
+    do {
+        socket.connectToServer(serverPath());
+    } while (!socket.waitForConnected(500) && t.elapsed() < 30000);
+    ASSERT_EQ(socket.state(), QLocalSocket::ConnectedState) << log().toStdString();
+    const QByteArray answer = exchange(socket, "CMD:show;", 1);
+    ASSERT_TRUE(answer.startsWith("RES:")) << answer.toStdString();
+    const qint64 relaunched = answer.mid(4, answer.size() - 5).toLongLong();
+    EXPECT_NE(relaunched, first->processId());
+    EXPECT_EQ(log().count("this is the only instance"), 2);
+    // The storage folder exists now: no further relaunch after this run.
+    ::kill(pid_t(relaunched), SIGTERM);
+    t.restart();
+    while (::kill(pid_t(relaunched), 0) == 0 && t.elapsed() < 30000)
+        QThread::msleep(100);
+    EXPECT_NE(::kill(pid_t(relaunched), 0), 0);
+    QThread::msleep(2500);
+    EXPECT_EQ(log().count("this is the only instance"), 2);
 }
 
 TEST_F(InstanceTest, ASocketLeftByACrashedInstanceDoesNotBlockTheNextStart) {
