@@ -146,7 +146,6 @@ public:
             if (deadline.hasExpired())
                 return false;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             lane_->waitForIdle(1);
             tracker_->waitForIdle(1);
         }
