@@ -9,6 +9,7 @@
 #include "dispatch/command_dispatcher.h"
 #include "dispatch/headless_window_actions.h"
 #include "dispatch/page_commands.h"
+#include "dispatch/window_commands.h"
 #include "screen/screen_pictures.h"
 #include "translate/device_data_handler.h"
 
@@ -134,6 +135,10 @@ int runCall(const Options &options, const QStringList &args, Streams &io) {
 #endif
 
     CommandDispatcher dispatcher;
+    // The window's own commands act on the headless window; the terminal is never a first
+    // start.
+    static const ShellState shell;
+    registerWindowCommands(dispatcher, actions, shell);
     std::shared_ptr<PageCommands> page =
         registerPageCommands(dispatcher, actions, events, services);
 
