@@ -9,11 +9,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMediaMetaData>
 #include <QMediaPlayer>
 #include <QUrl>
+#include <QtConcurrent>
 #include <cstring>
 
 namespace torvanix {
@@ -85,6 +87,8 @@ void AudioPlayer::setSource(const QString &url, const QString &version) {
     error_.clear();
     audio_ = PcmAudio();
     tagValues_ = QJsonObject();
+    ++generation_;
+    pendingSeekMs_ = -1;
     if (decoder_) {
         decoder_->stop();
         decoder_->deleteLater();
@@ -104,8 +108,34 @@ void AudioPlayer::setSource(const QString &url, const QString &version) {
     }
     const QByteArray head = in.peek(12);
     if (head.startsWith("RIFF") && head.mid(8, 4) == "WAVE") {
-        if (!PcmAudio::fromWav(in.readAll(), &audio_))
-            error_ = QStringLiteral("unsupported WAV data");
+        // Reading and converting a long track takes longer than a frame: it happens on the
+        // thread pool, and the track plays silence until it is ready.
+        in.close();
+        decoding_ = true;
+        const quint64 generation = ++generation_;
+        struct Decoded {
+            bool ok = false;
+            PcmAudio pcm;
+        };
+        auto *watcher = new QFutureWatcher<Decoded>(this);
+        connect(watcher, &QFutureWatcher<Decoded>::finished, this, [this, watcher, generation] {
+            watcher->deleteLater();
+            if (generation != generation_)
+                return;
+            const Decoded result = watcher->result();
+            if (result.ok)
+                audio_ = result.pcm;
+            else
+                error_ = QStringLiteral("unsupported WAV data");
+            decodingFinished();
+        });
+        watcher->setFuture(QtConcurrent::run([file] {
+            Decoded result;
+            QFile wav(file);
+            result.ok =
+                wav.open(QIODevice::ReadOnly) && PcmAudio::fromWav(wav.readAll(), &result.pcm);
+            return result;
+        }));
     } else {
         startDecoding(file);
     }
@@ -140,7 +170,7 @@ void AudioPlayer::startDecoding(const QString &file) {
     });
     connect(decoder, &QAudioDecoder::finished, this, [this, decoder] {
         if (decoder == decoder_)
-            decoding_ = false;
+            decodingFinished();
     });
     connect(decoder, QOverload<QAudioDecoder::Error>::of(&QAudioDecoder::error), this,
             [this, decoder](QAudioDecoder::Error) {
@@ -198,7 +228,21 @@ void AudioPlayer::playLoop() {
         play();
 }
 
+void AudioPlayer::decodingFinished() {
+    decoding_ = false;
+    if (pendingSeekMs_ >= 0) {
+        const qint64 target = pendingSeekMs_;
+        pendingSeekMs_ = -1;
+        seek(target);
+    }
+}
+
 void AudioPlayer::seek(qint64 positionMs) {
+    // A position past what is decoded so far is taken once the whole track is there.
+    if (decoding_) {
+        pendingSeekMs_ = positionMs;
+        return;
+    }
     if (audio_.sampleRate <= 0)
         return;
     const qint64 frame = qMax<qint64>(0, positionMs) * audio_.sampleRate / 1000;

@@ -61,6 +61,7 @@ private:
     void onClock();
     void sendLevels();
     void endOfTrack();
+    void decodingFinished();
 
     EventSink &events_;
     QString source_;
@@ -68,6 +69,8 @@ private:
     QString error_;
     PcmAudio audio_;
     bool decoding_ = false;
+    qint64 pendingSeekMs_ = -1;
+    quint64 generation_ = 0; // tells a finished decoding whether its source is still current
     qint64 readPos_ = 0;
     bool loop_ = false;
     State state_ = State::Stopped;

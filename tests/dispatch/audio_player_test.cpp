@@ -72,6 +72,13 @@ void spin(int ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
+void waitDecoded(AudioPlayer &player) {
+    QElapsedTimer t;
+    t.start();
+    while (player.decoding() && t.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
 QJsonObject info(AudioPlayer &player) {
     return QJsonDocument::fromJson(player.info().toUtf8()).object();
 }
@@ -123,6 +130,7 @@ TEST(AudioPlayer, PlaysWithChannelVolumeMuteSeekPauseAndLoop) {
     AudioPlayer player(events);
     player.setOutputEnabled(false);
     player.setSource(QUrl::fromLocalFile(file.fileName()).toString(), "v1");
+    waitDecoded(player);
     EXPECT_EQ(info(player).value("duration").toInt(), 2000);
     EXPECT_EQ(info(player).value("version").toString(), "v1");
 
@@ -211,6 +219,7 @@ TEST(AudioPlayer, DrivenThroughThePageCommands) {
     EXPECT_EQ(
         f.call(R"({"FuncName":"PlayAudio","Event":"SeekPosition","RefreshPosition":500})").text,
         "Play success");
+    waitDecoded(player);
     const QJsonObject state =
         QJsonDocument::fromJson(f.call(R"({"FuncName":"GetMusicInfo"})").text.toUtf8()).object();
     EXPECT_EQ(state.value("state").toString(), "playing");
