@@ -163,7 +163,7 @@ int runCall(const Options &options, const QStringList &args, Streams &io) {
     return 0;
 }
 
-const Registration reg("call", "call JSON                  run one page command", runCall);
+const Registration reg("call", "call JSON", runCall);
 
 } // namespace
 } // namespace torvanix::ctl
