@@ -50,6 +50,10 @@ int main(int argc, char **argv) {
     // The window follows the display's DPI itself (1200x800 times the DPI step).
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling);
+    // Offscreen there is no OpenGL context for the engine's scene graph.
+    if (qEnvironmentVariable("QT_QPA_PLATFORM") == QLatin1String("offscreen") &&
+        !qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
+        qputenv("QT_QUICK_BACKEND", "software");
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX",
                 "1"); // the engine refuses to start as root otherwise
