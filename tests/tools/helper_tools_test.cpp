@@ -148,3 +148,32 @@ TEST(Updater, InstallsTheUpdateFolderOverTheProgramAndRestartsIt) {
     EXPECT_EQ(run("torvanix-updater", {"--Upgrade", "--program-dir", program, "--no-restart"}), 1)
         << "nothing left to install";
 }
+
+TEST(Updater, WaitsForTheRunningProgramToEnd) {
+    QTemporaryDir dir;
+    const QString program = dir.path();
+    // A real executable under the program's name, still running when the updater starts.
+    ASSERT_TRUE(QFile::copy("/bin/sleep", program + "/torvanix"));
+    QFile::setPermissions(program + "/torvanix",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    writeAll(program + "/update/data.txt", "new");
+    QProcess running;
+    running.start(program + "/torvanix", {"1.5"});
+    ASSERT_TRUE(running.waitForStarted());
+
+    QElapsedTimer took;
+    took.start();
+    EXPECT_EQ(run("torvanix-updater", {"--Upgrade", "--program-dir", program, "--no-restart"}), 0);
+    EXPECT_GE(took.elapsed(), 1000) << "installed while the program still ran";
+    EXPECT_EQ(readAll(program + "/data.txt"), "new");
+    running.waitForFinished();
+
+    // A program that does not end in time leaves everything as it was.
+    writeAll(program + "/update/data.txt", "newer");
+    running.start(program + "/torvanix", {"5"});
+    ASSERT_TRUE(running.waitForStarted());
+    EXPECT_EQ(run("torvanix-updater", {"--Upgrade", "--program-dir", program, "--wait", "1"}), 1);
+    EXPECT_EQ(readAll(program + "/data.txt"), "new");
+    running.kill();
+    running.waitForFinished();
+}
