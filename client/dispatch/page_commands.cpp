@@ -317,8 +317,9 @@ void PageCommandsImpl::registerAll(CommandDispatcher &d) {
 // --- devices -------------------------------------------------------------------------------
 
 void PageCommandsImpl::getDevicesList(const ReplyPtr &reply) {
-    // A query that arrives while the last queued job is an enumeration still to answer shares
-    // it: the page gets the same list, one enumeration later than it would otherwise.
+    // A query that arrives while the last queued job is an enumeration not yet answered joins
+    // it: it gets the list of the enumeration under way instead of waiting for another one.
+    // Behind any other command it gets a fresh enumeration, so answers keep the page's order.
     if (stopped_)
         return;
     QMutexLocker lock(&enumerationMutex_);
