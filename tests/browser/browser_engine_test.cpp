@@ -1,15 +1,21 @@
 // The page bridge, the events and the local pages through real pages in the real engine.
 #include "engine_harness.h"
 
+#include "browser/browser_rules.h"
 #include "browser/page_bridge.h"
 #include "dispatch/command_dispatcher.h"
 
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMimeData>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QScreen>
 #include <QTcpServer>
 
 #include <thread>
@@ -285,4 +291,53 @@ TEST_F(EngineTest, AFailedLoadShowsTheErrorPage) {
     EXPECT_EQ(js("document.body.innerText").toString().trimmed(),
               "Failed to load URL " + url + " with error ERR_CONNECTION_REFUSED (-102).");
     EXPECT_TRUE(page()->url().toString().startsWith("data:text/html;base64,"));
+}
+
+TEST_F(EngineTest, DownloadsLandInTheUpdateFolderOrAskAndReportProgress) {
+    ASSERT_TRUE(loadAndWait(view.get(), harness->page("plain.html")));
+    js("setMessageCallback('RefreshDownState', rec('down'))");
+    QString asked;
+    QTemporaryDir chosen;
+    harness->handler().setSaveDialog([&](const QString &proposal) {
+        asked = proposal;
+        return chosen.filePath("picked.zip");
+    });
+    auto click = [&](const QString &name) {
+        js(QString("var a = document.createElement('a'); a.href = "
+                   "'data:application/octet-stream;base64,"
+                   "AAECAwQFBgcICQ=='; a.download = '%1'; document.body.appendChild(a); a.click();")
+               .arg(name));
+    };
+    const QString firmware = harness->programDir() + "/update/fw.bin";
+    click("fw.bin");
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(firmware).size() == 10; }));
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_TRUE(waitFor([&] {
+        return events().contains(QString(R"(["down",[100,100,"%1"]])").arg(firmware));
+    })) << events().toStdString();
+
+    click("profile.zip");
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(chosen.filePath("picked.zip")).size() == 10; }));
+    EXPECT_TRUE(asked.endsWith("profile.zip")) << asked.toStdString();
+    harness->handler().setSaveDialog({});
+}
+
+TEST_F(EngineTest, SmallScreensZoomOutAndLinkDragsAreRefused) {
+    ASSERT_TRUE(loadAndWait(view.get(), harness->page("plain.html")));
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const double ratio = screen->size().height() / 1080.0;
+    const auto level = zoomLevelFor(ratio, dpiScaleFor(screen->logicalDotsPerInch()), 0);
+    EXPECT_NEAR(page()->zoomFactor(), level ? zoomFactorForLevel(*level) : 1.0, 1e-6);
+
+    QMimeData data;
+    data.setUrls({QUrl("http://example.com/")});
+    QDragEnterEvent withLink(QPoint(10, 10), Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton,
+                             Qt::NoModifier);
+    withLink.acceptProposedAction();
+    QCoreApplication::sendEvent(view.get(), &withLink);
+    EXPECT_FALSE(withLink.isAccepted());
+    QDragEnterEvent copyOnly(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    copyOnly.ignore();
+    QCoreApplication::sendEvent(view.get(), &copyOnly);
+    EXPECT_TRUE(copyOnly.isAccepted());
 }
