@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSemaphore>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace torvanix;
@@ -245,4 +247,25 @@ TEST(ScreenPictureCommands, ScreenImageDownloadGivesNoAnswer) {
               Answer::None);
     EXPECT_EQ(f.call(R"({"FuncName":"ScreenImageDownload","FilePath":"missing.png"})").kind,
               Answer::None);
+}
+
+TEST(ScreenPictureCommands, ImageConvBinAnswersBeforeTheConverterEnds) {
+    QSemaphore converting;
+    QSemaphore finish;
+    PageServices services;
+    services.runProcess = [&](const QString &, const QStringList &, const QString &) {
+        converting.release();
+        finish.acquire();
+        return 0;
+    };
+    PageFixture f(services);
+    auto reply = f.send(R"({"FuncName":"ImageConvBin","ImageName":"a.png"})");
+    ASSERT_TRUE(converting.tryAcquire(1, 10000));
+    EXPECT_FALSE(f.page->waitForIdle(0)) << "the conversion counts as running work";
+    // The command has answered while its converter still runs.
+    for (int i = 0; i < 100 && reply->answer().kind == Answer::None; ++i)
+        QThread::msleep(10);
+    EXPECT_EQ(reply->answer().kind, Answer::Success);
+    finish.release();
+    EXPECT_TRUE(f.page->waitForIdleProcessingEvents(10000));
 }
