@@ -109,7 +109,9 @@ void ClientHandler::addEngineSwitches() {
         flags << QStringLiteral("--host-resolver-rules=\"MAP %1 127.0.0.1:%2\"")
                      .arg(host)
                      .arg(server_->port());
-    QString existing = qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS");
+    const QString existing = qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS");
+    originalFlags_ = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    hadFlags_ = qEnvironmentVariableIsSet("QTWEBENGINE_CHROMIUM_FLAGS");
     if (!existing.isEmpty())
         flags.prepend(existing);
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.join(QLatin1Char(' ')).toLocal8Bit());

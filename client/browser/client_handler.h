@@ -119,6 +119,8 @@ private:
     SaveDialog saveDialog_;
     FrameRegistry registry_;
     quint64 nextPageId_ = 1;
+    QByteArray originalFlags_;
+    bool hadFlags_ = false;
     QHash<quint64, QPointer<PageBridge>> bridges_;
     const QString hotKeyPage_ = QStringLiteral("quick_set.html");
 };
