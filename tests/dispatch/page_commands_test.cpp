@@ -289,8 +289,7 @@ TEST(MusicCommands, AnswerTheirTextsWithAndWithoutPlayer) {
     }
 }
 
-TEST(PageCommandsLifetime, ShutdownDropsLaterQueries)
-{
+TEST(PageCommandsLifetime, ShutdownDropsLaterQueries) {
     QSemaphore gate;
     PageServices services;
     services.enumerateDevices = [&] {
