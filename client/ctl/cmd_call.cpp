@@ -23,7 +23,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QProcess>
 #include <QThreadPool>
 
 namespace torvanix::ctl {
@@ -124,10 +123,13 @@ int runCall(const Options &options, const QStringList &args, Streams &io) {
         translator.noticeMacoModify(ver, macroArr);
     };
     services.screenImages = &pictures;
+    // The updater would install the unpacked update over the folder this tool runs from (a
+    // build tree, as a rule): the terminal only reports the start, like the window's quit.
+    // Run "torvanix-updater --Upgrade" by hand to install.
     services.startDetached = [&io](const QString &program, const QStringList &arguments) {
         io.err << "start " << program << ' ' << arguments.join(QLatin1Char(' ')) << '\n';
         io.err.flush();
-        return QProcess::startDetached(program, arguments);
+        return true;
     };
 #ifdef TORVANIX_CTL_PLAYER
     AudioPlayer player(events);
