@@ -134,8 +134,9 @@ TEST(CtlCall, FirmwareUpdateReportsProgressAndFaults) {
         calls << name;
         if (name == "dcWriteRom")
             romWrites << QJsonArray{call.value("count"), call.value("args").toArray().at(0)};
-        if (name == "CheckRom")
+        if (name == "CheckRom") {
             EXPECT_EQ(call.value("args").toArray().at(0).toInt(), 4000);
+        }
     }
     calls.removeDuplicates();
     EXPECT_EQ(calls, (QStringList{"Reset", "dcDeviceExist", "dcEraseRom", "dcWriteRom", "CheckRom",
