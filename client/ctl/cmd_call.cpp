@@ -1,6 +1,6 @@
 // torvanix-ctl call JSON: one page command through the same dispatcher the window uses, with
 // dialogs answered from --choose. Prints every page event as a JSON line, then the answer.
-#include "ctl_command.h"
+#include "ctl_support.h"
 
 #include "device/device_functions.h"
 #include "device/device_registry.h"
@@ -32,24 +32,6 @@ namespace {
 QString jsonLine(const QJsonObject &object) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
-
-// Events arrive from worker threads; each becomes one line, in the order they were sent.
-class PrintingEventSink : public EventSink {
-public:
-    explicit PrintingEventSink(QTextStream &out) : out_(out) {}
-    void sendEvent(const QString &name, const QVariantList &args) override {
-        QJsonObject line;
-        line.insert(QStringLiteral("event"), name);
-        line.insert(QStringLiteral("args"), QJsonArray::fromVariantList(args));
-        QMutexLocker lock(&mutex_);
-        out_ << jsonLine(line) << '\n';
-        out_.flush();
-    }
-
-private:
-    QMutex mutex_;
-    QTextStream &out_;
-};
 
 class RecordingReply : public Reply {
 public:
@@ -95,8 +77,8 @@ int runCall(const Options &options, const QStringList &args, Streams &io) {
         io.err << "usage: torvanix-ctl [--no-pause] [--choose FILE]... call JSON\n";
         return 2;
     }
-    if (!options.devicesDir.isEmpty())
-        setDevicesDirectory(options.devicesDir);
+    if (!applyDevicesDirectory(options, io))
+        return 2;
 
     PrintingEventSink events(io.out);
     HeadlessWindowActions actions(options.choose);
@@ -110,8 +92,7 @@ int runCall(const Options &options, const QStringList &args, Streams &io) {
     DeviceFunctions deviceList;
     DeviceFunctions translatorDevices;
     device_data_handler translator(translatorDevices, events);
-    for (const char *table : {":/drive/D2.0", ":/drive/D3.0", ":/drive/D4.0"})
-        translator.loadDriverTemplate(QString::fromLatin1(table));
+    loadDriveTables(translator, io);
     ScreenPictures pictures;
 
     PageServices services;
@@ -148,7 +129,7 @@ int runCall(const Options &options, const QStringList &args, Streams &io) {
     // command from the terminal gets the same start. GetDevicesList does its own listing.
     const QJsonObject request = QJsonDocument::fromJson(args.first().toUtf8()).object();
     if (request.value(QStringLiteral("FuncName")).toString() != QLatin1String("GetDevicesList"))
-        PublishedDevices::instance().publish(deviceList.enumerateDevices());
+        listAndPublish(deviceList, io);
 
     auto reply = std::make_shared<RecordingReply>();
     dispatcher.onJsMessage(args.first(), reply);

@@ -3,40 +3,14 @@
 // NoticeMacoModify does (VER: the device identity, MACROARR: the page's JSON array of macros,
 // "-" reads it from standard input), waits until the transfer has finished and prints every
 // page event it raised, one JSON line each, as `apply` does.
-#include "ctl_command.h"
+#include "ctl_support.h"
 
 #include "device/device_functions.h"
-#include "device/device_registry.h"
-#include "device/event_sink.h"
-#include "device/library_loader.h"
 #include "translate/device_data_handler.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QMutex>
-#include <QMutexLocker>
 
 namespace {
-
-class PrintingEventSink : public torvanix::EventSink {
-public:
-    explicit PrintingEventSink(QTextStream &out) : out_(out) {}
-    void sendEvent(const QString &name, const QVariantList &args) override {
-        QJsonObject line;
-        line.insert(QStringLiteral("event"), name);
-        line.insert(QStringLiteral("args"), QJsonArray::fromVariantList(args));
-        QMutexLocker lock(&mutex_);
-        out_ << QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)) << "\n";
-        out_.flush();
-    }
-
-private:
-    QMutex mutex_;
-    QTextStream &out_;
-};
 
 int runMacro(const torvanix::ctl::Options &options, const QStringList &args,
              torvanix::ctl::Streams &io) {
@@ -46,36 +20,22 @@ int runMacro(const torvanix::ctl::Options &options, const QStringList &args,
         return 2;
     }
     QString macroArr = args.at(1);
-    if (macroArr == QLatin1String("-")) {
-        QFile in;
-        if (!in.open(stdin, QIODevice::ReadOnly)) {
-            io.err << "torvanix-ctl: cannot read standard input\n";
-            return 2;
-        }
-        macroArr = QString::fromUtf8(in.readAll());
-    }
+    if (macroArr == QLatin1String("-") && !torvanix::ctl::readTextInput(macroArr, macroArr, io.err))
+        return 2;
     // The page's list is passed on as it is (a malformed list still clears the table), but
     // a person at a terminal deserves to know.
     if (!QJsonDocument::fromJson(macroArr.toUtf8()).isArray())
         io.err << "torvanix-ctl: the macro list is not a JSON array; an empty table is written\n";
 
-    if (!options.devicesDir.isEmpty()) {
-        if (!QFileInfo(options.devicesDir).isDir()) {
-            io.err << "torvanix-ctl: --devices " << options.devicesDir << " is not a folder\n";
-            return 2;
-        }
-        torvanix::setDevicesDirectory(options.devicesDir);
-    }
+    if (!torvanix::ctl::applyDevicesDirectory(options, io))
+        return 2;
     torvanix::DeviceFunctions devices;
-    if (!devices.libraryLoaded())
-        io.err << "torvanix-ctl: no USB device access library in " << torvanix::devicesDirectory()
-               << "\n";
-    torvanix::PublishedDevices::instance().publish(devices.enumerateDevices());
+    torvanix::ctl::listAndPublish(devices, io);
     const QString ver = args.at(0);
     if (!torvanix::PublishedDevices::instance().contains(ver))
         io.err << "torvanix-ctl: no listed device has the identity " << ver << "\n";
 
-    PrintingEventSink events(io.out);
+    torvanix::ctl::PrintingEventSink events(io.out);
     torvanix::device_data_handler translator(devices, events);
     if (!translator.loadDriverTemplate(QStringLiteral(":/drive/D4.0")))
         io.err << "torvanix-ctl: the D4.0 drive table failed to load\n";

@@ -1,13 +1,10 @@
 // torvanix-ctl read-property / write-property: one property register of a listed device,
 // through the same device operations the translators use.
-#include "ctl_command.h"
+#include "ctl_support.h"
 
 #include "device/command_bytes.h"
 #include "device/device_functions.h"
 #include "device/device_registry.h"
-#include "device/library_loader.h"
-
-#include <QFileInfo>
 #include <memory>
 
 namespace {
@@ -35,15 +32,10 @@ bool readNumber(const QString &text, const char *what, int low, int high, int *v
 // Returns 0 when it is, otherwise the exit code.
 int prepare(const Options &options, const QString &identity,
             std::unique_ptr<torvanix::DeviceFunctions> &devices, Streams &io) {
-    if (!options.devicesDir.isEmpty()) {
-        if (!QFileInfo(options.devicesDir).isDir()) {
-            io.err << "torvanix-ctl: --devices " << options.devicesDir << " is not a folder\n";
-            return 2;
-        }
-        torvanix::setDevicesDirectory(options.devicesDir);
-    }
+    if (!torvanix::ctl::applyDevicesDirectory(options, io))
+        return 2;
     devices = std::make_unique<torvanix::DeviceFunctions>();
-    torvanix::PublishedDevices::instance().publish(devices->enumerateDevices());
+    torvanix::ctl::listAndPublish(*devices, io);
     if (!torvanix::PublishedDevices::instance().contains(identity)) {
         io.err << "torvanix-ctl: no listed device with identity " << identity << "\n";
         return 1;

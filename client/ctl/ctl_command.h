@@ -8,8 +8,8 @@ namespace torvanix::ctl {
 
 struct Options {
     bool noPause = false;
-    QString devicesDir;     // --devices DIR: where the device access libraries are loaded from
-    QStringList choose;     // --choose FILE (repeatable): answers to file dialogs, in order
+    QString devicesDir; // --devices DIR: where the device access libraries are loaded from
+    QStringList choose; // --choose FILE (repeatable): answers to file dialogs, in order
 };
 
 struct Streams {

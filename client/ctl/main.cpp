@@ -16,14 +16,12 @@ struct Entry {
     Handler handler;
 };
 
-QMap<QString, Entry> &table()
-{
+QMap<QString, Entry> &table() {
     static QMap<QString, Entry> commands;
     return commands;
 }
 
-void printUsage(QTextStream &err)
-{
+void printUsage(QTextStream &err) {
     err << "usage: torvanix-ctl [--devices DIR] [--no-pause] [--choose FILE]... COMMAND ...\n"
         << "commands:\n";
     for (auto it = table().constBegin(); it != table().constEnd(); ++it)
@@ -32,15 +30,13 @@ void printUsage(QTextStream &err)
 }
 } // namespace
 
-Registration::Registration(const char *name, const char *usage, Handler handler)
-{
+Registration::Registration(const char *name, const char *usage, Handler handler) {
     table().insert(QString::fromUtf8(name), Entry{QString::fromUtf8(usage), handler});
 }
 
 } // namespace torvanix::ctl
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     using namespace torvanix::ctl;
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
