@@ -17,7 +17,7 @@ int hexDigit(QChar c) {
 }
 } // namespace
 
-uint8_t commandItemToByte(const QString &item) {
+uint32_t commandItemValue(const QString &item) {
     int i = 0;
     const int n = item.size();
     while (i < n && item.at(i).isSpace())
@@ -25,15 +25,19 @@ uint8_t commandItemToByte(const QString &item) {
     if (i + 1 < n && item.at(i) == QLatin1Char('0') &&
         (item.at(i + 1) == QLatin1Char('x') || item.at(i + 1) == QLatin1Char('X')))
         i += 2;
-    // Only the last two digits matter for the low 8 bits, so overflow cannot occur.
-    unsigned value = 0;
+    // Unsigned arithmetic wraps, so any number of digits is safe.
+    uint32_t value = 0;
     for (; i < n; ++i) {
         const int d = hexDigit(item.at(i));
         if (d < 0)
             break;
-        value = ((value << 4) | unsigned(d)) & 0xFFu;
+        value = (value << 4) | uint32_t(d);
     }
-    return uint8_t(value);
+    return value;
+}
+
+uint8_t commandItemToByte(const QString &item) {
+    return uint8_t(commandItemValue(item) & 0xFFu);
 }
 
 QStringList commandItems(const QString &commandString) {

@@ -21,6 +21,9 @@ constexpr int kPropertyReadOffset = 8;
 // "0x1ff" -> 0xFF, "zz" -> 0x00, " 0a" -> 0x0A.
 uint8_t commandItemToByte(const QString &item);
 
+// The same reading kept to 32 bits (wrapping), for values wider than a byte.
+uint32_t commandItemValue(const QString &item);
+
 // The items of a CommandString: split at every ',' with empty items kept ("" is one item).
 QStringList commandItems(const QString &commandString);
 

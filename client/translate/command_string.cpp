@@ -1,5 +1,7 @@
 #include "command_string.h"
 
+#include "device/command_bytes.h"
+
 namespace torvanix::cmd {
 
 QString fill(const QString &pattern, const QStringList &values) {
@@ -64,30 +66,7 @@ QString decimalToHex(const QString &decimal) {
 }
 
 long long itemValue(const QString &item) {
-    int i = 0;
-    const int n = item.size();
-    while (i < n && item.at(i).isSpace())
-        ++i;
-    if (i + 1 < n && item.at(i) == QLatin1Char('0') &&
-        (item.at(i + 1) == QLatin1Char('x') || item.at(i + 1) == QLatin1Char('X')))
-        i += 2;
-    long long value = 0;
-    for (; i < n; ++i) {
-        const ushort c = item.at(i).unicode();
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            break;
-        value = (value << 4) | digit;
-        if (value > 0xFFFFFFFFLL)
-            value &= 0xFFFFFFFFLL;
-    }
-    return value;
+    return static_cast<long long>(commandItemValue(item));
 }
 
 QList<int> bytes(const QString &commandString) {
