@@ -77,8 +77,9 @@ QStringList combinationEntry(const CodeLookup &lookup, const QString &task) {
 }
 
 QStringList repeatKeyEntry(const CodeLookup &lookup, const QString &task) {
-    const QString spec = task.contains(QLatin1Char(':')) ? task.section(QLatin1Char(':'), 1) : task;
-    const QStringList items = spec.split(QLatin1Char('|'));
+    const QString buttonPart =
+        task.contains(QLatin1Char(':')) ? task.section(QLatin1Char(':'), 1) : task;
+    const QStringList items = buttonPart.split(QLatin1Char('|'));
     const QString button = items.value(0);
     const int rate = std::clamp(decimalValue(items.value(1)), 0, 255);
     static const struct {

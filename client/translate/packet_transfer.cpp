@@ -6,8 +6,8 @@
 
 namespace torvanix {
 
-PacketTransferSpec macroTableTransfer(int itemCount) {
-    PacketTransferSpec s;
+PacketTransferPlan macroTableTransfer(int itemCount) {
+    PacketTransferPlan s;
     s.command = QStringLiteral("21");
     s.firstByte = QStringLiteral("0x00");
     s.packetCount = QString::number(std::max(9, itemCount / kPacketItems));
@@ -18,8 +18,8 @@ PacketTransferSpec macroTableTransfer(int itemCount) {
     return s;
 }
 
-PacketTransferSpec keyColourTransfer() {
-    PacketTransferSpec s;
+PacketTransferPlan keyColourTransfer() {
+    PacketTransferPlan s;
     s.command = QStringLiteral("19");
     s.firstByte = QStringLiteral("0x81");
     s.packetCount = QStringLiteral("9");
@@ -30,8 +30,8 @@ PacketTransferSpec keyColourTransfer() {
     return s;
 }
 
-PacketTransferSpec lightingEffectTransfer() {
-    PacketTransferSpec s;
+PacketTransferPlan lightingEffectTransfer() {
+    PacketTransferPlan s;
     s.command = QStringLiteral("19");
     s.firstByte = QStringLiteral("0x00");
     s.packetCount = QStringLiteral("6");
@@ -45,8 +45,8 @@ PacketTransferSpec lightingEffectTransfer() {
     return s;
 }
 
-PacketTransferSpec keyTableTransfer(int profile) {
-    PacketTransferSpec s;
+PacketTransferPlan keyTableTransfer(int profile) {
+    PacketTransferPlan s;
     s.command = QStringLiteral("17");
     // The profile travels as a byte; written in hexadecimal like every other item.
     s.firstByte = hexByte(profile);
@@ -61,8 +61,8 @@ PacketTransferSpec keyTableTransfer(int profile) {
     return s;
 }
 
-PacketTransferSpec powerQueryTransfer() {
-    PacketTransferSpec s;
+PacketTransferPlan powerQueryTransfer() {
+    PacketTransferPlan s;
     s.command = QStringLiteral("97");
     s.firstByte = QStringLiteral("0x00");
     s.packetCount = QStringLiteral("64");
@@ -83,43 +83,43 @@ void padToPackets(QStringList &items, int minimum) {
 }
 
 PacketTransferResult runPacketTransfer(DeviceOperations &ops, Pacer &pacer, const QString &identity,
-                                       const PacketTransferSpec &spec, const QStringList &items) {
+                                       const PacketTransferPlan &plan, const QStringList &items) {
     PacketTransferResult r;
     auto track = [&r](bool done) { r.ok = r.ok && done; };
 
-    track(ops.writeSingleValue(identity, spec.command, spec.firstByte, spec.packetCount));
+    track(ops.writeSingleValue(identity, plan.command, plan.firstByte, plan.packetCount));
     pacer.pause(kPacketPauseMs);
-    r.handshakeReply = ops.requestPacket(identity, spec.handshakeCommand, spec.handshakeCount);
+    r.handshakeReply = ops.requestPacket(identity, plan.handshakeCommand, plan.handshakeCount);
     track(!r.handshakeReply.isEmpty());
 
-    if (spec.sendsData) {
+    if (plan.sendsData) {
         pacer.pause(kPacketPauseMs);
         const int groups = int(items.size()) / kPacketItems;
         const QString count = QString::number(kPacketItems);
         for (int g = 0; g < groups; ++g) {
             const QString packet = items.mid(g * kPacketItems, kPacketItems).join(QLatin1Char(','));
-            track(ops.writePacket(identity, spec.dataCommand, packet, count));
+            track(ops.writePacket(identity, plan.dataCommand, packet, count));
             ++r.packetsSent;
             pacer.pause(kPacketPauseMs);
         }
     }
 
     pacer.pause(kPacketPauseMs);
-    track(ops.writeSingleValue(identity, QStringLiteral("2"), spec.finishFirstByte,
+    track(ops.writeSingleValue(identity, QStringLiteral("2"), plan.finishFirstByte,
                                QStringLiteral("0")));
     pacer.pause(kPacketFinishPauseMs);
     r.finishReply = ops.requestPacket(identity, 2, 1);
     track(!r.finishReply.isEmpty());
 
-    if (!spec.trailingCommand.isEmpty())
-        track(ops.writeSingleValue(identity, spec.trailingCommand, spec.trailingFirstByte,
-                                   spec.trailingCount));
+    if (!plan.trailingCommand.isEmpty())
+        track(ops.writeSingleValue(identity, plan.trailingCommand, plan.trailingFirstByte,
+                                   plan.trailingCount));
     return r;
 }
 
-int packetTransferPauseMs(const PacketTransferSpec &spec, int itemCount) {
+int packetTransferPauseMs(const PacketTransferPlan &plan, int itemCount) {
     int ms = kPacketPauseMs; // after the announce
-    if (spec.sendsData)
+    if (plan.sendsData)
         ms += kPacketPauseMs + (itemCount / kPacketItems) * kPacketPauseMs;
     return ms + kPacketPauseMs + kPacketFinishPauseMs; // before and after the finish
 }

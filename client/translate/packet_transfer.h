@@ -11,7 +11,7 @@ class Pacer;
 // One table transfer to the packet keyboard: announce, handshake, whole 64-item data packets,
 // finish, finish handshake and, for some tables, a trailing single value that makes the device
 // take the new table into use.
-struct PacketTransferSpec {
+struct PacketTransferPlan {
     QString command;     // announce command ("21" macro table, "19" lighting, "17" keys)
     QString firstByte;   // announce first byte ("0x00", "0x81", the profile number)
     QString packetCount; // announced packet count, passed through unchanged
@@ -28,11 +28,11 @@ struct PacketTransferSpec {
 // The transfers the packet keyboard knows.
 // The macro table announces nine packets, the size of a table with little in it; a larger
 // table announces every packet it sends, since the device takes no more packets than announced.
-PacketTransferSpec macroTableTransfer(int itemCount = 0);
-PacketTransferSpec keyColourTransfer();
-PacketTransferSpec lightingEffectTransfer();
-PacketTransferSpec keyTableTransfer(int profile);
-PacketTransferSpec powerQueryTransfer();
+PacketTransferPlan macroTableTransfer(int itemCount = 0);
+PacketTransferPlan keyColourTransfer();
+PacketTransferPlan lightingEffectTransfer();
+PacketTransferPlan keyTableTransfer(int profile);
+PacketTransferPlan powerQueryTransfer();
 
 // The pauses (milliseconds) of a transfer around the device operations.
 enum : int {
@@ -52,10 +52,10 @@ struct PacketTransferResult {
 // operation does not stop the transfer: the device expects the whole sequence, and the next
 // announce starts over anyway.
 PacketTransferResult runPacketTransfer(DeviceOperations &ops, Pacer &pacer, const QString &identity,
-                                       const PacketTransferSpec &spec, const QStringList &items);
+                                       const PacketTransferPlan &plan, const QStringList &items);
 
 // Sum of the pauses runPacketTransfer makes for `itemCount` items (benchmark reference).
-int packetTransferPauseMs(const PacketTransferSpec &spec, int itemCount);
+int packetTransferPauseMs(const PacketTransferPlan &plan, int itemCount);
 
 // Pads `items` with "0x00" to a multiple of 64 (at least `minimum` items).
 void padToPackets(QStringList &items, int minimum = 0);

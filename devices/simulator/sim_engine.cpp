@@ -639,10 +639,10 @@ void Engine::saveState() {
     stateStamp_ = FileStamp::of(envState_);
 }
 
-void Engine::parseFaults(const QString &spec) {
+void Engine::parseFaults(const QString &rules) {
     faults.clear();
     const QStringList items =
-        spec.split(QRegularExpression(QStringLiteral("[,;]")), Qt::SkipEmptyParts);
+        rules.split(QRegularExpression(QStringLiteral("[,;]")), Qt::SkipEmptyParts);
     for (QString item : items) {
         item = item.trimmed();
         const int at = item.lastIndexOf(QLatin1Char('@'));

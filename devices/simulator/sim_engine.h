@@ -187,7 +187,7 @@ private:
     void loadDevices();
     void loadState();
     void saveState();
-    void parseFaults(const QString &spec);
+    void parseFaults(const QString &rules);
 
     QString envDevices_, envState_, envTrace_, envFaults_;
     bool configured_ = false;
