@@ -41,19 +41,11 @@ QString CommandDispatcher::arg(const QVariantMap &args, const QString &key)
     const QVariant v = args.value(key);
     if (!v.isValid() || v.isNull())
         return QString();
-    switch (v.userType()) {
-    case QMetaType::Bool:
+    if (v.userType() == QMetaType::Bool)
         return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    case QMetaType::Double: {
-        // JSON numbers arrive as doubles; whole numbers read as plain integers.
-        const double d = v.toDouble();
-        if (d == static_cast<double>(static_cast<qint64>(d)))
-            return QString::number(static_cast<qint64>(d));
-        return QString::number(d, 'g', 17);
-    }
-    default:
-        return v.toString();
-    }
+    // Whole JSON numbers arrive as integers and the rest as doubles, whose text is the
+    // shortest one that reads back the same (0.1 stays "0.1", 1e20 is "1e+20").
+    return v.toString();
 }
 
 int CommandDispatcher::argInt(const QVariantMap &args, const QString &key)

@@ -175,6 +175,17 @@ TEST(DevicesCommands, TranslatorEntriesGetTheTextsAndNoAnswer) {
     EXPECT_EQ(macros, (QStringList{"0c458075", "[1,2]"}));
 }
 
+TEST(DevicesCommands, NumberAndFlagArgumentsReachTheTranslatorAsTheirJsonText) {
+    QStringList macros;
+    PageServices services;
+    services.writeMacro = [&](const QString &ver, const QString &arr) { macros << ver << arr; };
+    PageFixture f(services);
+    f.call(R"({"FuncName":"NoticeMacoModify","Ver":2.1,"MacroArr":7})");
+    f.call(R"({"FuncName":"NoticeMacoModify","Ver":1e20,"MacroArr":-0.5})");
+    f.call(R"({"FuncName":"NoticeMacoModify","Ver":true,"MacroArr":null})");
+    EXPECT_EQ(macros, (QStringList{"2.1", "7", "1e+20", "-0.5", "true", ""}));
+}
+
 TEST(DevicesCommands, LocalConfAnswersTemplateTextOrEmpty) {
     PageFixture f;
     EXPECT_EQ(f.call(R"({"FuncName":"GetLocalConf","Name":"NoSuchModel"})").text, "");
