@@ -1,6 +1,7 @@
 #include "byte_order.h"
 #include "device/device_registry.h"
 #include "device/event_sink.h"
+#include "device/pacer.h"
 #include "device/update_firmware.h"
 
 #include <QFile>
@@ -166,6 +167,42 @@ TEST(FirmwareUpdate, SuccessfulRunReportsAllStepsAndWritesChunks) {
     EXPECT_EQ(second.chunks[2].length, 500);
     EXPECT_FALSE(second.calls.contains("Reset dev-path 1 0"))
         << "without BootLoader the device is expected in its boot loader already";
+}
+
+// Progress texts, pauses and library calls of one run on a single time line.
+TEST(FirmwareUpdate, StepsPausesAndProgressFollowEachOtherInTheirFixedOrder) {
+    struct Timeline : Pacer, EventSink {
+        QStringList *lines = nullptr;
+        void pause(int ms) override { *lines << QStringLiteral("wait %1").arg(ms); }
+        void sendEvent(const QString &name, const QVariantList &args) override {
+            *lines << name + ' ' + args.value(0).toString();
+        }
+    };
+    FirmwareRun run(image(4000, 77));
+    FakeLoader loader;
+    Timeline timeline;
+    timeline.lines = &loader.calls;
+    UsbInterfaceTable table = loader.table();
+    auto write = table.dcWriteRom;
+    table.dcWriteRom = [&](const tvx_char16 *p, uint8_t *buf, int length, int offset) {
+        loader.calls << QStringLiteral("Write %1 %2").arg(length).arg(offset);
+        return write(p, buf, length, offset);
+    };
+    setPacer(&timeline);
+    {
+        update_firmware worker(table, nullptr, "HJE-XAV-V1.2.0", run.path, timeline);
+        worker.UpdateFirmware();
+    }
+    setPacer(nullptr);
+    const QString state = QString::fromLatin1(events::RefreshUpdateState) + ' ';
+    EXPECT_EQ(loader.calls,
+              (QStringList{state + "20", "wait 2000", "Reset dev-path 1 0", state + "40",
+                           "wait 8000", "Exist Vid_258a&Pid_ff12", state + "60", "Erase boot-path",
+                           "wait 5000", state + "70", "Write 2000 0", "wait 20", "Write 2000 2000",
+                           "wait 20", "Write 0 4000", "wait 20", "wait 8000",
+                           "Check boot-path 4000 77", state + "80", "wait 1000", "Finish boot-path",
+                           "wait 8000", "Version dev-path 2 17", "wait 1000", "Reset dev-path 2 0",
+                           state + "100"}));
 }
 
 TEST(FirmwareUpdate, EveryFailureEndsWithMinusOneOnce) {
