@@ -50,8 +50,11 @@ QStringList takeInstanceSegments(QByteArray &buffer) {
         pos = end + 1;
         end = pos < text.size() ? text.indexOf(QLatin1Char(';'), pos) : -1;
     }
+    // Everything up to the last ";" has been taken. Counted in bytes of the buffer itself:
+    // re-encoding the decoded text gives another length when the peer sent bytes that are
+    // not valid text, and the rest of the buffer would lose the start of the next command.
     if (pos > 0)
-        buffer.remove(0, text.left(pos).toLocal8Bit().size());
+        buffer.remove(0, buffer.lastIndexOf(';') + 1);
     return segments;
 }
 

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTextCodec>
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,18 @@ TEST(InstanceCommands, SegmentsEndAtSemicolonsAndTheRestStaysBuffered) {
 
     buffer = ";;";
     EXPECT_EQ(takeInstanceSegments(buffer), QStringList({"", ""}));
+
+    // Bytes that are no valid text in front of a command do not eat into the next one.
+    QTextCodec *const locale = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    buffer = QByteArray("\xff\xfe"
+                        "CMD;CMD:sh");
+    EXPECT_EQ(takeInstanceSegments(buffer).size(), 1);
+    EXPECT_EQ(buffer, QByteArray("CMD:sh"));
+    buffer += "ow;";
+    EXPECT_EQ(takeInstanceSegments(buffer), QStringList({"CMD:show"}));
+    EXPECT_TRUE(buffer.isEmpty());
+    QTextCodec::setCodecForLocale(locale);
 }
 
 TEST(DeviceNotices, OneChangePerDeviceArrivalOrRemoval) {
