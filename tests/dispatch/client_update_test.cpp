@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
+#include <lzma.h>
 
 using namespace torvanix;
 using namespace torvanix::client_update;
@@ -60,6 +61,52 @@ TEST(ClientUpdate, PackageRoundTripWritesEntriesBelowTheUpdateFolder) {
     // An empty package succeeds.
     const QString empty = writePackage(dir, package({}));
     EXPECT_EQ(runClientUpdate(empty, dir.path() + "/other"), 1);
+}
+
+// A package put together byte by byte, compressed by a plain LZMA1 encoder without end
+// marker, as an outside packer would write it.
+TEST(ClientUpdate, HandBuiltPackageWithoutEndMarkerUnpacks) {
+    const QByteArray content = QByteArray::fromHex("ffffffff"             // label: null text
+                                                   "00000001"             // one entry
+                                                   "0000000a"             // path: 10 bytes UTF-16
+                                                   "0070002f0062002f0078" // "p/b/x"
+                                                   "00000002"             // byte count
+                                                   "00000002") +          // bytes
+                               QByteArray("hi");
+    lzma_options_lzma options;
+    ASSERT_FALSE(lzma_lzma_preset(&options, 1));
+    options.ext_flags = 0;
+    options.ext_size_low = static_cast<uint32_t>(content.size());
+    options.ext_size_high = 0;
+    lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    uint8_t props[5];
+    ASSERT_EQ(lzma_properties_encode(filters, props), LZMA_OK);
+    lzma_stream strm = LZMA_STREAM_INIT;
+    ASSERT_EQ(lzma_raw_encoder(&strm, filters), LZMA_OK);
+    QByteArray raw(4096, '\0');
+    strm.next_in = reinterpret_cast<const uint8_t *>(content.constData());
+    strm.avail_in = static_cast<size_t>(content.size());
+    strm.next_out = reinterpret_cast<uint8_t *>(raw.data());
+    strm.avail_out = static_cast<size_t>(raw.size());
+    lzma_ret ret = LZMA_OK;
+    while (ret == LZMA_OK)
+        ret = lzma_code(&strm, LZMA_FINISH);
+    ASSERT_EQ(ret, LZMA_STREAM_END);
+    raw.truncate(raw.size() - static_cast<int>(strm.avail_out));
+    lzma_end(&strm);
+
+    QByteArray tail(reinterpret_cast<const char *>(props), 5);
+    QByteArray size(4, '\0');
+    torvanix::test::storeLE<quint32>(size, 0, static_cast<quint32>(content.size()));
+    tail += size + raw;
+    const QByteArray file =
+        QByteArray(128, '\x5a') + QCryptographicHash::hash(tail, QCryptographicHash::Sha1) + tail;
+    ASSERT_EQ(file.mid(148, 5), tail.left(5));
+
+    QTemporaryDir dir;
+    const QString update = dir.path() + "/update";
+    EXPECT_EQ(runClientUpdate(writePackage(dir, file), update), 1);
+    EXPECT_EQ(readAll(update + "/b/x"), QByteArray("hi"));
 }
 
 TEST(ClientUpdate, BadPackagesWriteNothing) {

@@ -195,14 +195,32 @@ TEST(FirmwareUpdate, StepsPausesAndProgressFollowEachOtherInTheirFixedOrder) {
     }
     setPacer(nullptr);
     const QString state = QString::fromLatin1(events::RefreshUpdateState) + ' ';
-    EXPECT_EQ(loader.calls,
-              (QStringList{state + "20", "wait 2000", "Reset dev-path 1 0", state + "40",
-                           "wait 8000", "Exist Vid_258a&Pid_ff12", state + "60", "Erase boot-path",
-                           "wait 5000", state + "70", "Write 2000 0", "wait 20", "Write 2000 2000",
-                           "wait 20", "Write 0 4000", "wait 20", "wait 8000",
-                           "Check boot-path 4000 77", state + "80", "wait 1000", "Finish boot-path",
-                           "wait 8000", "Version dev-path 2 17", "wait 1000", "Reset dev-path 2 0",
-                           state + "100"}));
+    EXPECT_EQ(loader.calls, (QStringList{state + "20",
+                                         "wait 2000",
+                                         "Reset dev-path 1 0",
+                                         state + "40",
+                                         "wait 8000",
+                                         "Exist Vid_258a&Pid_ff12",
+                                         state + "60",
+                                         "Erase boot-path",
+                                         "wait 5000",
+                                         state + "70",
+                                         "Write 2000 0",
+                                         "wait 20",
+                                         "Write 2000 2000",
+                                         "wait 20",
+                                         "Write 0 4000",
+                                         "wait 20",
+                                         "wait 8000",
+                                         "Check boot-path 4000 77",
+                                         state + "80",
+                                         "wait 1000",
+                                         "Finish boot-path",
+                                         "wait 8000",
+                                         "Version dev-path 2 17",
+                                         "wait 1000",
+                                         "Reset dev-path 2 0",
+                                         state + "100"}));
 }
 
 TEST(FirmwareUpdate, EveryFailureEndsWithMinusOneOnce) {
