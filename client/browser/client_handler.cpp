@@ -181,7 +181,21 @@ void ClientHandler::toggleMinimised() {
         return;
     }
     window->setProperty(kMinimisedByRequest, true);
+    // Restored by other means (taskbar, tray, second instance), the window no longer counts as
+    // minimised by the page; a later minimising by the system must not make the next request
+    // restore it.
+    window->installEventFilter(this);
     window->setWindowState(window->windowState() | Qt::WindowMinimized);
+}
+
+bool ClientHandler::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::WindowStateChange) {
+        if (auto *widget = qobject_cast<QWidget *>(watched)) {
+            if (!widget->isMinimized() && widget->property(kMinimisedByRequest).toBool())
+                widget->setProperty(kMinimisedByRequest, false);
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ClientHandler::dispatchQuery(const QString &request, const ReplyPtr &reply) {

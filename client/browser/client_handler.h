@@ -102,6 +102,9 @@ public:
 signals:
     void downloadPlaced(const QString &path);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void deliverEvent(const QString &name, const QVariantList &args);
     void onDownloadRequested(QWebEngineDownloadItem *item);

@@ -141,6 +141,21 @@ TEST_F(EngineTest, WindowRequestsAreHandledByTheBridge) {
     EXPECT_TRUE(waitFor([&] { return view->isMinimized(); }, 5000));
     js("q('{\"FuncName\":\"MinisizeWindow\"}')");
     EXPECT_TRUE(waitFor([&] { return !view->isMinimized(); }, 5000));
+
+    // Minimised by the page, restored by the user, then minimised by the system: the next
+    // request minimises (it was not the page's minimising), the one after restores.
+    js("q('{\"FuncName\":\"MinisizeWindow\"}')");
+    EXPECT_TRUE(waitFor([&] { return view->isMinimized(); }, 5000));
+    view->showNormal();
+    ASSERT_TRUE(waitFor([&] { return !view->isMinimized(); }, 5000));
+    view->showMinimized();
+    ASSERT_TRUE(waitFor([&] { return view->isMinimized(); }, 5000));
+    js("q('{\"FuncName\":\"MinisizeWindow\"}')");
+    flush("after-system-minimise");
+    EXPECT_TRUE(view->isMinimized());
+    js("q('{\"FuncName\":\"MinisizeWindow\"}')");
+    EXPECT_TRUE(waitFor([&] { return !view->isMinimized(); }, 5000));
+
     js("q('{\"FuncName\": \"MinisizeWindow\"}')");
     flush("after-minimise");
     EXPECT_FALSE(received.contains("{\"FuncName\":\"MinisizeWindow\"}"));
