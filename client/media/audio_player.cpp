@@ -245,7 +245,10 @@ void AudioPlayer::seek(qint64 positionMs) {
     }
     if (audio_.sampleRate <= 0)
         return;
-    const qint64 frame = qMax<qint64>(0, positionMs) * audio_.sampleRate / 1000;
+    // The page's position is clamped to the track before it is scaled: a far-off value would
+    // overflow into a negative read position.
+    const qint64 ms = qBound<qint64>(0, positionMs, audio_.durationMs() + 1);
+    const qint64 frame = ms * audio_.sampleRate / 1000;
     readPos_ = qMin<qint64>(frame * PcmAudio::BytesPerFrame, audio_.frames.size());
 }
 

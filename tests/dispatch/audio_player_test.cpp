@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace torvanix;
 using namespace torvanix::test;
@@ -164,6 +165,16 @@ TEST(AudioPlayer, PlaysWithChannelVolumeMuteSeekPauseAndLoop) {
     player.resume();
     spin(400);
     EXPECT_EQ(player.state(), AudioPlayer::State::Stopped) << "the track ended";
+
+    // Positions far outside the track land on its ends.
+    for (const qint64 far : {std::numeric_limits<qint64>::max(), qint64(1) << 50}) {
+        player.seek(500);
+        player.seek(far);
+        EXPECT_EQ(player.positionMs(), 2000) << far;
+    }
+    player.seek(500);
+    player.seek(std::numeric_limits<qint64>::min());
+    EXPECT_EQ(player.positionMs(), 0);
 
     player.seek(1900);
     player.playLoop();
