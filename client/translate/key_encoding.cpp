@@ -96,12 +96,18 @@ QString dpiCode(const QString &task) {
 }
 
 // The key usage of one combination part for the access-library keyboard: as written, then
-// upper-cased (the D4.0 table spells most keys like "A", some like "Enter").
+// upper-cased (the D4.0 table spells most keys like "A", some like "Enter"), as a decimal
+// number. The library reads this item in decimal, so the table's hexadecimal usage ("3D" for
+// F4, "1D" for Z) has to be converted, or every usage with a letter digit or above 9 would
+// reach the device as no key or as another key. Empty when no keyboard row carries the part.
 QString d4KeyUsage(const DriverTemplate &tmpl, const QString &part) {
-    QString code = lookupTaskCode(tmpl, part);
-    if (code.isEmpty())
-        code = lookupTaskCode(tmpl, part.toUpper());
-    return code;
+    for (const QString &task : {part, part.toUpper()}) {
+        const QString code = lookupTaskCode(tmpl, task);
+        if (code.isEmpty() || code.contains(QLatin1Char(',')))
+            continue; // a function row is no key usage
+        return QString::number(cmd::itemValue(code) & 0xFF);
+    }
+    return QString();
 }
 
 QString d4FunctionCode(const DriverTemplate &tmpl, const QString &task) {

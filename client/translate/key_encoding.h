@@ -41,7 +41,9 @@ QString encodeKeyFunction(const DriverTemplate &tmpl, const QString &identity, c
 //                           as its virtual-key code (Ctrl 17, Shift 16, Alt 18, Win 91 in the
 //                           table), so the first modifier word of the combination is looked up
 //                           by vkCode as the table spells it ("Ctrl"), "0" without one; the key
-//                           is its usage Code (looked up as written, then upper-cased).
+//                           is its usage Code (looked up as written, then upper-cased) written
+//                           in decimal, the way the library reads both items ("0x02,18,61,0"
+//                           for Alt+F4).
 // Every other type encodes as encodeKeyFunction does.
 QString encodeKeyFunctionD4(const DriverTemplate &tmpl, const QString &identity,
                             const QString &type, const QString &task);

@@ -29,6 +29,19 @@ QString restoreType(const CodeLookup &lookup, const QString &value) {
     return keyUsage(lookup, value) >= 0 ? QStringLiteral("KEYBOARD") : QStringLiteral("MOUSE");
 }
 
+QString mouseLibraryKeyCode(const CodeLookup &lookup, const QString &task) {
+    int modifiers = 0;
+    int usage = 0;
+    for (const QString &part : splitCombination(task)) {
+        const int code = keyUsage(lookup, part);
+        if (code >= 0xE0 && code <= 0xE3)
+            modifiers |= 1 << (code - 0xE0);
+        else if (code >= 0)
+            usage = code;
+    }
+    return QStringLiteral("0x02,%1,%2,0").arg(modifiers).arg(usage);
+}
+
 namespace {
 
 int effectKey(const pugi::xml_node &mode, const char *name) {
@@ -106,18 +119,23 @@ void translateMouseD3(TranslationContext &ctx, const QString &document) {
             ms.setLightValue(effect, 4);
         return;
     }
+    const CodeLookup lookup = templateLookup(ctx.templates, QStringLiteral("D3.0"));
+    // Key combinations take the library's own layout; every other function its table code.
+    auto keyCode = [&](const QString &type, const QString &task) {
+        const QString t = type.toUpper();
+        if (t == QLatin1String("HOTKEY") || t == QLatin1String("KEYBOARD"))
+            return mouseLibraryKeyCode(lookup, task);
+        return encodeKeyFunction(tmpl, d.identity, type, task);
+    };
     if (pugi::xml_node key = xml::select(d.doc, "/configuration/key[@action='set']")) {
         const QString type = xml::attr(key, "type");
-        ms.setKey(type, decimalValue(xml::attr(key, "nc")),
-                  encodeKeyFunction(tmpl, d.identity, type, xml::attr(key, "task")));
+        ms.setKey(type, decimalValue(xml::attr(key, "nc")), keyCode(type, xml::attr(key, "task")));
         return;
     }
     if (pugi::xml_node key = xml::select(d.doc, "/configuration/key[@action='delete']")) {
         const QString value = xml::attr(key, "value");
-        const QString type =
-            restoreType(templateLookup(ctx.templates, QStringLiteral("D3.0")), value);
-        ms.setKey(type, decimalValue(xml::attr(key, "nc")),
-                  encodeKeyFunction(tmpl, d.identity, type, value));
+        const QString type = restoreType(lookup, value);
+        ms.setKey(type, decimalValue(xml::attr(key, "nc")), keyCode(type, value));
         return;
     }
     if (xml::select(d.doc, "/configuration/dpi/key[@action='set']")) {

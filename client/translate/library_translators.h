@@ -43,4 +43,13 @@ enum : int { kKeyboardPresetColour = 0xFFEA7B };
 // way would restore a wrong function).
 QString restoreType(const CodeLookup &lookup, const QString &value);
 
+// A "HOTKEY" or "KEYBOARD" assignment for the mouse access library: "0x02,<modifiers>,<key>,0"
+// with the modifier bits of the combination's left-hand modifier keys (Ctrl 1, Shift 2, Alt 4,
+// Win 8) and the key's usage, both in decimal, which is how the library reads items 1 and 2.
+// The D2.0 key-record form of the same combination does not fit it: that form writes the
+// items in hexadecimal and puts a lone key's usage in item 1 ("0x02,04,0x00,0" for A), which
+// the library would take for the Alt modifier without a key. Parts are found as written, then
+// upper-cased (the D3.0 table spells "Enter", "Esc"); parts no row carries add nothing.
+QString mouseLibraryKeyCode(const CodeLookup &lookup, const QString &task);
+
 } // namespace torvanix

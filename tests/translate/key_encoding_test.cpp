@@ -103,10 +103,12 @@ TEST_F(Encoding, AccessLibraryKeyboardVariant) {
     EXPECT_EQ(d4("MEDIA", "提高音量"), "0x03,0x26,0x00,0x00");
     EXPECT_EQ(d4("MEDIA", "计算器"), "0x03,0x92,0x01,0x00");
     EXPECT_EQ(d4("MOUSE", "DPI+"), "0x01,0x21,0x00,0x00");
-    EXPECT_EQ(d4("HOTKEY", "Ctrl+A"), "0x02,17,04,0");
-    EXPECT_EQ(d4("HOTKEY", "Shift+Alt+Enter"), "0x02,16,28,0");
-    EXPECT_EQ(d4("KEYBOARD", "a"), "0x02,0,04,0");
-    EXPECT_EQ(d4("HOTKEY", "ALT+F4"), "0x02,18,3D,0");
+    // The library reads the modifier and the key usage in decimal.
+    EXPECT_EQ(d4("HOTKEY", "Ctrl+A"), "0x02,17,4,0");
+    EXPECT_EQ(d4("HOTKEY", "Shift+Alt+Enter"), "0x02,16,40,0");
+    EXPECT_EQ(d4("KEYBOARD", "a"), "0x02,0,4,0");
+    EXPECT_EQ(d4("HOTKEY", "ALT+F4"), "0x02,18,61,0");
+    EXPECT_EQ(d4("HOTKEY", "Ctrl+NoSuchKey"), "0x02,17,,0");
     EXPECT_EQ(d4("DPI", "1|800|800"), "1,10,0x00,10,0x00,0x00,0x00,0x00");
 }
 

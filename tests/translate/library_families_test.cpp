@@ -147,3 +147,71 @@ TEST_F(Library, ColourHelpersPackRedGreenBlue) {
     EXPECT_EQ(ledColour(ops.calls().at(0)), 0x123456);
     EXPECT_EQ(mouseColour(ops.calls().at(1)), 0x123456);
 }
+
+namespace {
+
+// The library families against the built-in tables: what the library's key table holds for
+// an assignment, decoded the way the library wrappers read the value.
+struct LibraryKeys : ::testing::Test {
+    RecordingDeviceOperations ops;
+    RecordingPacer pacer{ops.log()};
+    CollectingEventSink events;
+    DriverTemplates templates;
+    TranslationContext ctx{ops, templates, events, pacer, nullptr};
+
+    void SetUp() override { ASSERT_TRUE(templates.loadBuiltIn()); }
+
+    static QString key(const char *id, const char *attrs) {
+        return QStringLiteral("<?xml version=\"1.0\"?><configuration><key name=\"UsbId\" "
+                              "value=\"%1\"/><key name=\"Button1\" nc=\"7\" %2/>"
+                              "</configuration>")
+            .arg(QLatin1String(id), QString::fromUtf8(attrs));
+    }
+    // Type and value of the only recorded setKey call ("kb.setKey TYPE 7 VALUE").
+    QStringList lastSetKey() {
+        const QStringList calls = ops.calls();
+        ops.log().clear();
+        if (calls.size() != 1)
+            return {};
+        const QStringList f = calls.at(0).split(' ');
+        return {f.value(1), f.value(3)};
+    }
+    int32_t keyboardEntry(const char *attrs) {
+        translateKeyboardD4(ctx, key("05AC024F", attrs));
+        const QStringList k = lastSetKey();
+        EXPECT_EQ(k.size(), 2) << attrs;
+        return keyboardKeyEntry(k.value(0), k.value(1));
+    }
+    int32_t mouseEntry(const char *attrs) {
+        translateMouseD3(ctx, key("258A002E", attrs));
+        const QStringList k = lastSetKey();
+        EXPECT_EQ(k.size(), 2) << attrs;
+        return mouseKeyEntry(k.value(0), k.value(1));
+    }
+};
+
+} // namespace
+
+TEST_F(LibraryKeys, KeyboardCombinationsCarryTheirKey) {
+    // Usage << 16 | modifier << 8 (Ctrl 1, Shift 2, Alt 4).
+    EXPECT_EQ(keyboardEntry("type=\"HOTKEY\" task=\"Alt+F4\" action=\"set\""), 0x3D0400);
+    EXPECT_EQ(keyboardEntry("type=\"KEYBOARD\" task=\"Z\" action=\"set\""), 0x1D0000);
+    EXPECT_EQ(keyboardEntry("type=\"HOTKEY\" task=\"Ctrl+Enter\" action=\"set\""), 0x280100);
+    EXPECT_EQ(keyboardEntry("type=\"KEYBOARD\" task=\"a\" action=\"set\""), 0x040000);
+    // Restoring a keyboard key's default.
+    EXPECT_EQ(keyboardEntry("value=\"M\" action=\"delete\""), 0x100000);
+}
+
+TEST_F(LibraryKeys, MouseCombinationsCarryTheirKeyAndModifiers) {
+    // Usage << 16 + modifier bits << 8 + 33.
+    EXPECT_EQ(mouseEntry("type=\"KEYBOARD\" task=\"A\" action=\"set\""), 0x040000 + 33);
+    EXPECT_EQ(mouseEntry("type=\"KEYBOARD\" task=\"Z\" action=\"set\""), 0x1D0000 + 33);
+    EXPECT_EQ(mouseEntry("type=\"HOTKEY\" task=\"Ctrl+Shift+M\" action=\"set\""), 0x100300 + 33);
+    EXPECT_EQ(mouseEntry("type=\"HOTKEY\" task=\"Ctrl+Alt+Win+Shift+F12\" action=\"set\""),
+              0x450F00 + 33);
+    EXPECT_EQ(mouseEntry("type=\"HOTKEY\" task=\"Ctrl+Enter\" action=\"set\""), 0x280100 + 33);
+    // Restoring a keyboard key's default, in the table's own spelling.
+    EXPECT_EQ(mouseEntry("value=\"Esc\" action=\"delete\""), 0x290000 + 33);
+    // Functions keep their table code.
+    EXPECT_EQ(mouseEntry("type=\"MOUSE\" task=\"单击右键()\" action=\"set\""), 0x0200 + 17);
+}
