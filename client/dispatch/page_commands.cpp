@@ -68,6 +68,15 @@ bool flag(const QString &text) {
     return ok && value != 0.0;
 }
 
+// A channel volume from the page's text, kept in the player's range before it becomes an int
+// (a huge or non-numeric value must not reach the conversion).
+int volumeLevel(const QString &text) {
+    const double value = text.toDouble();
+    if (!(value > 0.0))
+        return 0;
+    return static_cast<int>(qMin(value, 100.0));
+}
+
 int defaultRunProcess(const QString &program, const QStringList &arguments,
                       const QString &workingDir) {
     QProcess process;
@@ -635,8 +644,8 @@ void PageCommandsImpl::music(const Args &args, const ReplyPtr &reply, bool rgb) 
         const bool right = flag(arg(args, "R"));
         bridge_.run([&] { player->setMute(left, right); });
     } else if (event == QLatin1String("SetPlayerVolume")) {
-        const int left = static_cast<int>(arg(args, "L").toDouble());
-        const int right = static_cast<int>(arg(args, "R").toDouble());
+        const int left = volumeLevel(arg(args, "L"));
+        const int right = volumeLevel(arg(args, "R"));
         bridge_.run([&] { player->setVolume(left, right); });
     }
     replySuccess(reply, done);

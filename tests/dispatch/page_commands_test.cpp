@@ -294,8 +294,12 @@ TEST(MusicCommands, AnswerTheirTextsWithAndWithoutPlayer) {
         f.call(R"({"FuncName":"PlayAudio","Event":"ResumeMusic"})");
         f.call(R"({"FuncName":"PlayAudio","Event":"PlayLoopMusic"})");
         f.call(R"({"FuncName":"PlayAudio","Event":"pausemusic"})");
-        EXPECT_EQ(player.calls, (QStringList{"source /m/a.mp3 2", "play", "seek 1500", "mute 1 0",
-                                             "volume 30 70", "pause", "resume", "loop"}));
+        // Volumes outside the range, however far, land on its ends.
+        f.call(R"({"FuncName":"PlayAudio","Event":"SetPlayerVolume","L":1e20,"R":"-1e300"})");
+        f.call(R"({"FuncName":"PlayAudio","Event":"SetPlayerVolume","L":"nan","R":"inf"})");
+        EXPECT_EQ(player.calls,
+                  (QStringList{"source /m/a.mp3 2", "play", "seek 1500", "mute 1 0", "volume 30 70",
+                               "pause", "resume", "loop", "volume 100 0", "volume 0 100"}));
         EXPECT_EQ(f.call(R"({"FuncName":"GetMusicInfo"})").text, "{\"title\":\"t\"}");
     }
 }
