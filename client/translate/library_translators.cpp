@@ -49,6 +49,12 @@ int effectKey(const pugi::xml_node &mode, const char *name) {
     return decimalValue(xml::attr(mode.select_node(path.c_str()).node(), "value"));
 }
 
+// The library key number of a key element. A key without a usable `nc` is not written: an empty
+// number would read as 0 and replace the assignment of key 0.
+bool libraryKey(const pugi::xml_node &key, int &nc) {
+    return keyNumber(xml::attr(key, "nc"), nc);
+}
+
 struct Document {
     pugi::xml_document doc;
     QString identity;
@@ -88,16 +94,19 @@ void translateKeyboardD4(TranslationContext &ctx, const QString &document) {
     }
     if (pugi::xml_node key = xml::select(d.doc, "/configuration/key[@action='set']")) {
         const QString type = xml::attr(key, "type");
-        kb.setKey(type, decimalValue(xml::attr(key, "nc")),
-                  encodeKeyFunctionD4(tmpl, d.identity, type, xml::attr(key, "task")));
+        int nc;
+        if (libraryKey(key, nc))
+            kb.setKey(type, nc,
+                      encodeKeyFunctionD4(tmpl, d.identity, type, xml::attr(key, "task")));
         return;
     }
     if (pugi::xml_node key = xml::select(d.doc, "/configuration/key[@action='delete']")) {
         const QString value = xml::attr(key, "value");
         const QString type =
             restoreType(templateLookup(ctx.templates, QStringLiteral("D4.0")), value);
-        kb.setKey(type, decimalValue(xml::attr(key, "nc")),
-                  encodeKeyFunctionD4(tmpl, d.identity, type, value));
+        int nc;
+        if (libraryKey(key, nc))
+            kb.setKey(type, nc, encodeKeyFunctionD4(tmpl, d.identity, type, value));
     }
 }
 
@@ -129,13 +138,17 @@ void translateMouseD3(TranslationContext &ctx, const QString &document) {
     };
     if (pugi::xml_node key = xml::select(d.doc, "/configuration/key[@action='set']")) {
         const QString type = xml::attr(key, "type");
-        ms.setKey(type, decimalValue(xml::attr(key, "nc")), keyCode(type, xml::attr(key, "task")));
+        int nc;
+        if (libraryKey(key, nc))
+            ms.setKey(type, nc, keyCode(type, xml::attr(key, "task")));
         return;
     }
     if (pugi::xml_node key = xml::select(d.doc, "/configuration/key[@action='delete']")) {
         const QString value = xml::attr(key, "value");
         const QString type = restoreType(lookup, value);
-        ms.setKey(type, decimalValue(xml::attr(key, "nc")), keyCode(type, value));
+        int nc;
+        if (libraryKey(key, nc))
+            ms.setKey(type, nc, keyCode(type, value));
         return;
     }
     if (xml::select(d.doc, "/configuration/dpi/key[@action='set']")) {

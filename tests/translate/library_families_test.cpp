@@ -215,3 +215,25 @@ TEST_F(LibraryKeys, MouseCombinationsCarryTheirKeyAndModifiers) {
     // Functions keep their table code.
     EXPECT_EQ(mouseEntry("type=\"MOUSE\" task=\"单击右键()\" action=\"set\""), 0x0200 + 17);
 }
+
+TEST_F(LibraryKeys, KeysWithoutAKeyNumberAreNotWritten) {
+    // Without a usable number the assignment would land on key 0.
+    for (const char *nc : {"", "nc=\"\"", "nc=\"x\"", "nc=\"-1\""}) {
+        const QString body = QStringLiteral("<key name=\"Button1\" %1 type=\"MOUSE\" "
+                                            "task=\"单击右键()\" action=\"set\"/><key name=\"B\" "
+                                            "%1 value=\"A\" action=\"delete\"/>")
+                                 .arg(QLatin1String(nc));
+        for (const char *id : {"05AC024F", "258A002E"}) {
+            const QString doc = QStringLiteral("<configuration><key name=\"UsbId\" value=\"%1\"/>"
+                                               "%2</configuration>")
+                                    .arg(QLatin1String(id), body);
+            translateKeyboardD4(ctx, doc);
+            translateMouseD3(ctx, doc);
+            QString deleteOnly = doc;
+            deleteOnly.replace(QStringLiteral("action=\"set\""), QString());
+            translateKeyboardD4(ctx, deleteOnly);
+            translateMouseD3(ctx, deleteOnly);
+        }
+    }
+    EXPECT_TRUE(ops.calls().isEmpty()) << qPrintable(ops.calls().join('\n'));
+}
