@@ -154,8 +154,9 @@ int runClientUpdate(const QString &packageFile, const QString &updateFolder) {
     QFile file(packageFile);
     if (!file.open(QIODevice::ReadOnly))
         return 0;
-    if (file.size() > static_cast<qint64>(MaxContentSize)) {
-        qDebug() << "client update: package too large";
+    // Only a plain file is a package: a device or pipe reports no size and may never end.
+    if (!QFileInfo(packageFile).isFile() || file.size() > static_cast<qint64>(MaxContentSize)) {
+        qDebug() << "client update: not a package file of a usable size";
         return 0;
     }
     const QByteArray bytes = file.readAll();
