@@ -2,6 +2,7 @@
 
 #include "browser/browser_view.h"
 #include "desktop_services.h"
+#include "device/library_loader.h"
 #include "pop_widget.h"
 #include "system_tray.h"
 
@@ -65,6 +66,8 @@ Window::Window(QWidget *parent) : QWidget(parent) {
 }
 
 Window::~Window() {
+    if (mainWindowHandle() == reinterpret_cast<void *>(internalWinId()))
+        setMainWindowHandle(nullptr);
     if (ClientHandler *handler = ClientHandler::instance()) {
         handler->setWindowHost(nullptr);
         handler->setDefaultQueryHandler({});
@@ -295,6 +298,10 @@ void Window::onDevicesChanged() {
 }
 
 bool Window::event(QEvent *event) {
+    // The keyboard and mouse access libraries get the main window's native handle when they
+    // initialise a device; it changes whenever the native window is (re)created.
+    if (event->type() == QEvent::WinIdChange)
+        setMainWindowHandle(reinterpret_cast<void *>(internalWinId()));
     // The display settings changed: keep the browser filling the window.
     if (event->type() == QEvent::ScreenChangeInternal && view_) {
         resize(size());

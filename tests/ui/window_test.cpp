@@ -2,6 +2,7 @@
 // hiding on close, the tray.
 #include "../browser/engine_harness.h"
 
+#include "device/library_loader.h"
 #include "ui/desktop_services.h"
 #include "ui/pop_widget.h"
 #include "ui/system_tray.h"
@@ -72,6 +73,17 @@ TEST_F(WindowTest, StartsFramelessAtTheDpiScaledSizeAndHidesOnClose) {
     const Window::ThemePaths theme = window->setupTheme();
     EXPECT_TRUE(theme.themeRoot.endsWith("/theme"));
     EXPECT_EQ(theme.themeFolder, theme.themeRoot + "/Galecrafter");
+}
+
+TEST_F(WindowTest, DeviceLibrariesGetTheCurrentNativeHandle) {
+    ASSERT_NE(window->winId(), WId(0));
+    EXPECT_EQ(mainWindowHandle(), reinterpret_cast<void *>(window->winId()));
+    // New flags give a new native window; the libraries must not keep the old one.
+    send(R"({"FuncName":"ShowClient"})");
+    ASSERT_NE(window->winId(), WId(0));
+    EXPECT_EQ(mainWindowHandle(), reinterpret_cast<void *>(window->winId()));
+    window.reset();
+    EXPECT_EQ(mainWindowHandle(), nullptr);
 }
 
 TEST_F(WindowTest, TrayOffersOpenAndClose) {
