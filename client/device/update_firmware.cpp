@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QThread>
 #include <QtEndian>
@@ -67,8 +68,12 @@ bool FirmwareImage::parse(const QByteArray &file, FirmwareImage *image) {
 }
 
 bool FirmwareImage::readAndRemove(const QString &path, FirmwareImage *image) {
+    // Only a plain file is an image: a device or pipe named by the page is neither read nor
+    // removed.
+    if (!QFileInfo(path).isFile())
+        return false;
     QFile file(path);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly))
         return false;
     // One byte more than the area tells an oversized file without reading all of it.
     const QByteArray bytes = file.read(AreaSize + 1);

@@ -5,12 +5,19 @@
 #include "device/update_firmware.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtEndian>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace torvanix;
 
@@ -140,6 +147,29 @@ TEST(FirmwareImageFile, FormatChecks) {
     EXPECT_FALSE(FirmwareImage::parse(image(66143 - 264 + 1), &img)) << "payload over its trailer";
     EXPECT_FALSE(FirmwareImage::parse(image(0xFFFFFFFFFFFFull), &img));
     EXPECT_TRUE(FirmwareImage::parse(image(66143 - 264), &img));
+}
+
+TEST(FirmwareImageFile, OnlyPlainFilesAreReadAndRemoved) {
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.path() + "/fw.pipe");
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    // Holding both ends keeps a reader's open from blocking.
+    const int fd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, image(0).constData(), 8), 8);
+    std::atomic<bool> done{false};
+    bool accepted = true;
+    std::thread reader([&] {
+        FirmwareImage img;
+        accepted = FirmwareImage::readAndRemove(QFile::decodeName(fifo), &img);
+        done = true;
+    });
+    for (int i = 0; i < 200 && !done; ++i)
+        QThread::msleep(10);
+    ::close(fd); // a reader still waiting sees the end
+    reader.join();
+    EXPECT_FALSE(accepted);
+    EXPECT_TRUE(QFileInfo::exists(QFile::decodeName(fifo))) << "only plain files are removed";
 }
 
 TEST(FirmwareUpdate, SuccessfulRunReportsAllStepsAndWritesChunks) {
