@@ -38,8 +38,8 @@ QString safeRelativePath(const QString &entryPath);
 QByteArray encodeContent(const Content &content);
 QByteArray encodePackage(const QByteArray &content);
 
-// The routine the update commands call: checks and unpacks the package file into
-// `updateFolder` (created when missing). 1 on success, 0 on any failure. Every entry is
+// The routine the update commands call: checks and unpacks the package file (a plain file)
+// into `updateFolder` (created when missing). 1 on success, 0 on any failure. Every entry is
 // checked before the first is written; an entry whose target would leave the folder (through
 // its path or through a link already inside the folder) fails the whole package.
 int runClientUpdate(const QString &packageFile, const QString &updateFolder);

@@ -29,7 +29,8 @@ struct FirmwareImage {
     // payload length against the trailer's place. False for anything else.
     static bool parse(const QByteArray &file, FirmwareImage *image);
     // Reads and then deletes the file (also when its content is refused). False when it is
-    // missing, unreadable or refused; a file that cannot be opened is left alone.
+    // missing, unreadable or refused; a file that cannot be opened, and anything that is not
+    // a plain file, is left alone.
     static bool readAndRemove(const QString &path, FirmwareImage *image);
 };
 
