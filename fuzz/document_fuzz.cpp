@@ -24,9 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<int>(size));
     using Translator = void (*)(torvanix::TranslationContext &, const QString &);
     static const Translator translators[] = {
-        torvanix::translateGenericD2,   torvanix::translateQpaMouse,
-        torvanix::translateHjeMouse,    torvanix::translateHfdKeyboard,
-        torvanix::translateKeyboardD4,  torvanix::translateMouseD3,
+        torvanix::translateGenericD2,   torvanix::translateQpaMouse,   torvanix::translateHjeMouse,
+        torvanix::translateHfdKeyboard, torvanix::translateKeyboardD4, torvanix::translateMouseD3,
         torvanix::translateLightSync,
     };
     for (Translator translate : translators) {

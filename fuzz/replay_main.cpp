@@ -10,8 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 #ifndef TORVANIX_LIBFUZZER
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     int files = 0;
     for (int i = 1; i < argc; ++i) {
         std::filesystem::path p(argv[i]);

@@ -2,20 +2,17 @@
 
 namespace torvanix {
 
-void PublishedDevices::publish(const DeviceRecordMap &records)
-{
+void PublishedDevices::publish(const DeviceRecordMap &records) {
     QWriteLocker locker(&lock_);
     records_ = records;
 }
 
-DeviceRecordMap PublishedDevices::snapshot() const
-{
+DeviceRecordMap PublishedDevices::snapshot() const {
     QReadLocker locker(&lock_);
     return records_;
 }
 
-QJsonObject PublishedDevices::lookup(const QString &identity) const
-{
+QJsonObject PublishedDevices::lookup(const QString &identity) const {
     QReadLocker locker(&lock_);
     auto exact = records_.constFind(identity);
     if (exact != records_.constEnd())
@@ -27,13 +24,11 @@ QJsonObject PublishedDevices::lookup(const QString &identity) const
     return {};
 }
 
-bool PublishedDevices::contains(const QString &identity) const
-{
+bool PublishedDevices::contains(const QString &identity) const {
     return !lookup(identity).isEmpty();
 }
 
-PublishedDevices &PublishedDevices::instance()
-{
+PublishedDevices &PublishedDevices::instance() {
     static PublishedDevices devices;
     return devices;
 }

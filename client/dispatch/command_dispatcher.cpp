@@ -5,18 +5,15 @@
 
 namespace torvanix {
 
-void CommandDispatcher::registerCommand(const QString &funcName, Handler handler)
-{
+void CommandDispatcher::registerCommand(const QString &funcName, Handler handler) {
     handlers_.insert(funcName, std::move(handler));
 }
 
-bool CommandDispatcher::hasCommand(const QString &funcName) const
-{
+bool CommandDispatcher::hasCommand(const QString &funcName) const {
     return handlers_.contains(funcName);
 }
 
-void CommandDispatcher::onJsMessage(const QString &request, const ReplyPtr &reply) const
-{
+void CommandDispatcher::onJsMessage(const QString &request, const ReplyPtr &reply) const {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(request.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
@@ -28,16 +25,14 @@ void CommandDispatcher::onJsMessage(const QString &request, const ReplyPtr &repl
 }
 
 void CommandDispatcher::dofunc(const QString &funcName, const QVariantMap &args,
-                               const ReplyPtr &reply) const
-{
+                               const ReplyPtr &reply) const {
     auto it = handlers_.constFind(funcName);
     if (it == handlers_.constEnd())
         return;
     it.value()(args, reply);
 }
 
-QString CommandDispatcher::arg(const QVariantMap &args, const QString &key)
-{
+QString CommandDispatcher::arg(const QVariantMap &args, const QString &key) {
     const QVariant v = args.value(key);
     if (!v.isValid() || v.isNull())
         return QString();
@@ -48,8 +43,7 @@ QString CommandDispatcher::arg(const QVariantMap &args, const QString &key)
     return v.toString();
 }
 
-int CommandDispatcher::argInt(const QVariantMap &args, const QString &key)
-{
+int CommandDispatcher::argInt(const QVariantMap &args, const QString &key) {
     bool ok = false;
     const int n = arg(args, key).toInt(&ok, 10);
     return ok ? n : 0;

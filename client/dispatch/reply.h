@@ -16,14 +16,12 @@ public:
 
 using ReplyPtr = std::shared_ptr<Reply>;
 
-inline void replySuccess(const ReplyPtr &reply, const QString &text)
-{
+inline void replySuccess(const ReplyPtr &reply, const QString &text) {
     if (reply)
         reply->success(text);
 }
 
-inline void replyFailure(const ReplyPtr &reply, int code, const QString &text)
-{
+inline void replyFailure(const ReplyPtr &reply, int code, const QString &text) {
     if (reply)
         reply->failure(code, text);
 }

@@ -10,8 +10,7 @@ namespace {
 struct RecordingReply : Reply {
     QStringList answers;
     void success(const QString &text) override { answers << "ok:" + text; }
-    void failure(int code, const QString &text) override
-    {
+    void failure(int code, const QString &text) override {
         answers << QString("fail:%1:%2").arg(code).arg(text);
     }
 };
@@ -20,8 +19,7 @@ struct Fixture {
     CommandDispatcher dispatcher;
     QVariantMap lastArgs;
     int calls = 0;
-    Fixture()
-    {
+    Fixture() {
         dispatcher.registerCommand("Echo", [this](const QVariantMap &args, const ReplyPtr &r) {
             ++calls;
             lastArgs = args;
@@ -31,8 +29,7 @@ struct Fixture {
 };
 } // namespace
 
-TEST(CommandDispatcher, DropsMalformedRequestsWithoutAnswer)
-{
+TEST(CommandDispatcher, DropsMalformedRequestsWithoutAnswer) {
     Fixture f;
     auto reply = std::make_shared<RecordingReply>();
     for (const char *text : {"not json", "[1,2]", "{\"Value\":1}", "\"Echo\"", "",
@@ -43,8 +40,7 @@ TEST(CommandDispatcher, DropsMalformedRequestsWithoutAnswer)
     EXPECT_TRUE(reply->answers.isEmpty());
 }
 
-TEST(CommandDispatcher, ArgumentsReadAsText)
-{
+TEST(CommandDispatcher, ArgumentsReadAsText) {
     Fixture f;
     auto reply = std::make_shared<RecordingReply>();
     f.dispatcher.onJsMessage(R"({"FuncName":"Echo","Value":12})", reply);
@@ -56,8 +52,7 @@ TEST(CommandDispatcher, ArgumentsReadAsText)
     EXPECT_EQ(CommandDispatcher::arg(f.lastArgs, "FuncName"), "Echo");
 }
 
-TEST(CommandDispatcher, NumericFlagsFromText)
-{
+TEST(CommandDispatcher, NumericFlagsFromText) {
     QVariantMap args{{"a", "1"}, {"b", 1.0}, {"c", true}, {"d", "x"}, {"e", "-7"}};
     EXPECT_EQ(CommandDispatcher::argInt(args, "a"), 1);
     EXPECT_EQ(CommandDispatcher::argInt(args, "b"), 1);

@@ -13,8 +13,7 @@ struct RecordingPacer : Pacer {
 };
 } // namespace
 
-TEST(Pacer, OverrideReceivesEveryPauseAndCanBeRemoved)
-{
+TEST(Pacer, OverrideReceivesEveryPauseAndCanBeRemoved) {
     RecordingPacer recording;
     setPacer(&recording);
     pacer().pause(100);
@@ -24,8 +23,7 @@ TEST(Pacer, OverrideReceivesEveryPauseAndCanBeRemoved)
     EXPECT_EQ(recording.pauses, (std::vector<int>{100, 0}));
 }
 
-TEST(Pacer, SwitchCanBeFlippedBothWays)
-{
+TEST(Pacer, SwitchCanBeFlippedBothWays) {
     setPausesEnabled(true);
     EXPECT_TRUE(pausesEnabled());
     setPausesEnabled(false);

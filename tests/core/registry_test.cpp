@@ -8,11 +8,12 @@
 using namespace torvanix;
 
 namespace {
-QJsonObject record(const QString &path) { return QJsonObject{{"DevicePath", path}}; }
+QJsonObject record(const QString &path) {
+    return QJsonObject{{"DevicePath", path}};
+}
 } // namespace
 
-TEST(PublishedDevices, LookupIgnoresCaseAndPrefersExactMatch)
-{
+TEST(PublishedDevices, LookupIgnoresCaseAndPrefersExactMatch) {
     PublishedDevices devices;
     DeviceRecordMap map;
     map.insert("0c458075", record("packet"));
@@ -32,8 +33,7 @@ TEST(PublishedDevices, LookupIgnoresCaseAndPrefersExactMatch)
     EXPECT_EQ(devices.lookup("0c458075").value("DevicePath").toString(), "packet");
 }
 
-TEST(PublishedDevices, ReadersNeverSeeAHalfReplacedTable)
-{
+TEST(PublishedDevices, ReadersNeverSeeAHalfReplacedTable) {
     PublishedDevices devices;
     DeviceRecordMap a, b;
     for (int i = 0; i < 50; ++i) {

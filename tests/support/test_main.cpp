@@ -10,8 +10,7 @@ using TestApplication = QCoreApplication;
 
 // Tests that use queued signals, timers or the thread pool need an application object and
 // sometimes run its event loop; one per process, created before any test.
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     qputenv("TORVANIX_NO_PAUSE", "1");
     TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -34,22 +34,22 @@ typedef uint16_t tvx_char16;
 /* ---- listing block -------------------------------------------------------------------- */
 
 enum {
-    TVX_DESCRIPTION_SIZE = 2107,     /* one packed interface description */
+    TVX_DESCRIPTION_SIZE = 2107, /* one packed interface description */
     TVX_MAX_DESCRIPTIONS = 127,
     TVX_LIST_BLOCK_SIZE = 2 + 127 * 2107, /* 16-bit count, then the descriptions: 267,591 */
-    TVX_FILTER_PAIRS = 20,           /* (usage, usage page) pairs, unused pairs zero */
-    TVX_TRANSFER_BLOCK_SIZE = 2048,  /* every read/write block */
-    TVX_EXIST_PATH_BUFFER = 500      /* bytes of the path buffer handed to dcDeviceExist */
+    TVX_FILTER_PAIRS = 20,                /* (usage, usage page) pairs, unused pairs zero */
+    TVX_TRANSFER_BLOCK_SIZE = 2048,       /* every read/write block */
+    TVX_EXIST_PATH_BUFFER = 500           /* bytes of the path buffer handed to dcDeviceExist */
 };
 
 /* Byte offsets inside one description (packed, no alignment). */
 enum {
-    TVX_DESC_BLUETOOTH = 0,   /* 5 bytes ASCII */
-    TVX_DESC_FIRMWARE = 40,   /* 17 bytes ASCII: 14 identity bytes, bytes 15..16 "last version" */
-    TVX_DESC_SERIAL = 57,     /* 14 bytes ASCII */
-    TVX_DESC_BATTERY = 73,    /* 1 byte */
-    TVX_DESC_STATUS = 74,     /* 1 byte */
-    TVX_DESC_PATH = 1087,     /* 510 UTF-16 code units, little-endian, NUL-terminated */
+    TVX_DESC_BLUETOOTH = 0, /* 5 bytes ASCII */
+    TVX_DESC_FIRMWARE = 40, /* 17 bytes ASCII: 14 identity bytes, bytes 15..16 "last version" */
+    TVX_DESC_SERIAL = 57,   /* 14 bytes ASCII */
+    TVX_DESC_BATTERY = 73,  /* 1 byte */
+    TVX_DESC_STATUS = 74,   /* 1 byte */
+    TVX_DESC_PATH = 1087,   /* 510 UTF-16 code units, little-endian, NUL-terminated */
     TVX_DESC_PATH_UNITS = 510
 };
 
