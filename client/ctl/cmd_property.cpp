@@ -43,19 +43,30 @@ int prepare(const Options &options, const QString &identity,
     return 0;
 }
 
-int runRead(const Options &options, const QStringList &args, Streams &io) {
-    if (args.size() != 3) {
-        io.err << "usage: torvanix-ctl read-property ID ADDRESS COUNT\n";
-        return 2;
+// The arguments both commands share: the identity, the register address and the count
+// (at position countAt, at most maxCount). False (after saying why) on any bad argument.
+bool readRegisterArguments(const QStringList &args, int expected, const char *usage, int countAt,
+                           int maxCount, int *address, int *count, Streams &io) {
+    if (args.size() != expected) {
+        io.err << "usage: torvanix-ctl " << usage << "\n";
+        return false;
     }
-    int address = 0, count = 0;
     if (args.at(0).isEmpty()) {
         io.err << "torvanix-ctl: ID must not be empty\n";
-        return 2;
+        return false;
     }
-    if (!readNumber(args.at(1), "ADDRESS", 0, 255, &address, io) ||
-        !readNumber(args.at(2), "COUNT", 1,
-                    torvanix::kTransferBlockSize - torvanix::kPropertyReadOffset, &count, io))
+    return readNumber(args.at(1), "ADDRESS", 0, 255, address, io) &&
+           readNumber(args.at(countAt), "COUNT", 1, maxCount, count, io);
+}
+
+const char *const kReadUsage = "read-property ID ADDRESS COUNT";
+const char *const kWriteUsage = "write-property ID ADDRESS COMMANDSTRING COUNT";
+
+int runRead(const Options &options, const QStringList &args, Streams &io) {
+    int address = 0, count = 0;
+    if (!readRegisterArguments(args, 3, kReadUsage, 2,
+                               torvanix::kTransferBlockSize - torvanix::kPropertyReadOffset,
+                               &address, &count, io))
         return 2;
     std::unique_ptr<torvanix::DeviceFunctions> devices;
     if (const int rc = prepare(options, args.at(0), devices, io))
@@ -65,17 +76,9 @@ int runRead(const Options &options, const QStringList &args, Streams &io) {
 }
 
 int runWrite(const Options &options, const QStringList &args, Streams &io) {
-    if (args.size() != 4) {
-        io.err << "usage: torvanix-ctl write-property ID ADDRESS COMMANDSTRING COUNT\n";
-        return 2;
-    }
     int address = 0, count = 0;
-    if (args.at(0).isEmpty()) {
-        io.err << "torvanix-ctl: ID must not be empty\n";
-        return 2;
-    }
-    if (!readNumber(args.at(1), "ADDRESS", 0, 255, &address, io) ||
-        !readNumber(args.at(3), "COUNT", 1, torvanix::kTransferBlockSize, &count, io))
+    if (!readRegisterArguments(args, 4, kWriteUsage, 3, torvanix::kTransferBlockSize, &address,
+                               &count, io))
         return 2;
     const int items = torvanix::commandItems(args.at(2)).size();
     if (items != count) {
@@ -93,9 +96,7 @@ int runWrite(const Options &options, const QStringList &args, Streams &io) {
     return 0;
 }
 
-const torvanix::ctl::Registration readReg("read-property", "read-property ID ADDRESS COUNT",
-                                          runRead);
-const torvanix::ctl::Registration
-    writeReg("write-property", "write-property ID ADDRESS COMMANDSTRING COUNT", runWrite);
+const torvanix::ctl::Registration readReg("read-property", kReadUsage, runRead);
+const torvanix::ctl::Registration writeReg("write-property", kWriteUsage, runWrite);
 
 } // namespace
