@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-    build-essential cmake ninja-build pkg-config git
+    build-essential cmake ninja-build pkg-config git ccache
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     qtwebengine5-dev libqt5webchannel5-dev qtmultimedia5-dev
     libqt5multimedia5-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good
