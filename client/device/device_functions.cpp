@@ -5,6 +5,7 @@
 #include "kb_handler.h"
 #include "ms_handler.h"
 #include "pacer.h"
+#include "update_firmware.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -115,6 +116,17 @@ DeviceRecordMap DeviceFunctions::enumerateDevices() {
         if (device)
             found.insert(device->identity, device->record);
     }
+    // A device that a failed firmware run left in its boot loader is listed again, marked,
+    // so that the page can offer the retry.
+    BootLoaderDevices::instance().reconcile(found, [this] {
+        if (!usb().dcDeviceExist)
+            return false;
+        std::vector<tvx_char16> buffer(TVX_EXIST_PATH_BUFFER / sizeof(tvx_char16) + 1, 0);
+        const QString id = QString::fromLatin1(update_firmware::BootLoaderId);
+        std::vector<tvx_char16> wideId(id.utf16(), id.utf16() + id.size());
+        wideId.push_back(0);
+        return usb().dcDeviceExist(wideId.data(), buffer.data()) != 0;
+    });
     QMutexLocker locker(&registryMutex());
     registryStore() = found;
     return found;

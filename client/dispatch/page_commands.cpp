@@ -116,9 +116,13 @@ public:
             };
         }
         if (!services_.startFirmwareUpdate) {
-            services_.startFirmwareUpdate = [](const QString &identity, const QString &path,
-                                               EventSink &sink, std::function<void()> finished) {
-                update_firmware::start(identity, path, sink, std::move(finished));
+            // Images the page downloaded land in the update folder; only those are removed
+            // after a successful run.
+            const QString downloads = services_.programDir + QStringLiteral("/update");
+            services_.startFirmwareUpdate = [downloads](const QString &identity,
+                                                        const QString &path, EventSink &sink,
+                                                        std::function<void()> finished) {
+                update_firmware::start(identity, path, sink, std::move(finished), downloads);
             };
         }
         // GetLocalConf answers the built-in templates; they live in a static library.
