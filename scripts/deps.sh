@@ -12,6 +12,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-apps imagemagick
     nodejs
+    libsodium-dev
 )
 
 missing=()

@@ -85,6 +85,21 @@ QString downloadTarget(const QString &suggestedName, const QString &appFolder) {
            name;
 }
 
+bool fromVendorOrigin(const QUrl &url, const QString &vendorBase) {
+    QUrl source = url;
+    if (source.scheme() == QLatin1String("blob"))
+        source = QUrl(source.path());
+    const QUrl vendor(vendorBase);
+    if (!source.isValid() || !vendor.isValid() || source.host().isEmpty())
+        return false;
+    const auto port = [](const QUrl &u) {
+        return u.port(u.scheme() == QLatin1String("https") ? 443 : 80);
+    };
+    return source.scheme() == vendor.scheme() &&
+           source.host().compare(vendor.host(), Qt::CaseInsensitive) == 0 &&
+           port(source) == port(vendor);
+}
+
 QString errorPageHtml(const QString &failedUrl, const QString &errorText, int errorCode) {
     return QStringLiteral("<html><body bgcolor=\"white\"><h2>Failed to load URL ") + failedUrl +
            QStringLiteral(" with error ") + errorText + QStringLiteral(" (") +

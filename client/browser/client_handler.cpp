@@ -278,7 +278,10 @@ QString ClientHandler::GetDataURI(const QByteArray &data, const QString &mimeTyp
 
 void ClientHandler::onDownloadRequested(QWebEngineDownloadItem *item) {
     const QString suggested = item->suggestedFileName();
-    QString target = downloadTarget(suggested, settings_.resources.appFolder);
+    // A file from anywhere else is the user's to place, never the update folder's.
+    QString target = fromVendorOrigin(item->url(), settings_.resources.vendorBase)
+                         ? downloadTarget(suggested, settings_.resources.appFolder)
+                         : QString();
     if (target.isEmpty()) {
         const QString proposal = QDir(item->downloadDirectory()).filePath(suggested);
         target = saveDialog_ ? saveDialog_(proposal)

@@ -108,6 +108,8 @@ public:
             services_.programDir = QCoreApplication::applicationDirPath();
         if (!services_.performance)
             services_.performance = std::make_shared<PerformanceFigures>();
+        if (services_.updatePublicKey.isEmpty())
+            services_.updatePublicKey = client_update::releasePublicKey();
         if (!services_.runProcess)
             services_.runProcess = &defaultRunProcess;
         if (!services_.startDetached) {
@@ -433,7 +435,8 @@ void PageCommandsImpl::executeUpdateClient(const Args &args, const ReplyPtr &) {
         QMutexLocker lock(&stateMutex_);
         clientUpdateFile_ = arg(args, "FilePath");
     }
-    if (client_update::runClientUpdate(arg(args, "FilePath"), updateFolder()) == 0)
+    if (client_update::runClientUpdate(arg(args, "FilePath"), updateFolder(),
+                                       services_.updatePublicKey) == 0)
         return;
     const QString updater =
         services_.programDir + QLatin1Char('/') + QString::fromLatin1(page::UpdaterProgram);
@@ -447,7 +450,8 @@ void PageCommandsImpl::openUpdateDirectory(const Args &args, const ReplyPtr &) {
         QMutexLocker lock(&stateMutex_);
         clientUpdateFile_ = arg(args, "FilePath");
     }
-    client_update::runClientUpdate(arg(args, "FilePath"), updateFolder());
+    client_update::runClientUpdate(arg(args, "FilePath"), updateFolder(),
+                                   services_.updatePublicKey);
     const QString folder = QUrl::fromLocalFile(updateFolder()).toString();
     bridge_.run([this, folder] {
         actions_.openExternal(folder);

@@ -227,6 +227,8 @@ TEST(UpdateCommands, ClientUpdateStartsUpdaterAndQuitsOnlyAfterAGoodPackage) {
         launched << program << args;
         return true;
     };
+    const QByteArray seed(32, 's');
+    services.updatePublicKey = client_update::publicKeyForSeed(seed);
     PageFixture f(services);
     const QString dir = f.programDir.path();
 
@@ -245,7 +247,7 @@ TEST(UpdateCommands, ClientUpdateStartsUpdaterAndQuitsOnlyAfterAGoodPackage) {
     content.entries.append({QStringLiteral("pkg/bin/app"), QByteArray("new program")});
     QFile good(dir + "/good.pkg");
     ASSERT_TRUE(good.open(QIODevice::WriteOnly));
-    good.write(client_update::encodePackage(client_update::encodeContent(content)));
+    good.write(client_update::encodePackage(client_update::encodeContent(content), seed));
     good.close();
     a = f.call(QStringLiteral(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})")
                    .arg(good.fileName()));
