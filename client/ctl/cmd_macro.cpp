@@ -37,6 +37,7 @@ int runMacro(const torvanix::ctl::Options &options, const QStringList &args,
 
     torvanix::ctl::PrintingEventSink events(io.out);
     torvanix::device_data_handler translator(devices, events);
+    torvanix::ctl::WriteFailures failures(translator);
     if (!translator.loadDriverTemplate(QStringLiteral(":/drive/D4.0")))
         io.err << "torvanix-ctl: the D4.0 drive table failed to load\n";
     io.err.flush();
@@ -44,7 +45,7 @@ int runMacro(const torvanix::ctl::Options &options, const QStringList &args,
     // Bounded waits in a loop: the transfer must finish before `devices` goes out of scope.
     while (!translator.waitForDone(60000))
         io.err << "torvanix-ctl: still writing the macro table\n";
-    return 0;
+    return failures.report(io);
 }
 
 const torvanix::ctl::Registration reg("macro", "macro VER MACROARR|-", runMacro);

@@ -127,7 +127,8 @@ void device_data_handler::slot_writeDevice(const QString &identity, const QStrin
                            events_,
                            pacer_ ? *pacer_ : pacer(),
                            [this](bool r) { emit SigcallbackReasult(r); },
-                           programDir_};
+                           programDir_,
+                           [this](const QString &why) { emit SigWriteFailed(why); }};
     writeKeyRecord(ctx, identity, slot, profile, playtype, playcount, type, task, repeatDelay,
                    flag);
 }
@@ -182,7 +183,8 @@ void device_data_handler::start(const QString &lockIdentity,
                                        events_,
                                        pacer_ ? *pacer_ : pacer(),
                                        [this](bool r) { emit SigcallbackReasult(r); },
-                                       programDir_};
+                                       programDir_,
+                                       [this](const QString &why) { emit SigWriteFailed(why); }};
                 next(ctx);
             }
             finished();

@@ -91,7 +91,10 @@ void writeMacroArray(TranslationContext &ctx, const QString &ver, const QString 
     const QString identity = ver.toLower();
     const CodeLookup lookup = templateLookup(ctx.templates, QStringLiteral("D4.0"));
     const QStringList image = macroTableImage(lookup, macroTexts(macroArr));
-    runPacketTransfer(ctx.ops, ctx.pacer, identity, macroTableTransfer(int(image.size())), image);
+    const PacketTransferResult r = runPacketTransfer(ctx.ops, ctx.pacer, identity,
+                                                     macroTableTransfer(int(image.size())), image);
+    if (!r.ok && ctx.failed)
+        ctx.failed(transferFailure(QStringLiteral("macro table"), identity, r));
 }
 
 } // namespace torvanix
