@@ -1,6 +1,7 @@
 #include "client_update.h"
 
 #include "plain_file.h"
+#include "whole_file.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -332,8 +333,7 @@ int runClientUpdate(const QString &packageFile, const QString &updateFolder,
         // file under an entry's name (and no manifest, so nothing is installed).
         QSaveFile target(path);
         const QByteArray &data = content.entries.at(i).data;
-        if (!target.open(QIODevice::WriteOnly) || target.write(data) != data.size() ||
-            !target.commit()) {
+        if (!target.open(QIODevice::WriteOnly) || !commitWhole(target, data)) {
             qDebug() << "client update: cannot write" << path;
             return 0;
         }
@@ -350,8 +350,7 @@ int runClientUpdate(const QString &packageFile, const QString &updateFolder,
     list.insert(QStringLiteral("files"), files);
     const QByteArray listBytes = QJsonDocument(list).toJson();
     QSaveFile out(manifest);
-    if (!out.open(QIODevice::WriteOnly) || out.write(listBytes) != listBytes.size() ||
-        !out.commit()) {
+    if (!out.open(QIODevice::WriteOnly) || !commitWhole(out, listBytes)) {
         qDebug() << "client update: cannot write the manifest" << manifest;
         return 0;
     }

@@ -4,6 +4,7 @@
 #include "event_sink.h"
 #include "pacer.h"
 #include "plain_file.h"
+#include "whole_file.h"
 
 #include <QDebug>
 #include <QDir>
@@ -147,7 +148,7 @@ void BootLoaderDevices::save() const {
     QDir().mkpath(QFileInfo(storeFile_).absolutePath());
     QSaveFile out(storeFile_);
     const QByteArray bytes = QJsonDocument(stored).toJson(QJsonDocument::Compact);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) || !commitWhole(out, bytes))
         qDebug() << "firmware update: could not keep the boot-loader devices in" << storeFile_;
 }
 

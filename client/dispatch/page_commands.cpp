@@ -3,6 +3,7 @@
 #include "command_lane.h"
 #include "device/client_update.h"
 #include "device/event_sink.h"
+#include "device/plain_file.h"
 #include "device/update_firmware.h"
 #include "file_container.h"
 #include "music_player.h"
@@ -75,6 +76,22 @@ int volumeLevel(const QString &text) {
     if (!(value > 0.0))
         return 0;
     return static_cast<int>(qMin(value, 100.0));
+}
+
+// Copies a plain file (never waiting on a pipe or device) to a new file of that name.
+bool copyPlainFile(const QString &from, const QString &to) {
+    QByteArray bytes;
+    if (!readPlainFile(from, 64 * 1024 * 1024, &bytes))
+        return false;
+    QFile out(to);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    if (out.write(bytes) != bytes.size()) {
+        out.close();
+        out.remove();
+        return false;
+    }
+    return true;
 }
 
 int defaultRunProcess(const QString &program, const QStringList &arguments,
@@ -534,7 +551,7 @@ void PageCommandsImpl::openFileDialog(const Args &, const ReplyPtr &reply) {
         const QString target = screenFolder() + QLatin1Char('/') + name;
         if (QFileInfo::exists(target))
             continue;
-        if (!QFile::copy(path, target))
+        if (!copyPlainFile(path, target))
             break;
         replySuccess(reply, name);
         return;
@@ -577,8 +594,15 @@ void PageCommandsImpl::saveImageTemp(const Args &args, const ReplyPtr &reply) {
         qDebug() << "SaveImageTemp: refused image name" << name;
     } else if (services_.screenImages) {
         const QString target = screenFolder() + QLatin1Char('/') + name + QStringLiteral(".png");
-        if (!services_.screenImages->savePng(data, target))
+        const ScreenImages::Saved saved = services_.screenImages->storePng(data, target);
+        if (saved == ScreenImages::Saved::NotAPicture) {
+            qDebug() << "SaveImageTemp: not a picture" << name;
+        } else if (saved == ScreenImages::Saved::WriteFailed) {
+            // The page must not go on to convert a picture that is not there.
             qDebug() << "SaveImageTemp: picture not stored" << target;
+            replyFailure(reply, 0, QStringLiteral("failed"));
+            return;
+        }
     }
     replySuccess(reply, QString());
 }

@@ -9,6 +9,7 @@
 // signing key's 32-byte seed as hexadecimal text; the client accepts only packages signed with
 // the key whose public half it was built with.
 #include "device/client_update.h"
+#include "device/whole_file.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,7 +35,7 @@ bool writeText(const QString &path, const QByteArray &text, bool secret) {
         return false;
     if (secret)
         out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return out.write(text) == text.size() && out.commit();
+    return torvanix::commitWhole(out, text);
 }
 
 // A new key pair: the secret seed and the public key, each as one line of hexadecimal text.
@@ -138,7 +139,7 @@ int main(int argc, char **argv) {
     const QByteArray package = encodePackage(stream, seed);
     QSaveFile out(args.at(1));
     if (package.isEmpty() || !out.open(QIODevice::WriteOnly) ||
-        out.write(package) != package.size() || !out.commit()) {
+        !torvanix::commitWhole(out, package)) {
         err << "torvanix-updatepack: cannot write " << args.at(1) << '\n';
         return 1;
     }

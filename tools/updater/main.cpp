@@ -126,6 +126,11 @@ bool install(const QString &source, const QString &target) {
             return false;
         }
     }
+    // A write that failed in the buffer shows at the flush; the commit would not notice.
+    if (!out.flush() || out.error() != QFileDevice::NoError) {
+        out.cancelWriting();
+        return false;
+    }
     if (!out.commit())
         return false;
     QFile::setPermissions(target, in.permissions());
