@@ -85,10 +85,12 @@ QString downloadTarget(const QString &suggestedName, const QString &appFolder) {
            name;
 }
 
-bool fromVendorOrigin(const QUrl &url, const QString &vendorBase) {
+bool fromVendorOrigin(const QUrl &url, const QString &vendorBase, const QUrl &initiator) {
     QUrl source = url;
     if (source.scheme() == QLatin1String("blob"))
         source = QUrl(source.path());
+    else if (source.scheme() == QLatin1String("data"))
+        source = initiator;
     const QUrl vendor(vendorBase);
     if (!source.isValid() || !vendor.isValid() || source.host().isEmpty())
         return false;

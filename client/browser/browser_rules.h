@@ -27,10 +27,11 @@ double zoomLevelForFactor(double factor);
 // Where a download goes: an empty result asks the user with a save dialog (macros and
 // archives); otherwise the file lands in the program's "update" folder.
 QString downloadTarget(const QString &suggestedName, const QString &appFolder);
-// Only files served from the vendor endpoint's own origin (scheme, host and port, also inside
-// a blob: URL the page made from them) may land in the update folder without asking: whatever
-// lies there is what the update commands work with.
-bool fromVendorOrigin(const QUrl &url, const QString &vendorBase);
+// Only files served from the vendor endpoint's own origin (scheme, host and port) may land in
+// the update folder without asking: whatever lies there is what the update commands work
+// with. A data: or blob: URL holds what a page made itself; it counts as coming from the page
+// that asked for the download (`initiator`; for blob: the origin written inside it).
+bool fromVendorOrigin(const QUrl &url, const QString &vendorBase, const QUrl &initiator = QUrl());
 
 // The page shown in place of a frame that failed to load.
 QString errorPageHtml(const QString &failedUrl, const QString &errorText, int errorCode);

@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QUrl>
 #include <QWebEngineDownloadItem>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
@@ -279,7 +280,8 @@ QString ClientHandler::GetDataURI(const QByteArray &data, const QString &mimeTyp
 void ClientHandler::onDownloadRequested(QWebEngineDownloadItem *item) {
     const QString suggested = item->suggestedFileName();
     // A file from anywhere else is the user's to place, never the update folder's.
-    QString target = fromVendorOrigin(item->url(), settings_.resources.vendorBase)
+    const QUrl initiator = item->page() ? item->page()->url() : QUrl();
+    QString target = fromVendorOrigin(item->url(), settings_.resources.vendorBase, initiator)
                          ? downloadTarget(suggested, settings_.resources.appFolder)
                          : QString();
     if (target.isEmpty()) {

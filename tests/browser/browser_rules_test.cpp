@@ -308,7 +308,10 @@ TEST(Downloads, OnlyTheVendorOriginMayFillTheUpdateFolder) {
     EXPECT_FALSE(fromVendorOrigin(QUrl("http://vendor.example.evil.test/x"), vendor));
     EXPECT_FALSE(fromVendorOrigin(QUrl("http://evil.test/libUsbInterface.so"), vendor));
     EXPECT_FALSE(fromVendorOrigin(QUrl("blob:http://evil.test/5e1b"), vendor));
-    EXPECT_FALSE(fromVendorOrigin(QUrl("data:application/octet-stream;base64,AA=="), vendor));
+    const QUrl data("data:application/octet-stream;base64,AA==");
+    EXPECT_FALSE(fromVendorOrigin(data, vendor));
+    EXPECT_TRUE(fromVendorOrigin(data, vendor, QUrl("http://vendor.example/local/x.html")));
+    EXPECT_FALSE(fromVendorOrigin(data, vendor, QUrl("http://evil.test/pop-up.html")));
     EXPECT_FALSE(fromVendorOrigin(QUrl("file:///etc/passwd"), vendor));
 }
 
