@@ -342,7 +342,7 @@ TEST(FileCommands, APipeForAFileStallsNoCommand) {
     ScreenPictures pictures;
     PageServices services;
     services.screenImages = &pictures;
-    PageFixture f(services, {fifo, fifo, fifo});
+    PageFixture f(services, {fifo, fifo, fifo, fifo});
     ASSERT_EQ(::mkfifo(QFile::encodeName(f.programDir.path() + "/pipe.png").constData(), 0600), 0);
     const QStringList queries = {
         R"({"FuncName":"LoadCommand"})",
@@ -351,6 +351,7 @@ TEST(FileCommands, APipeForAFileStallsNoCommand) {
         QString(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})").arg(fifo),
         R"({"FuncName":"ScreenImageDownload","FilePath":"pipe.png"})",
         QString(R"({"FuncName":"OpenUpdateDirectory","FilePath":"%1"})").arg(fifo),
+        saveQuery("SaveCommand", "{}"),
     };
     QList<std::shared_ptr<RecordingReply>> replies;
     for (const QString &q : queries)
