@@ -157,6 +157,12 @@ void BootLoaderDevices::add(const QString &identity, const QJsonObject &record) 
     ensureLoaded();
     QJsonObject waiting = record;
     waiting.insert(kBootLoaderField, QStringLiteral("1"));
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        if (it.key().compare(identity, Qt::CaseInsensitive) == 0)
+            it = waiting_.erase(it);
+        else
+            ++it;
+    }
     waiting_.insert(identity, waiting);
     save();
 }
@@ -350,7 +356,7 @@ bool update_firmware::run(Step *failed) {
     bootPath.back() = 0; // the library fills at most the 500-byte buffer
     // From here until the commit the device only answers as its boot loader: it is kept so
     // that the page can still see it and a retry can reach it.
-    if (!inBootLoader) {
+    {
         QJsonObject waiting = record;
         waiting.remove(QStringLiteral("BootLoader"));
         BootLoaderDevices::instance().add(identity_, waiting);
