@@ -290,7 +290,7 @@ void translateHfdKeyboard(TranslationContext &ctx, const QString &document) {
 
     // A transfer that did not reach the device ends the document: nothing further is sent
     // and the page gets no "saved" answer.
-    auto give_up = [&ctx] {
+    auto giveUp = [&ctx] {
         if (ctx.callbackResult)
             ctx.callbackResult(false);
     };
@@ -299,11 +299,11 @@ void translateHfdKeyboard(TranslationContext &ctx, const QString &document) {
     if (reset) {
         if (!sendLighting(ctx, identity,
                           doc.select_node("/configuration/light/mode[@index=0]").node()))
-            return give_up();
+            return giveUp();
     } else if (pugi::xml_node mode =
                    doc.select_node("/configuration/light/mode[@action='set']").node()) {
         if (!sendLighting(ctx, identity, mode))
-            return give_up();
+            return giveUp();
     }
 
     // The Power key is a query, not an assignment: it must not rebuild (and so clear) the key
@@ -314,14 +314,14 @@ void translateHfdKeyboard(TranslationContext &ctx, const QString &document) {
         reset || doc.select_node("/configuration/key[@action='set' and not(@name='Power')]") ||
         doc.select_node("/configuration/key[@action='delete']");
     if (keyChange && !sendKeyTable(ctx, identity, root, profile))
-        return give_up();
+        return giveUp();
 
     QString answer = document;
     if (power) {
         const PacketTransferResult r =
             runPacketTransfer(ctx.ops, ctx.pacer, identity, powerQueryTransfer(), {});
         if (!checked(ctx, QStringLiteral("power query"), identity, r))
-            return give_up();
+            return giveUp();
         const int battery = hfd::batteryFromReply(r.handshakeReply);
         if (battery >= 0) {
             // The page learns the level from the answered document.
