@@ -4,6 +4,7 @@
 #include "client_handler.h"
 #include "message_event.h"
 #include "page_bridge.h"
+#include "resource_mapping.h"
 
 #include <QDragEnterEvent>
 #include <QGuiApplication>
@@ -75,6 +76,13 @@ BrowserPage::BrowserPage(ClientHandler *handler, QObject *parent)
     connect(this, &QWebEnginePage::loadFinished, this, &BrowserPage::onLoadFinished);
 }
 
+bool BrowserPage::mayQuery() const {
+    const QUrl shown = url();
+    if (isLocalPageUrl(shown, handler_->mapper().settings().vendorBase))
+        return true;
+    return isInheritingUrl(shown) && trusted_;
+}
+
 BrowserPage::~BrowserPage() {
     handler_->pageClosed(pageId_, url().toString(QUrl::FullyEncoded));
 }
@@ -83,6 +91,8 @@ bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType type, 
     Q_UNUSED(type)
     if (isMainFrame) {
         ++navigation_;
+        if (!isInheritingUrl(url))
+            trusted_ = isLocalPageUrl(url, handler_->mapper().settings().vendorBase);
         if (QScreen *screen = QGuiApplication::primaryScreen()) {
             const double heightRatio = screen->size().height() / 1080.0;
             const double density = dpiScaleFor(screen->logicalDotsPerInch());
@@ -98,6 +108,7 @@ QWebEnginePage *BrowserPage::createWindow(WebWindowType type) {
     Q_UNUSED(type)
     // Pop-ups open as top-level browser windows of their own, like a plain browser would.
     auto *view = new BrowserView(nullptr, handler_);
+    view->browserPage()->trusted_ = mayQuery();
     view->setAttribute(Qt::WA_DeleteOnClose);
     view->resize(800, 600);
     view->show();

@@ -13,6 +13,7 @@
 #include <QThreadPool>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <memory>
 
 using namespace torvanix;
 using namespace torvanix::test;
@@ -192,6 +193,30 @@ TEST(DispatchWaiting, WaitWithoutLimitWaitsForEveryTranslation) {
     EXPECT_TRUE(handler.waitForDone());
     EXPECT_EQ(handler.pendingTranslations(), 0);
     EXPECT_EQ(log.lines().size(), 3);
+}
+
+// The owner destroys the handler as soon as waiting returns (the command-line tool and the
+// window's shutdown do): no pool thread may touch it afterwards. Under the address sanitizer a
+// late touch is reported as a use after free; in a plain build it crashed now and then.
+TEST(DispatchWaiting, HandlerCanBeDestroyedAsSoonAsWaitingReturns) {
+    publish({QStringLiteral("WSU-DFO-V1.1.0")});
+    CallLog log;
+    RecordingDeviceOperations ops(log);
+    CollectingEventSink events;
+    QThreadPool pool;
+    pool.setMaxThreadCount(2);
+    for (int i = 0; i < 300; ++i) {
+        auto handler = std::make_unique<device_data_handler>(ops, events);
+        handler->setThreadPool(&pool);
+        ASSERT_EQ(handler->writeDevice(
+                      doc(QStringLiteral("WSU-DFO-V1.1.0"),
+                          "<key name=\"Route\" index=\"160\" value=\"1\" action=\"set\"/>")),
+                  Dispatch::Started);
+        ASSERT_TRUE(handler->waitForDone(10000));
+        handler.reset();
+    }
+    pool.waitForDone();
+    EXPECT_EQ(log.lines().size(), 300);
 }
 
 // Device operations that record which translation (by its DPI level) each write belongs to,
