@@ -15,6 +15,7 @@
 #include <QWebEngineHistory>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
+#include <QWindow>
 
 namespace torvanix {
 
@@ -93,9 +94,17 @@ bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType type, 
         ++navigation_;
         if (!isInheritingUrl(url))
             trusted_ = isLocalPageUrl(url, handler_->mapper().settings().vendorBase);
-        if (QScreen *screen = QGuiApplication::primaryScreen()) {
-            const double heightRatio = screen->size().height() / 1080.0;
-            const double density = dpiScaleFor(screen->logicalDotsPerInch());
+        QScreen *screen = nullptr;
+        if (QWidget *shown = view(); shown && shown->window()->windowHandle())
+            screen = shown->window()->windowHandle()->screen();
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (screen) {
+            // Measured in device pixels: the page already renders at the screen's device
+            // scale, and the zoom rule applies on top of it.
+            const double ratio = screen->devicePixelRatio() > 0 ? screen->devicePixelRatio() : 1.0;
+            const double heightRatio = screen->size().height() * ratio / 1080.0;
+            const double density = dpiScaleFor(screen->logicalDotsPerInch() * ratio);
             if (auto level = zoomLevelFor(heightRatio, density, zoomLevelForFactor(zoomFactor())))
                 setZoomFactor(zoomFactorForLevel(*level));
         }

@@ -9,6 +9,7 @@
 #include <httplib.h>
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdlib>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -168,6 +169,10 @@ bool LoopbackServer::start() {
         return false;
     }
     thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // A stop before the thread is listening would be lost and the join in stop() would wait
+    // for ever (a run that quits right after starting does that).
+    for (int i = 0; i < 5000 && !server_->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
