@@ -12,6 +12,8 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-apps imagemagick
     nodejs
+    qtwayland5 weston
+    clang libclang-rt-dev
 )
 
 missing=()
