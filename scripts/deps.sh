@@ -13,6 +13,8 @@ PACKAGES=(
     xvfb xauth x11-apps imagemagick
     nodejs
     libsodium-dev
+    qtwayland5 weston
+    clang libclang-rt-dev
 )
 
 missing=()

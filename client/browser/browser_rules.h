@@ -15,6 +15,13 @@ bool isMoveWindowRequest(const QString &request);
 std::optional<QPoint> parseMoveWindow(const QString &request);
 bool isMinimiseRequest(const QString &request);
 
+// Whether url is one of our own pages: under vendorBase + "/local/", or the loopback's relay
+// of a local page asked for under another host.
+bool isLocalPageUrl(const QUrl &url, const QString &vendorBase);
+// about:blank, about:srcdoc and data: documents: whether they are ours depends on who opened
+// them.
+bool isInheritingUrl(const QUrl &url);
+
 // The display density step from the logical DPI: 1, 1.25, 1.5, 1.75 or 2.
 double dpiScaleFor(double logicalDpi);
 

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QThread>
 #include <QUrl>
 #include <QWebEngineDownloadItem>
@@ -19,6 +20,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWindow>
 
 #ifndef TORVANIX_VENDOR_ENDPOINT
 #define TORVANIX_VENDOR_ENDPOINT "http://www.torvanix.invalid"
@@ -168,7 +170,20 @@ void ClientHandler::moveWindowBy(QWidget *requester, const QPoint &delta) {
         return;
     }
     if (requester)
-        requester->window()->move(requester->window()->pos() + delta);
+        moveTopLevelBy(requester->window(), delta);
+}
+
+void ClientHandler::moveTopLevelBy(QWidget *window, const QPoint &delta) {
+    if (!window)
+        return;
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // The page sends its drag as a series of small moves; the compositor follows the
+        // pointer itself once asked, and ignores repeated asks during one drag.
+        if (QWindow *handle = window->windowHandle(); handle && handle->startSystemMove())
+            return;
+        qDebug() << "the compositor did not take the window move; moving by position";
+    }
+    window->move(window->pos() + delta);
 }
 
 void ClientHandler::toggleMinimised() {

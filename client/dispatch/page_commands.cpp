@@ -478,12 +478,19 @@ void PageCommandsImpl::openUpdateDirectory(const Args &args, const ReplyPtr &) {
 
 void PageCommandsImpl::openUpdateExe(const Args &, const ReplyPtr &) {
     // The flashing tool is an outside program dropped beside ours; a native build of it is
-    // preferred over the Windows one.
+    // preferred over the Windows one. It is run, not handed to the desktop's file handler,
+    // which would open a program file in some viewer instead of starting it.
     QString tool = services_.programDir + QStringLiteral("/iap");
     if (!QFileInfo(tool).isFile())
         tool = services_.programDir + QStringLiteral("/iap.exe");
-    const QString url = QUrl::fromLocalFile(tool).toString();
-    bridge_.run([this, url] { actions_.openExternal(url); });
+    const QFileInfo info(tool);
+    if (!info.isFile() || !info.isExecutable()) {
+        qWarning().noquote() << "OpenUpdateExe: no flashing tool to run at" << tool
+                             << (info.isFile() ? "(not executable)" : "(missing)");
+        return;
+    }
+    if (!services_.startDetached(info.absoluteFilePath(), QStringList()))
+        qWarning().noquote() << "OpenUpdateExe: the flashing tool" << tool << "did not start";
 }
 
 // --- macro and profile files ---------------------------------------------------------------
