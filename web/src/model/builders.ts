@@ -119,6 +119,22 @@ export function restoreKey(doc: XmlElement, button: string, template: XmlElement
   return { doc: next, documents };
 }
 
+/** Puts a key back to what it was in `before`: the default goes back with "delete", any other
+ *  function with "set". */
+export function revertKey(doc: XmlElement, button: string, before: XmlElement, template: XmlElement): Change {
+  const was = need(findByName(before, 'key', button), button);
+  const original = need(findByName(template, 'key', button), button);
+  const same = ['type', 'task', 'count', 'delay'].every((n) => attr(was, n) === attr(original, n));
+  if (same) return restoreKey(doc, button, template);
+  const next = working(doc);
+  const key = need(findByName(next, 'key', button), button);
+  for (const n of ['type', 'task', 'count', 'delay']) {
+    if (attr(was, n) || n === 'type' || n === 'task') setAttr(key, n, attr(was, n));
+    else removeAttr(key, n);
+  }
+  return { doc: next, documents: [marked(next, (d) => setAttr(need(findByName(d, 'key', button), button), 'action', 'set'))] };
+}
+
 /** Whether some key of the document still gives a left click. */
 export function hasLeftClick(doc: XmlElement): boolean {
   return childrenNamed(doc, 'key').some(

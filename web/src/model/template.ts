@@ -177,3 +177,28 @@ export function settingValue(doc: XmlElement, name: string): string | null {
 }
 
 export const HEX_COLOUR = /^[0-9a-fA-F]{6}$/;
+
+// Names that begin a row of keys, for per-key colour lists of models without key rows.
+const ROW_STARTS = ['ESC', 'Esc', '`', 'TAB', 'Tab', 'CAPSLOCK', 'CapsLock', 'LSHIFT', 'LCTRL'];
+
+/** The keys that can be painted in a zone's per-key mode: the model's keys that have a colour
+ *  entry, or, for a model without key rows (the notebook), keys made from the entries in the
+ *  order of a keyboard's rows. */
+export function paintableKeys(doc: XmlElement, zone: ZoneName): KeyDef[] {
+  const view = zoneView(doc, zone);
+  if (!view || !view.perKey) return [];
+  const rcs = new Set(view.perKey.map((e) => e.rc).filter((rc): rc is number => rc !== null));
+  const own = keysOf(doc).filter((k) => k.rc !== null && rcs.has(k.rc));
+  if (own.length) return own;
+  let row = -1;
+  let col = 0;
+  return view.perKey
+    .filter((e) => e.rc !== null)
+    .map((e) => {
+      if (row < 0 || ROW_STARTS.indexOf(e.name) >= 0) {
+        row++;
+        col = 0;
+      }
+      return { name: `Light${e.rc}`, label: '', index: '', rc: e.rc, nc: null, row, col: col++, type: '', task: e.name, value: e.name };
+    });
+}
