@@ -110,9 +110,12 @@ export function KeyPicture(props: KeyPictureProps) {
     };
   }, []);
 
+  // A touch or pen keeps sending its moves to the element it went down on, so for those the
+  // key under the point is looked up; a mouse's events come from the key itself.
   const cellAt = (e: PointerEvent): Cell | undefined => {
-    const el = document.elementFromPoint(e.clientX, e.clientY);
-    const hit = el && (el as HTMLElement).closest ? (el as HTMLElement).closest('[data-cell]') : null;
+    const under = e.pointerType === 'touch' || e.pointerType === 'pen' ? document.elementFromPoint(e.clientX, e.clientY) : null;
+    const el = (under || e.target) as HTMLElement | null;
+    const hit = el && el.closest ? el.closest('[data-cell]') : null;
     return hit ? byId.get(hit.getAttribute('data-cell') || '') : undefined;
   };
 

@@ -155,6 +155,7 @@ export function KeysPage({ device, template }: PageProps) {
           />
           {currentKind === 'combo' ? (
             <ComboCapture
+              ready={!!table}
               generationName={(d2) => (generation ? keyNameIn(generation, d2) : d2)}
               encodable={(name) => !!table && encodableKey(table, session.family, name)}
               onCaptured={(combination, modifiers) =>
@@ -199,6 +200,8 @@ export function KeysPage({ device, template }: PageProps) {
 }
 
 interface ComboCaptureProps {
+  /** The function table is there to check the keys against. */
+  ready: boolean;
   generationName: (d2Name: string) => string;
   encodable: (name: string) => boolean;
   onCaptured: (combination: string, hasModifiers: boolean) => void;
@@ -206,7 +209,7 @@ interface ComboCaptureProps {
 
 // Records one combination. While recording, every key goes to the recorder (the page's own
 // shortcuts such as Ctrl+Z included); recording ends when the keys are released.
-function ComboCapture({ generationName, encodable, onCaptured }: ComboCaptureProps) {
+function ComboCapture({ ready, generationName, encodable, onCaptured }: ComboCaptureProps) {
   const [recording, setRecording] = useState(false);
   const [shown, setShown] = useState('');
   const button = useRef<HTMLButtonElement>(null);
@@ -281,6 +284,7 @@ function ComboCapture({ generationName, encodable, onCaptured }: ComboCapturePro
         ref={button}
         type="button"
         class={`button${recording ? ' primary' : ''}`}
+        disabled={!ready}
         aria-pressed={recording ? 'true' : 'false'}
         onClick={() => {
           setShown('');

@@ -1,0 +1,97 @@
+import { fireEvent, render, screen, waitFor } from '@testing-library/preact';
+import { afterEach, beforeEach, describe, expect, it } from 'vitest';
+import { KeysPage } from '../../src/pages/keys/KeysPage';
+import { LightingPage } from '../../src/pages/lighting/LightingPage';
+import { PerformancePage } from '../../src/pages/performance/PerformancePage';
+import { resetSessions } from '../../src/model/session';
+import { startNotifyRouting, stopNotifyRouting } from '../../src/state/notify';
+import { parseTemplate } from '../../src/state/templates';
+import { clearUndo } from '../../src/state/undo';
+import { drive, model } from '../model/fixtures';
+
+// A stand-in for the program: answers GetLocalConf from the tree, records every document
+// sent, and can raise OnNotifySaveXml.
+let sent: string[] = [];
+let notify: ((args: unknown[]) => unknown) | null = null;
+let echo = false;
+
+beforeEach(() => {
+  sent = [];
+  echo = false;
+  const w = window as unknown as Record<string, unknown>;
+  w.ClientRequest = (o: { request: string; onSuccess?: (a: string) => void }) => {
+    const r = JSON.parse(o.request) as Record<string, string>;
+    if (r.FuncName === 'GetLocalConf') setTimeout(() => o.onSuccess?.(drive(r.Name)));
+    if (r.FuncName === 'NoticeModify') {
+      sent.push(r.XmlConfigStr);
+      if (echo) setTimeout(() => notify?.([r.XmlConfigStr]));
+    }
+    return 1;
+  };
+  w.setMessageCallback = (name: string, cb: (args: unknown[]) => unknown) => {
+    if (name === 'OnNotifySaveXml') notify = cb;
+  };
+  startNotifyRouting();
+});
+
+afterEach(() => {
+  stopNotifyRouting();
+  resetSessions();
+  clearUndo();
+});
+
+function props(file: string, id: string) {
+  const template = parseTemplate(id, model(file))!;
+  return { device: { id, record: { Version: id } }, template };
+}
+
+const marked = (doc: string) => doc.split('\n').filter((l) => l.indexOf('action=') >= 0).map((l) => l.trim());
+
+describe('device pages', () => {
+  it('records Ctrl+Alt+Delete for a key of the packet keyboard and waits for its echo', async () => {
+    echo = true;
+    render(<KeysPage {...props('pulse-104.xml', '0c458075')} />);
+    fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'F1' }), { button: 0 });
+    fireEvent.change(await screen.findByRole('combobox', { name: 'Function type' }), { target: { value: 'combo' } });
+    const record = screen.getByRole('button', { name: 'Record a combination' });
+    await waitFor(() => expect((record as HTMLButtonElement).disabled).toBe(false));
+    fireEvent.click(record);
+    for (const code of ['ControlLeft', 'AltLeft', 'Delete']) fireEvent.keyDown(window, { code, key: code });
+    for (const code of ['Delete', 'AltLeft', 'ControlLeft']) fireEvent.keyUp(window, { code, key: code });
+    await waitFor(() => expect(sent).toHaveLength(1));
+    expect(marked(sent[0])[0]).toMatch(/name="Button2" .*type="HOTKEY" task="Ctrl\+Alt\+Delete".*action="set"/);
+    await screen.findByRole('heading', { name: /F1: Ctrl\+Alt\+Delete/ });
+  });
+
+  it('asks before the last left click of a mouse goes, and sends nothing when declined', async () => {
+    render(<KeysPage {...props('glide-6.xml', 'QPA-RTE-V1.1.0')} />);
+    fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'Button 1: Left button' }), { button: 0 });
+    fireEvent.change(screen.getByRole('combobox', { name: 'Function type' }), { target: { value: 'mouse' } });
+    const fn = await screen.findByRole('combobox', { name: 'Mouse function' });
+    await waitFor(() => expect((fn as HTMLSelectElement).options.length).toBeGreaterThan(3));
+    fireEvent.change(fn, { target: { value: '单击右键()' } });
+    fireEvent.click(screen.getByRole('button', { name: 'Apply' }));
+    fireEvent.click(await screen.findByRole('button', { name: 'Cancel' }));
+    expect(sent).toEqual([]);
+  });
+
+  it('paints two keys and sets a DPI stage by its typed twin', async () => {
+    render(<LightingPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />);
+    fireEvent.click(screen.getByRole('radio', { name: 'Per-key colours' }));
+    await waitFor(() => expect(sent).toHaveLength(2)); // the lighting read, then the mode
+    fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'Esc' }), { button: 0, ctrlKey: true });
+    fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'F1' }), { button: 0, ctrlKey: true });
+    fireEvent.click(screen.getByRole('button', { name: 'Paint selected keys' }));
+    await waitFor(() => expect(sent).toHaveLength(3));
+    expect(sent[2]).toContain('<key name="ESC" rc="0" rgb="ff0000" />');
+    expect(sent[2]).toContain('<key name="F1" rc="1" rgb="ff0000" />');
+    expect(sent[2]).toContain('<key name="F2" rc="2" rgb="ffffff" />');
+
+    render(<PerformancePage {...props('orbit-6.xml', '258A002E')} />);
+    const box = screen.getByRole('spinbutton', { name: 'Stage 2 DPI' });
+    fireEvent.input(box, { target: { value: '2400' } });
+    fireEvent.keyDown(box, { key: 'Enter' });
+    await waitFor(() => expect(sent).toHaveLength(4));
+    expect(sent[3]).toContain('<key name="Dpi2" sync="1" state="1" x="2400" y="2400" />');
+  });
+});
