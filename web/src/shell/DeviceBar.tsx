@@ -1,0 +1,71 @@
+import { Battery, BatteryLow, Bluetooth, Cable, Wifi } from 'lucide-preact';
+import { formatPercent, t } from '../i18n';
+import { batteryOf, connectionOf, devices, selectDevice, selectedId, type Device } from '../state/devices';
+import { templates } from '../state/templates';
+import { DevicePicture } from './DevicePicture';
+
+// The name a card shows: the template's model name once it is known, else the identity.
+export function deviceName(device: Device): string {
+  const state = templates.value[device.record.Version];
+  if (state && state.status === 'ready' && state.template.model) return state.template.model;
+  return t('shell.unknownDevice', { id: device.record.Version });
+}
+
+function DeviceCard({ device }: { device: Device }) {
+  const selected = selectedId.value === device.id;
+  const conn = connectionOf(device.record);
+  const battery = batteryOf(device.record);
+  const state = templates.value[device.record.Version];
+  const kind = state?.status === 'ready' ? state.template.doc : null;
+  const name = deviceName(device);
+  const detailsId = `device-details-${device.id.replace(/[^A-Za-z0-9_-]/g, '_')}`;
+  return (
+    <li>
+      <button
+        type="button"
+        class={selected ? 'device-card selected' : 'device-card'}
+        aria-pressed={selected ? 'true' : 'false'}
+        aria-label={name}
+        aria-describedby={detailsId}
+        onClick={() => selectDevice(device.id)}
+      >
+        <DevicePicture template={kind} />
+        <span class="device-name">{name}</span>
+        <span id={detailsId} class="device-details">
+          {conn ? (
+            <span class="device-connection">
+              {conn === 'bluetooth' ? (
+                <Bluetooth size={14} aria-hidden="true" />
+              ) : conn === 'wireless' ? (
+                <Wifi size={14} aria-hidden="true" />
+              ) : (
+                <Cable size={14} aria-hidden="true" />
+              )}
+              {t(`shell.connection.${conn}`)}
+            </span>
+          ) : null}
+          {battery ? (
+            <span class={battery.low ? 'device-battery low' : 'device-battery'}>
+              {battery.low ? <BatteryLow size={14} aria-hidden="true" /> : <Battery size={14} aria-hidden="true" />}
+              {t(battery.low ? 'shell.batteryLow' : 'shell.battery', { level: formatPercent(battery.level) })}
+            </span>
+          ) : null}
+          {state?.status === 'missing' ? <span class="device-note">{t('shell.notConfigurable')}</span> : null}
+        </span>
+      </button>
+    </li>
+  );
+}
+
+export function DeviceBar() {
+  const list = devices.value;
+  return (
+    <nav class="device-bar" aria-label={t('shell.devices')}>
+      <ul class="device-list">
+        {list.map((d) => (
+          <DeviceCard key={d.id} device={d} />
+        ))}
+      </ul>
+    </nav>
+  );
+}

@@ -1,0 +1,6 @@
+import { cleanup } from '@testing-library/preact';
+import { afterEach } from 'vitest';
+
+afterEach(() => {
+  cleanup();
+});

@@ -1,0 +1,31 @@
+/// <reference types="vitest/config" />
+import { defineConfig } from 'vite';
+
+// The page runs in the program's embedded engine, Chromium 87. Syntax is lowered to it here;
+// the functions it lacks come from src/polyfills.ts.
+const outDir = process.env.TORVANIX_WEB_OUT || 'dist/Torvanix';
+
+export default defineConfig({
+  base: './',
+  publicDir: 'public',
+  esbuild: { jsx: 'automatic', jsxImportSource: 'preact' },
+  build: {
+    target: 'chrome87',
+    cssTarget: 'chrome87',
+    outDir,
+    emptyOutDir: true,
+    assetsDir: 'assets',
+    // Pictures and icons stay inside the bundle: the pack serves only what it holds, and
+    // everything it does not hold would be asked of the network.
+    assetsInlineLimit: 8192,
+    modulePreload: { polyfill: false },
+    reportCompressedSize: false,
+    rollupOptions: { input: 'client.html' },
+  },
+  test: {
+    environment: 'happy-dom',
+    include: ['tests/**/*.test.{ts,tsx}'],
+    setupFiles: ['tests/setup.ts'],
+    restoreMocks: true,
+  },
+});
