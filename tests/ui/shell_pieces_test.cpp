@@ -129,8 +129,8 @@ TEST(DeviceNotices, RewrittenSimulatedDeviceSetRaisesOneChangePerDevice) {
         ASSERT_TRUE(monitor.isWatchingLibrary());
         QSignalSpy spy(&monitor, &DeviceMonitor::devicesChanged);
         // Two interfaces of one keyboard plugged in: one change, as with udev.
-        writeSet(R"([{"path":"\\?\hid#vid_05ac&pid_024f&mi_00#7&1#{4d}"},
-                     {"path":"\\?\hid#vid_05ac&pid_024f&mi_01#7&1#{4d}"}])");
+        writeSet(R"([{"path":"\\\\?\\hid#vid_05ac&pid_024f&mi_00#7&1#{4d}"},
+                     {"path":"\\\\?\\hid#vid_05ac&pid_024f&mi_01#7&1#{4d}"}])");
         EXPECT_TRUE(spy.wait(3000));
         EXPECT_FALSE(spy.wait(700));
         EXPECT_EQ(spy.count(), 1);

@@ -1,0 +1,231 @@
+// The main page as a user and a test see it: controls found by role and accessible name in
+// the browser's own accessibility tree, mouse input over the debugging protocol, keyboard
+// input through the X server (the engine's synthetic key events hang), console errors
+// collected, accessibility checked with axe-core, pictures written.
+import fs from 'node:fs';
+import path from 'node:path';
+import { createRequire } from 'node:module';
+import { screensDir, sleep, waitUntil, withTimeout } from './util.mjs';
+
+const require = createRequire(import.meta.url);
+const AXE_SOURCE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
+
+// Names of xdotool keys for the key names tests use.
+const XKEYS = {
+  Enter: 'Return', Esc: 'Escape', Escape: 'Escape', Space: 'space', Tab: 'Tab', Backspace: 'BackSpace',
+  Delete: 'Delete', Del: 'Delete', Up: 'Up', Down: 'Down', Left: 'Left', Right: 'Right', Home: 'Home',
+  End: 'End', PageUp: 'Prior', PageDown: 'Next', Ctrl: 'ctrl', Control: 'ctrl', Alt: 'alt', Shift: 'shift',
+  Meta: 'super',
+};
+export const xdotoolKey = (combo) => combo.split('+').map((k) => XKEYS[k] || k).join('+');
+
+function matches(value, wanted) {
+  if (wanted === undefined) return true;
+  if (wanted instanceof RegExp) return wanted.test(value);
+  return value === wanted;
+}
+
+function describe(q) {
+  return `${q.role || '*'} "${q.name instanceof RegExp ? q.name.source : q.name ?? '*'}"`;
+}
+
+export class Page {
+  constructor(app) {
+    this.app = app;
+    this.client = app.client;
+    this.errors = [];
+    this.ignoredErrors = [];
+  }
+
+  async attach({ reload }) {
+    const { Runtime, Log, Page: P, DOM, Accessibility } = this.client;
+    Runtime.consoleAPICalled(({ type, args, stackTrace }) => {
+      if (type !== 'error' && type !== 'assert') return;
+      const text = args.map((a) => (a.value !== undefined ? String(a.value) : a.description || a.type)).join(' ');
+      const where = stackTrace && stackTrace.callFrames[0]
+        ? ` at ${stackTrace.callFrames[0].url}:${stackTrace.callFrames[0].lineNumber + 1}` : '';
+      this.#error(`console.${type}: ${text}${where}`);
+    });
+    Runtime.exceptionThrown(({ exceptionDetails: d }) => {
+      const text = (d.exception && d.exception.description) || d.text;
+      this.#error(`uncaught: ${text} at ${d.url || ''}:${d.lineNumber + 1}`);
+    });
+    Log.entryAdded(({ entry }) => {
+      if (entry.level === 'error') this.#error(`${entry.source}: ${entry.text}${entry.url ? ` (${entry.url})` : ''}`);
+    });
+    await Promise.all([Runtime.enable(), Log.enable(), P.enable(), DOM.enable()]);
+    await Accessibility.enable().catch(() => {});
+    if (reload) {
+      // Reloaded under observation, so nothing the page logs while starting goes unseen.
+      const loaded = P.loadEventFired();
+      await P.reload({ ignoreCache: true });
+      await withTimeout(loaded, 20000, 'page load after reload');
+    }
+    await waitUntil(() => this.eval('document.readyState === "complete"'), { timeout: 20000, what: 'document complete' });
+  }
+
+  #error(text) {
+    if (this.ignoredErrors.some((re) => re.test(text))) return;
+    this.errors.push(text);
+  }
+
+  // Fails (throws) when the page logged an error since the last call.
+  takeErrors() {
+    const out = this.errors;
+    this.errors = [];
+    return out;
+  }
+
+  async eval(expression, { awaitPromise = true, timeout = 15000 } = {}) {
+    const r = await withTimeout(this.client.Runtime.evaluate({ expression, awaitPromise, returnByValue: true }),
+      timeout, `evaluate ${expression.slice(0, 80)}`);
+    if (r.exceptionDetails) {
+      const d = r.exceptionDetails;
+      throw new Error(`page evaluation failed: ${(d.exception && d.exception.description) || d.text}`);
+    }
+    return r.result.value;
+  }
+
+  // Calls `fn` (a function source) with the element as `this`.
+  async onNode(objectId, fn, ...args) {
+    const r = await withTimeout(this.client.Runtime.callFunctionOn({
+      objectId, functionDeclaration: fn, arguments: args.map((value) => ({ value })),
+      returnByValue: true, awaitPromise: true,
+    }), 10000, 'call on element');
+    if (r.exceptionDetails) throw new Error(`element call failed: ${r.exceptionDetails.text}`);
+    return r.result.value;
+  }
+
+  // Every node of the accessibility tree that is not ignored, with role, name, states.
+  async axNodes() {
+    const { nodes } = await withTimeout(this.client.Accessibility.getFullAXTree(), 10000, 'accessibility tree');
+    return nodes.filter((n) => !n.ignored).map((n) => {
+      const props = {};
+      for (const p of n.properties || []) props[p.name] = p.value && p.value.value;
+      return {
+        role: n.role && n.role.value,
+        name: (n.name && n.name.value) || '',
+        value: n.value && n.value.value,
+        props,
+        backendNodeId: n.backendDOMNodeId,
+      };
+    });
+  }
+
+  // All elements with the role and the accessible name (text or RegExp).
+  async queryAll(q) {
+    const nodes = await this.axNodes();
+    return nodes.filter((n) => n.backendNodeId && matches(n.role, q.role) && matches(n.name, q.name)
+      && (q.selected === undefined || Boolean(n.props.selected) === q.selected)
+      && (q.checked === undefined || String(n.props.checked) === String(q.checked))
+      && (q.pressed === undefined || String(n.props.pressed) === String(q.pressed)));
+  }
+
+  // One element; waits for it to appear. Several matches are an error unless `nth` is given.
+  async find(q, { timeout = 10000 } = {}) {
+    const found = await waitUntil(async () => {
+      const all = await this.queryAll(q);
+      if (all.length > 1 && q.nth === undefined) {
+        throw new Error(`${all.length} elements match ${describe(q)}`);
+      }
+      return all[q.nth || 0];
+    }, { timeout, interval: 100, what: describe(q) });
+    const { object } = await this.client.DOM.resolveNode({ backendNodeId: found.backendNodeId });
+    return { ...found, objectId: object.objectId };
+  }
+
+  async exists(q) {
+    return (await this.queryAll(q)).length > 0;
+  }
+
+  async waitGone(q, { timeout = 10000 } = {}) {
+    await waitUntil(async () => !(await this.exists(q)), { timeout, what: `${describe(q)} to go away` });
+  }
+
+  // Centre of the element in page coordinates, after scrolling it into view.
+  async centre(q) {
+    const el = await this.find(q);
+    const box = await this.onNode(el.objectId, `function () {
+      this.scrollIntoView({ block: 'center', inline: 'center' });
+      const r = this.getBoundingClientRect();
+      // Input coordinates are the view's pixels; a zoomed page scales its own.
+      const z = window.devicePixelRatio || 1;
+      return { x: (r.left + r.width / 2) * z, y: (r.top + r.height / 2) * z, w: r.width, h: r.height };
+    }`);
+    if (!box.w || !box.h) throw new Error(`${describe(q)} has no size on screen`);
+    return { el, x: box.x, y: box.y };
+  }
+
+  async mouse(type, x, y, extra = {}) {
+    await withTimeout(this.client.Input.dispatchMouseEvent({ type, x, y, button: 'left', ...extra }),
+      5000, `mouse ${type}`);
+  }
+
+  // A click as a user makes it: move, press, release at the element's centre. `modifiers`
+  // uses the protocol's bits (1 Alt, 2 Ctrl, 4 Meta, 8 Shift).
+  async click(q, { modifiers = 0 } = {}) {
+    const { x, y, el } = await this.centre(q);
+    await this.mouse('mouseMoved', x, y, { button: 'none', modifiers });
+    await this.mouse('mousePressed', x, y, { clickCount: 1, modifiers });
+    await this.mouse('mouseReleased', x, y, { clickCount: 1, modifiers });
+    return el;
+  }
+
+  // Press at one element, move across to another, release there.
+  async drag(from, to) {
+    const a = await this.centre(from);
+    const b = await this.centre(to);
+    await this.mouse('mouseMoved', a.x, a.y, { button: 'none' });
+    await this.mouse('mousePressed', a.x, a.y, { clickCount: 1 });
+    for (let i = 1; i <= 5; i++) {
+      await this.mouse('mouseMoved', a.x + ((b.x - a.x) * i) / 5, a.y + ((b.y - a.y) * i) / 5, { buttons: 1 });
+    }
+    await this.mouse('mouseReleased', b.x, b.y, { clickCount: 1 });
+  }
+
+  async focus(q) {
+    const el = await this.find(q);
+    await this.onNode(el.objectId, 'function () { this.focus(); }');
+    return el;
+  }
+
+  // Key presses through the X server into the focused element, e.g. key('ctrl+alt+Delete').
+  async key(...combos) {
+    await this.app.focusWindow();
+    for (const combo of combos) await this.app.xdotool(['key', '--delay', '40', xdotoolKey(combo)]);
+    await sleep(60);
+  }
+
+  async type(text) {
+    await this.app.focusWindow();
+    await this.app.xdotool(['type', '--delay', '30', text]);
+    await sleep(60);
+  }
+
+  // The accessible name of the focused element, for keyboard-only walks.
+  async focused() {
+    return this.eval(`(() => { const e = document.activeElement; return e && e !== document.body
+      ? (e.getAttribute('aria-label') || e.textContent || '').trim() : null; })()`);
+  }
+
+  // axe-core on the whole page: serious and critical violations are returned as texts.
+  async accessibilityProblems() {
+    const loaded = await this.eval('typeof window.axe === "object"');
+    if (!loaded) await this.eval(AXE_SOURCE, { awaitPromise: false });
+    const result = await this.eval(`axe.run(document, { resultTypes: ['violations'] })
+      .then(r => r.violations.filter(v => v.impact === 'serious' || v.impact === 'critical')
+        .map(v => v.impact + ' ' + v.id + ': ' + v.help + ' -> '
+          + v.nodes.slice(0, 5).map(n => n.target.join(' ')
+            + (n.any[0] && n.any[0].message ? ' (' + n.any[0].message + ')' : '')).join(', ')))`,
+    { timeout: 30000 });
+    return result;
+  }
+
+  async screenshot(name) {
+    fs.mkdirSync(screensDir, { recursive: true });
+    const { data } = await withTimeout(this.client.Page.captureScreenshot({ format: 'png' }), 15000, 'screenshot');
+    const file = path.join(screensDir, `${name}.png`);
+    fs.writeFileSync(file, Buffer.from(data, 'base64'));
+    return file;
+  }
+}
