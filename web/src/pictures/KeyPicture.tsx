@@ -141,11 +141,9 @@ export function KeyPicture(props: KeyPictureProps) {
   const unitH = 100 / height;
 
   return (
-    <div
-      class={`key-picture ${mouse ? 'is-mouse' : 'is-keyboard'}`}
-      style={{ paddingBottom: `${(height / width) * 100}%` }}
-      aria-hidden={decorative ? 'true' : undefined}
-    >
+    <div class={`key-picture-frame ${mouse ? 'is-mouse' : 'is-keyboard'}`} aria-hidden={decorative ? 'true' : undefined}>
+    {/* The height follows the width through the padding (percentages of the frame's width). */}
+    <div class="key-picture" style={{ paddingBottom: `${(height / width) * 100}%` }}>
       {mouse && <MouseOutline />}
       <div
         role={decorative ? undefined : 'grid'}
@@ -191,6 +189,7 @@ export function KeyPicture(props: KeyPictureProps) {
           </div>
         ))}
       </div>
+    </div>
     </div>
   );
 }

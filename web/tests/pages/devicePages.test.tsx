@@ -60,7 +60,7 @@ describe('device pages', () => {
     for (const code of ['Delete', 'AltLeft', 'ControlLeft']) fireEvent.keyUp(window, { code, key: code });
     await waitFor(() => expect(sent).toHaveLength(1));
     expect(marked(sent[0])[0]).toMatch(/name="Button2" .*type="HOTKEY" task="Ctrl\+Alt\+Delete".*action="set"/);
-    await screen.findByRole('heading', { name: /F1: Ctrl\+Alt\+Delete/ });
+    await screen.findByRole('heading', { name: /F1 – Ctrl\+Alt\+Delete/ });
   });
 
   it('asks before the last left click of a mouse goes, and sends nothing when declined', async () => {
