@@ -1,4 +1,4 @@
-import { fireEvent, render, screen, waitFor } from '@testing-library/preact';
+import { cleanup, fireEvent, render, screen, waitFor } from '@testing-library/preact';
 import { afterEach, beforeEach, describe, expect, it } from 'vitest';
 import { KeysPage } from '../../src/pages/keys/KeysPage';
 import { LightingPage } from '../../src/pages/lighting/LightingPage';
@@ -93,5 +93,41 @@ describe('device pages', () => {
     fireEvent.keyDown(box, { key: 'Enter' });
     await waitFor(() => expect(sent).toHaveLength(4));
     expect(sent[3]).toContain('<key name="Dpi2" sync="1" state="1" x="2400" y="2400" />');
+  });
+
+  it('moves and removes DPI stages keeping the current stage, and shows colour only where it reaches the mouse', async () => {
+    render(<PerformancePage {...props('orbit-6.xml', '258A002E')} />);
+    fireEvent.click(screen.getByRole('radio', { name: 'Stage 3' }));
+    await waitFor(() => expect(sent).toHaveLength(1));
+    fireEvent.click(screen.getByRole('button', { name: 'Move stage 3 up' }));
+    await waitFor(() => expect(sent).toHaveLength(2));
+    expect(sent[1]).toContain('<dpi index="131" count="4" current="2">');
+    expect(sent[1]).toMatch(/name="Dpi2" sync="1" state="1" x="3200"/);
+    fireEvent.click(screen.getByRole('button', { name: 'Remove stage 1' }));
+    await waitFor(() => expect(sent).toHaveLength(3));
+    expect(sent[2]).toContain('<dpi index="131" count="3" current="1">');
+
+    render(<LightingPage {...props('orbit-6.xml', '258A002E')} />);
+    expect(screen.getByRole('textbox', { name: 'Hex colour' })).toBeTruthy();
+    fireEvent.change(screen.getByRole('combobox', { name: 'Effect' }), { target: { value: '5' } });
+    await screen.findByText('The colour applies to Effect 2 only.');
+    expect(marked(sent[3])).toEqual([
+      '<mode name="Default" index="5" length="1" action="set">',
+      '<key name="LightMode" index="162" length="1" value="5" default="2" type="mode" action="set" />',
+    ]);
+  });
+
+  it('disables a key of a D2.0 keyboard but offers no disable on the packet keyboard', async () => {
+    render(<KeysPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />);
+    fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'Caps Lock' }), { button: 0 });
+    fireEvent.change(screen.getByRole('combobox', { name: 'Function type' }), { target: { value: 'disable' } });
+    fireEvent.click(screen.getByRole('button', { name: 'Disable Caps Lock' }));
+    await waitFor(() => expect(sent).toHaveLength(1));
+    expect(marked(sent[0])[0]).toMatch(/type="DISABLED" task="DISABLED".*action="set"/);
+    cleanup();
+    render(<KeysPage {...props('pulse-104.xml', '0c458075')} />);
+    fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'Caps Lock' }), { button: 0 });
+    const kinds = Array.from((screen.getByRole('combobox', { name: 'Function type' }) as HTMLSelectElement).options).map((o) => o.value);
+    expect(kinds).toEqual(['keyboard', 'combo', 'mouse', 'media', 'macro']);
   });
 });
