@@ -19,40 +19,41 @@ function DeviceCard({ device }: { device: Device }) {
   const kind = state?.status === 'ready' ? state.template.doc : null;
   const name = deviceName(device);
   const detailsId = `device-details-${device.id.replace(/[^A-Za-z0-9_-]/g, '_')}`;
+  // The button holds only the picture and the name, so its name is exactly what it shows; the
+  // details sit beside it in the card and describe it. The button covers the whole card.
   return (
-    <li>
+    <li class={selected ? 'device-card selected' : 'device-card'}>
       <button
         type="button"
-        class={selected ? 'device-card selected' : 'device-card'}
+        class="device-select"
         aria-pressed={selected ? 'true' : 'false'}
-        aria-label={name}
         aria-describedby={detailsId}
         onClick={() => selectDevice(device.id)}
       >
         <DevicePicture template={kind} />
         <span class="device-name">{name}</span>
-        <span id={detailsId} class="device-details">
-          {conn ? (
-            <span class="device-connection">
-              {conn === 'bluetooth' ? (
-                <Bluetooth size={14} aria-hidden="true" />
-              ) : conn === 'wireless' ? (
-                <Wifi size={14} aria-hidden="true" />
-              ) : (
-                <Cable size={14} aria-hidden="true" />
-              )}
-              {t(`shell.connection.${conn}`)}
-            </span>
-          ) : null}
-          {battery ? (
-            <span class={battery.low ? 'device-battery low' : 'device-battery'}>
-              {battery.low ? <BatteryLow size={14} aria-hidden="true" /> : <Battery size={14} aria-hidden="true" />}
-              {t(battery.low ? 'shell.batteryLow' : 'shell.battery', { level: formatPercent(battery.level) })}
-            </span>
-          ) : null}
-          {state?.status === 'missing' ? <span class="device-note">{t('shell.notConfigurable')}</span> : null}
-        </span>
       </button>
+      <span id={detailsId} class="device-details">
+        {conn ? (
+          <span class="device-connection">
+            {conn === 'bluetooth' ? (
+              <Bluetooth size={14} aria-hidden="true" />
+            ) : conn === 'wireless' ? (
+              <Wifi size={14} aria-hidden="true" />
+            ) : (
+              <Cable size={14} aria-hidden="true" />
+            )}
+            {t(`shell.connection.${conn}`)}
+          </span>
+        ) : null}
+        {battery ? (
+          <span class={battery.low ? 'device-battery low' : 'device-battery'}>
+            {battery.low ? <BatteryLow size={14} aria-hidden="true" /> : <Battery size={14} aria-hidden="true" />}
+            {t(battery.low ? 'shell.batteryLow' : 'shell.battery', { level: formatPercent(battery.level) })}
+          </span>
+        ) : null}
+        {state?.status === 'missing' ? <span class="device-note">{t('shell.notConfigurable')}</span> : null}
+      </span>
     </li>
   );
 }

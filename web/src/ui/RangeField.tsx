@@ -21,7 +21,8 @@ export function settleValue(raw: number, min: number, max: number, step = 1): nu
   if (!Number.isFinite(raw)) return min;
   const clamped = Math.min(max, Math.max(min, raw));
   if (!(step > 0)) return clamped;
-  const snapped = min + Math.round((clamped - min) / step) * step;
+  // The small nudge keeps 0.35 / 0.1 (3.4999…) rounding the way a person expects.
+  const snapped = min + Math.round((clamped - min) / step + 1e-9) * step;
   const decimals = (String(step).split('.')[1] || '').length;
   const fixed = Number(snapped.toFixed(decimals));
   return fixed > max ? fixed - step : fixed;

@@ -25,8 +25,8 @@ export function safeFileName(text: string): string {
     .replace(/[\\/:*?"<>|]+/g, ' ')
     .replace(/\.{2,}/g, '.')
     .replace(/\s+/g, ' ')
-    .trim()
-    .replace(/^\.+/, '');
+    .replace(/^[.\s]+/, '')
+    .trim();
   return cleaned.slice(0, 80) || 'profile';
 }
 
