@@ -189,6 +189,23 @@ export class App {
     await this.page.attach({ reload: observeFromStart });
   }
 
+  // Waits until the page has stopped talking to the devices: no "reading" notice on screen and
+  // no library call for `quietMs`. Reads answer asynchronously; values shown before are stale.
+  async quiet({ quietMs = 400, timeout = 15000 } = {}) {
+    let size = -1;
+    let since = Date.now();
+    await waitUntil(async () => {
+      const now = this.trace.size();
+      if (now !== size) {
+        size = now;
+        since = Date.now();
+        return false;
+      }
+      if (Date.now() - since < quietMs) return false;
+      return !(await this.page.exists({ name: /^Reading the device/ }));
+    }, { timeout, interval: 100, what: 'the page to finish reading the device' });
+  }
+
   programLog() {
     try {
       return fs.readFileSync(path.join(this.dir, 'program.log'), 'utf8');

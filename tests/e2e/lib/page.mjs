@@ -54,6 +54,7 @@ export class Page {
       if (entry.level === 'error') this.#error(`${entry.source}: ${entry.text}${entry.url ? ` (${entry.url})` : ''}`);
     });
     await Promise.all([Runtime.enable(), Log.enable(), P.enable(), DOM.enable()]);
+
     await Accessibility.enable().catch(() => {});
     if (reload) {
       // Reloaded under observation, so nothing the page logs while starting goes unseen.
@@ -187,6 +188,30 @@ export class Page {
     const el = await this.find(q);
     await this.onNode(el.objectId, 'function () { this.focus(); }');
     return el;
+  }
+
+  // Picks an option of a list box (a <select>) with the keyboard, as a user does without
+  // opening the list: focus, then arrow keys until the option is the chosen one.
+  async choose(q, optionLabel) {
+    const el = await this.focus(q);
+    const info = await this.onNode(el.objectId, `function (label) {
+      const labels = Array.from(this.options || [], (o) => o.label || o.text);
+      return { labels, at: this.selectedIndex, want: labels.indexOf(label) };
+    }`, optionLabel);
+    if (info.want < 0) throw new Error(`${describe(q)} has no option "${optionLabel}" (${info.labels.join(', ')})`);
+    const steps = info.want - info.at;
+    if (steps) await this.key(...Array(Math.abs(steps)).fill(steps > 0 ? 'Down' : 'Up'));
+    await waitUntil(async () => (await this.find(q)).value === optionLabel,
+      { timeout: 5000, what: `${describe(q)} to show "${optionLabel}"` });
+  }
+
+  // Replaces the text of a field by typing, as a user does: select all, type, then a key
+  // that commits (Enter by default).
+  async fill(q, text, commit = 'Enter') {
+    await this.focus(q);
+    await this.key('ctrl+a');
+    await this.type(text);
+    if (commit) await this.key(commit);
   }
 
   // Key presses through the X server into the focused element, e.g. key('ctrl+alt+Delete').
