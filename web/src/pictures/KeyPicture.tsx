@@ -171,6 +171,7 @@ export function KeyPicture(props: KeyPictureProps) {
                   title={tip ? `${c.name}: ${tip}` : c.name}
                   tabIndex={decorative ? undefined : grid.tabIndexFor(c.id)}
                   ref={decorative ? undefined : grid.register(c.id)}
+                  onFocus={decorative ? undefined : () => grid.setActive(c.id)}
                   class={`key-cap${isSelected ? ' is-selected' : ''}${colour ? ' is-lit' : ''}`}
                   style={{
                     left: `${(mouse ? c.x - 0.5 : c.x) * unitW}%`,

@@ -14,6 +14,15 @@ import { Select } from '../../ui/Select';
 import type { PageProps } from '../index';
 import '../keys/device-pages.css';
 
+/** The colour as the preview shows it at a brightness level (off at 0, full at the top). */
+export function dimmed(hex: string, level: number, top: number): string {
+  const f = top > 0 ? Math.max(0, Math.min(1, level / top)) : 1;
+  const scale = 0.15 + 0.85 * f;
+  return [0, 2, 4]
+    .map((i) => Math.round(parseInt(hex.slice(i, i + 2), 16) * (level <= 0 ? 0.08 : scale)).toString(16).padStart(2, '0'))
+    .join('');
+}
+
 export function hasLighting(text: string): boolean {
   return /<light(Left)?[\s>]/.test(text);
 }
@@ -118,8 +127,12 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
   const mouse = isMouse(session.template);
   const pictureKeys = previewKeys.length ? previewKeys : keysOf(session.doc.value);
   const shown = draft || colour;
+  const brightness = effectValue(view, 'LightBrightness');
   const previewColours: Record<string, string> = {};
-  if (shown && colourApplies) for (const k of pictureKeys) previewColours[k.name] = shown;
+  if (shown && colourApplies) {
+    const lit = traits.brightness && brightness !== null ? dimmed(shown, parseInt(brightness, 10) || 0, traits.brightness.max) : shown;
+    for (const k of pictureKeys) previewColours[k.name] = lit;
+  }
 
   return (
     <section class="lighting-zone" aria-labelledby={titled ? headingId : undefined} aria-label={titled ? undefined : zoneName}>
