@@ -255,11 +255,16 @@ export function keyNameIn(generation: Generation, d2Name: string): string {
   return D34_NAMES[d2Name] || d2Name;
 }
 
-/** Whether the family's key encoder finds this key name: the D2.0 encoder upper-cases every
- *  part of a combination before the lookup, so a name spelt in mixed case there is lost. */
+/** Whether the family's key encoder finds this key name as a key: the D2.0 encoder upper-cases
+ *  every part of a combination before the lookup, so a name spelt in mixed case there is lost;
+ *  and only rows with a key usage make a key (the modifier-bit rows "CTRL" ... carry a bit, "FN"
+ *  no usage at all). */
 export function encodableKey(table: FunctionTable, family: Family, name: string): boolean {
-  const row = table.byTask.get(family === 'generic-d2' || family === 'qpa-mouse' || family === 'hje-mouse' ? name.toUpperCase() : name);
-  return !!row && row.scanCode !== '';
+  const d2 = family === 'generic-d2' || family === 'qpa-mouse' || family === 'hje-mouse';
+  const row = table.byTask.get(d2 ? name.toUpperCase() : name);
+  if (!row || row.scanCode === '' || !/^[0-9a-fA-F]{2}$/.test(row.code)) return false;
+  const usage = parseInt(row.code, 16);
+  return usage >= 0x04 && usage <= 0xe7;
 }
 
 export const MODIFIER_WORDS = ['Ctrl', 'Shift', 'Alt', 'Win'] as const;

@@ -45,6 +45,7 @@ describe('generation tables', () => {
     expect(encodableKey(d2, 'generic-d2', 'Num 0')).toBe(false);
     expect(encodableKey(d4, 'hfd', 'Num 0')).toBe(true);
     expect(encodableKey(d4, 'hfd', 'F13')).toBe(false);
+    expect(['CTRL', 'FN', 'LCTRL'].map((k) => encodableKey(d2, 'generic-d2', k))).toEqual([false, false, true]);
     expect(combinationText(['Alt', 'Ctrl'], 'DELETE')).toBe('Ctrl+Alt+DELETE');
   });
 });
