@@ -59,7 +59,13 @@ export function PageTabs({ pages, device, template }: PageTabsProps) {
           </button>
         ))}
       </div>
-      <section class="tab-panel" role="tabpanel" id={`panel-${current.id}`} aria-labelledby={`tab-${current.id}`}>
+      <section
+        class="tab-panel"
+        role="tabpanel"
+        id={`panel-${current.id}`}
+        aria-labelledby={`tab-${current.id}`}
+        data-page={current.id}
+      >
         <Page key={`${device.id}:${current.id}`} device={device} template={template} />
       </section>
     </div>

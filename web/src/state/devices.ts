@@ -1,5 +1,7 @@
 import { computed, signal } from '@preact/signals';
 import { native, type NativeClient, type Unsubscribe } from '../native/client';
+import { trackBusy } from './messages';
+import { clearUndo } from './undo';
 
 // One record of GetDevicesList: every value is a text; only `Version` is always there.
 export interface DeviceRecord {
@@ -103,7 +105,7 @@ export function refreshDevices(client: NativeClient = native): Promise<void> {
     do {
       again = false;
       try {
-        const list = parseDeviceList(await client.request('GetDevicesList'));
+        const list = parseDeviceList(await trackBusy(client.request('GetDevicesList')));
         applyList(list);
         listStatus.value = 'ready';
       } catch {
@@ -119,6 +121,8 @@ export function refreshDevices(client: NativeClient = native): Promise<void> {
 
 function applyList(list: Device[]): void {
   const old = new Map(devices.value.map((d) => [d.id, d]));
+  // Edits of a device that went away cannot be taken back on it any more.
+  for (const id of Array.from(old.keys())) if (!list.some((d) => d.id === id)) clearUndo(id);
   // Keep the objects of unchanged records so that views of them do not re-render.
   devices.value = list.map((d) => {
     const prev = old.get(d.id);

@@ -1,5 +1,6 @@
 import { signal } from '@preact/signals';
 import { native, type NativeClient } from '../native/client';
+import { trackBusy } from './messages';
 
 // A model's starting configuration document, fetched once per name with GetLocalConf.
 export interface ModelTemplate {
@@ -41,7 +42,7 @@ export function loadTemplate(name: string, client: NativeClient = native): Promi
   const known = pending.get(name);
   if (known) return known;
   setState(name, { status: 'loading' });
-  const work = client.request('GetLocalConf', { Name: name }).then(
+  const work = trackBusy(client.request('GetLocalConf', { Name: name })).then(
     (text) => {
       const template = parseTemplate(name, text);
       setState(name, template ? { status: 'ready', template } : { status: 'missing' });
