@@ -49,6 +49,8 @@ export interface LightingTraits {
   effects: number[];
   /** The preset colour reaches the device: always, never, or only with one effect. */
   colour: 'always' | 'never' | number;
+  /** The colour the device shows its presets in when it takes none ("rrggbb"). */
+  fixedColour?: string;
   brightness: Range | null;
   speed: Range | null;
   direction: boolean;
@@ -122,7 +124,7 @@ export const FAMILY_TRAITS: Record<Family, FamilyTraits> = {
   'keyboard-d4': {
     generation: 'D4.0',
     assign: ['keyboard', 'combo', 'mouse', 'media'],
-    lighting: { effects: range(0, 9), colour: 'never', brightness: null, speed: null, direction: false, perKey: true, readable: false },
+    lighting: { effects: range(0, 9), colour: 'never', fixedColour: 'ffea7b', brightness: null, speed: null, direction: false, perKey: true, readable: false },
     dpi: null,
     reportRates: [],
     powerQuery: false,

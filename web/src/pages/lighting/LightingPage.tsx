@@ -129,7 +129,9 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
   const shown = draft || colour;
   const brightness = effectValue(view, 'LightBrightness');
   const previewColours: Record<string, string> = {};
-  if (shown && colourApplies) {
+  if (!colourApplies && traits.fixedColour) {
+    for (const k of pictureKeys) previewColours[k.name] = traits.fixedColour;
+  } else if (shown && colourApplies) {
     const lit = traits.brightness && brightness !== null ? dimmed(shown, parseInt(brightness, 10) || 0, traits.brightness.max) : shown;
     for (const k of pictureKeys) previewColours[k.name] = lit;
   }
