@@ -181,9 +181,9 @@ export function KeyPicture(props: KeyPictureProps) {
                     ...(colour ? { '--key-light': `#${colour}` } : {}),
                   }}
                 >
-                  <span class="key-legend" aria-hidden="true">
-                    {c.legend}
-                  </span>
+                  {/* The legend is drawn, not written: an abbreviation ("PgUp") as text would be
+                      visible content missing from the key's spoken name ("Page Up"). */}
+                  <span class="key-legend" data-legend={c.legend} aria-hidden="true" />
                 </div>
               );
             })}
