@@ -1,4 +1,3 @@
-import { useEffect } from 'preact/hooks';
 import { t } from '../i18n';
 import { pagesFor } from '../pages';
 import { devices, listStatus, selectedDevice } from '../state/devices';
@@ -38,13 +37,6 @@ function DeviceView() {
 
 export function App() {
   const list = devices.value;
-  // Every listed device's template is wanted for its card's name.
-  useEffect(() => {
-    for (const d of list) {
-      const s = templates.peek()[d.record.Version];
-      if (!s || s.status === 'error') loadTemplate(d.record.Version).catch(() => undefined);
-    }
-  }, [list]);
 
   const empty = list.length === 0 || listStatus.value === 'unavailable';
   return (

@@ -1,6 +1,7 @@
 import { computed, signal } from '@preact/signals';
 import { native, type NativeClient, type Unsubscribe } from '../native/client';
 import { trackBusy } from './messages';
+import { loadTemplate, templates } from './templates';
 import { clearUndo } from './undo';
 
 // One record of GetDevicesList: every value is a text; only `Version` is always there.
@@ -107,6 +108,12 @@ export function refreshDevices(client: NativeClient = native): Promise<void> {
       try {
         const list = parseDeviceList(await trackBusy(client.request('GetDevicesList')));
         applyList(list);
+        // Asked for before any further list request, which would keep the native side busy
+        // enumerating while the cards wait for their names.
+        for (const d of list) {
+          const state = templates.peek()[d.record.Version];
+          if (!state || state.status === 'error') loadTemplate(d.record.Version, client).catch(() => undefined);
+        }
         listStatus.value = 'ready';
       } catch {
         listStatus.value = devices.value.length > 0 ? 'ready' : 'error';

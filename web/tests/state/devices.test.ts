@@ -10,14 +10,23 @@ import {
   selectedId,
   watchDevices,
 } from '../../src/state/devices';
-import { fakeHost } from '../fakeHost';
+import { fakeHost, type FakeHost } from '../fakeHost';
+import { resetTemplates } from '../../src/state/templates';
 
 const flush = () => new Promise((r) => setTimeout(r, 0));
+
+// Answers the n-th device list request (template requests go out in between).
+function answerList(host: FakeHost, n: number, text: string) {
+  const lists = host.queries.filter((q) => q.request.indexOf('GetDevicesList') >= 0);
+  lists[n].onSuccess?.(text);
+}
+const listCount = (host: FakeHost) => host.queries.filter((q) => q.request.indexOf('GetDevicesList') >= 0).length;
 
 beforeEach(() => {
   devices.value = [];
   selectedId.value = null;
   listStatus.value = 'idle';
+  resetTemplates();
 });
 
 describe('device list', () => {
@@ -45,19 +54,21 @@ describe('device list', () => {
     const host = fakeHost();
     const client = createClient(host);
     const off = watchDevices(client);
-    host.answer(0, JSON.stringify([{ Version: 'A' }, { Version: 'B' }]));
+    answerList(host, 0, JSON.stringify([{ Version: 'A' }, { Version: 'B' }]));
     await flush();
     expect(devices.value.map((d) => d.id)).toEqual(['A', 'B']);
+    // the cards' names are asked for at once
+    expect(host.queries.filter((q) => q.request.indexOf('GetLocalConf') >= 0)).toHaveLength(2);
     selectedId.value = 'B';
     const kept = devices.value[1];
     host.raise('DevicesChanged', [0]);
-    host.answer(1, JSON.stringify([{ Version: 'B' }, { Version: 'C' }]));
+    answerList(host, 1, JSON.stringify([{ Version: 'B' }, { Version: 'C' }]));
     await flush();
     expect(devices.value.map((d) => d.id)).toEqual(['B', 'C']);
     expect(devices.value[0]).toBe(kept); // unchanged record, same object
     expect(selectedDevice.value?.id).toBe('B');
     host.raise('DevicesChanged', [0]);
-    host.answer(2, '[]');
+    answerList(host, 2, '[]');
     await flush();
     expect(selectedDevice.value).toBeNull();
     expect(listStatus.value).toBe('ready');
@@ -70,11 +81,11 @@ describe('device list', () => {
     watchDevices(client);
     host.raise('DevicesChanged', [0]);
     host.raise('DevicesChanged', [0]);
-    expect(host.queries).toHaveLength(1);
-    host.answer(0, '[{"Version":"A"}]');
+    expect(listCount(host)).toBe(1);
+    answerList(host, 0, '[{"Version":"A"}]');
     await flush();
-    expect(host.queries).toHaveLength(2);
-    host.answer(1, '[{"Version":"B"}]');
+    expect(listCount(host)).toBe(2);
+    answerList(host, 1, '[{"Version":"B"}]');
     await flush();
     expect(devices.value.map((d) => d.id)).toEqual(['B']);
   });
