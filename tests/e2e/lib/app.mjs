@@ -112,8 +112,9 @@ export const DEMO_DEVICES = path.join(programDir, 'sim-devices.json');
 
 export class App {
   // devices: a device set (array of interfaces) or the name of a device set file.
-  static async launch({ devices = DEMO_DEVICES, env = {}, observeFromStart = true, name = 'app' } = {}) {
-    for (const tool of ['Xvfb', 'xdotool']) {
+  // offscreen: no X server (no keyboard input then), as the figures are taken.
+  static async launch({ devices = DEMO_DEVICES, env = {}, observeFromStart = true, name = 'app', offscreen = false, onConnected = null } = {}) {
+    for (const tool of offscreen ? [] : ['Xvfb', 'xdotool']) {
       if (!which(tool)) throw new Error(`${tool} is missing: run scripts/deps.sh`);
     }
     const program = path.join(programDir, 'torvanix');
@@ -121,6 +122,8 @@ export class App {
     const app = new App();
     app.dir = fs.mkdtempSync(path.join(os.tmpdir(), `tvx-e2e-${name}-`));
     try {
+      app.offscreen = offscreen;
+      app.onConnected = onConnected;
       await app.#start(program, devices, env, observeFromStart);
     } catch (e) {
       const log = app.programLog();
@@ -140,17 +143,18 @@ export class App {
     this.stateFile = path.join(dir, 'state.json');
     this.trace = new Trace(path.join(dir, 'trace.jsonl'));
 
-    const x = await startXvfb(path.join(dir, 'xvfb.log'));
-    this.xvfb = x.child;
-    this.display = x.display;
+    if (!this.offscreen) {
+      const x = await startXvfb(path.join(dir, 'xvfb.log'));
+      this.xvfb = x.child;
+      this.display = x.display;
+    }
     this.port = await freePort();
 
     const env = { ...process.env };
     // ./test runs everything offscreen; this run needs the X server for real input.
     for (const k of ['QT_QPA_PLATFORM', 'WAYLAND_DISPLAY', 'TORVANIX_SIM_FAULTS', 'TORVANIX_SCREENSHOT']) delete env[k];
     Object.assign(env, {
-      DISPLAY: this.display,
-      QT_QPA_PLATFORM: 'xcb',
+      QT_QPA_PLATFORM: this.offscreen ? 'offscreen' : 'xcb',
       QT_QUICK_BACKEND: 'software',
       QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${this.port}`,
       TMPDIR: path.join(dir, 'tmp'),
@@ -167,6 +171,8 @@ export class App {
       LANGUAGE: 'en_US',
       LC_ALL: 'en_US.UTF-8',
     }, extraEnv);
+    if (this.display) env.DISPLAY = this.display;
+    else delete env.DISPLAY;
     if (process.getuid && process.getuid() === 0) env.QTWEBENGINE_DISABLE_SANDBOX = '1';
     this.env = env;
 
@@ -185,6 +191,7 @@ export class App {
       return targets.find((t) => t.type === 'page' && /client\.html/.test(t.url));
     }, { timeout: 30000, interval: 100, what: 'the main page to appear on the debugging port' });
     this.client = await withTimeout(CDP({ host: '127.0.0.1', port: this.port, target }), 10000, 'debugger connection');
+    if (this.onConnected) await this.onConnected(this.client);
     this.page = new Page(this);
     await this.page.attach({ reload: observeFromStart });
   }
@@ -251,7 +258,14 @@ export class App {
     if (this.client) await withTimeout(this.client.close(), 3000, 'debugger close').catch(() => {});
     await stopChild(this.child);
     await stopChild(this.xvfb);
-    if (this.dir && !process.env.TORVANIX_E2E_KEEP) fs.rmSync(this.dir, { recursive: true, force: true });
+    if (this.dir && !process.env.TORVANIX_E2E_KEEP) {
+      // A browser helper may still be finishing a file; a leftover folder fails nothing.
+      try {
+        fs.rmSync(this.dir, { recursive: true, force: true, maxRetries: 5, retryDelay: 100 });
+      } catch (e) {
+        process.stderr.write(`e2e: could not remove ${this.dir}: ${e.message}\n`);
+      }
+    }
   }
 }
 
