@@ -25,6 +25,9 @@ export interface DeviceSession {
   /** The document of the profile being edited. */
   doc: Signal<XmlElement>;
   profile: number;
+  /** Counts edits the device did not take: controls keyed by it drop a draft value that
+   *  never reached the device and show the held one again. */
+  refused: Signal<number>;
 }
 
 const sessions = new Map<string, DeviceSession>();
@@ -50,7 +53,7 @@ export function sessionFor(device: Device, template: ModelTemplate): DeviceSessi
     }
     const identity = identityOf(base);
     const family = familyOf(identity);
-    s = { deviceId: device.id, identity, family, traits: FAMILY_TRAITS[family], template: base, doc: signal(withProfile(base, profile)), profile };
+    s = { deviceId: device.id, identity, family, traits: FAMILY_TRAITS[family], template: base, doc: signal(withProfile(base, profile)), profile, refused: signal(0) };
     sessions.set(key, s);
   }
   return s;
@@ -138,6 +141,9 @@ export function commitEdit(
     deviceId: s.deviceId,
     apply: () => writeChange(s, forward(s.doc.peek()), client),
     revert: () => writeChange(s, backward(s.doc.peek()), client),
+  }).then((ok) => {
+    if (!ok) s.refused.value += 1;
+    return ok;
   });
 }
 

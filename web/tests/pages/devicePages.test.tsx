@@ -130,4 +130,13 @@ describe('device pages', () => {
     const kinds = Array.from((screen.getByRole('combobox', { name: 'Function type' }) as HTMLSelectElement).options).map((o) => o.value);
     expect(kinds).toEqual(['keyboard', 'combo', 'mouse', 'media', 'macro']);
   });
+
+  it('shows the held value again when the program does not take a change', async () => {
+    delete (window as unknown as Record<string, unknown>).ClientRequest;
+    render(<PerformancePage {...props('orbit-6.xml', '258A002E')} />);
+    const box = () => screen.getByRole('spinbutton', { name: 'Stage 2 DPI' }) as HTMLInputElement;
+    fireEvent.input(box(), { target: { value: '2400' } });
+    fireEvent.keyDown(box(), { key: 'Enter' });
+    await waitFor(() => expect(box().value).toBe('1600'));
+  });
 });

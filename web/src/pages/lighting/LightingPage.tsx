@@ -112,6 +112,7 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
     if (!r || v === null) return null;
     return (
       <RangeField
+        key={`${name}-${session.refused.value}`}
         label={t(labelKey)}
         value={Math.min(r.max, Math.max(r.min, parseInt(v, 10) || 0))}
         min={r.min}
@@ -173,6 +174,7 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
           />
           {colour !== null && colourApplies ? (
             <ColourField
+              key={`colour-${session.refused.value}`}
               label={t('lighting.colour')}
               value={colour}
               colourLabel={t('lighting.colourArea')}

@@ -97,7 +97,7 @@ export function PerformancePage({ device, template }: PageProps) {
         const v = parseInt(settingValue(doc.value, name) || '', 10) || 1;
         if (name === 'DpiCount')
           return (
-            <RangeField key={name} label={t('perf.stageCount')} value={v} min={SETTING_LIMITS.DpiCount.min} max={SETTING_LIMITS.DpiCount.max}
+            <RangeField key={`${name}-${session.refused.value}`} label={t('perf.stageCount')} value={v} min={SETTING_LIMITS.DpiCount.min} max={SETTING_LIMITS.DpiCount.max}
               onCommit={(n) => setNamed(name, t('perf.stageCount'), n)} />
           );
         if (name === 'DpiCurrent') {
@@ -135,7 +135,7 @@ export function PerformancePage({ device, template }: PageProps) {
               onChange={(s) => setParam(p.name, parseInt(s, 10))} />
           );
         return (
-          <RangeField key={p.name} label={t(PARAMETER_TEXT[p.name])} value={Number.isFinite(v) ? Math.min(lim.max, Math.max(lim.min, v)) : lim.min}
+          <RangeField key={`${p.name}-${session.refused.value}`} label={t(PARAMETER_TEXT[p.name])} value={Number.isFinite(v) ? Math.min(lim.max, Math.max(lim.min, v)) : lim.min}
             min={lim.min} max={lim.max} onCommit={(n) => setParam(p.name, n)} />
         );
       })}
@@ -211,7 +211,7 @@ function DpiStages({ session }: { session: DeviceSession }) {
           const n = i + 1;
           const sameAxes = s.x === s.y;
           return (
-            <li key={i} class={`dpi-stage${view.current === n ? ' is-current' : ''}`}>
+            <li key={`${i}-${session.refused.value}`} class={`dpi-stage${view.current === n ? ' is-current' : ''}`}>
               <RangeField label={t('perf.stageDpi', { n })} value={s.x} min={limits.min} max={limits.max} step={limits.step} unit={t('perf.dpiUnit')}
                 onCommit={(v) => change(t('perf.editStage', { n }), replace(i, sameAxes ? { x: v, y: v } : { x: v }), view.current)} />
               {!sameAxes ? (
