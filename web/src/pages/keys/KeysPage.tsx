@@ -73,7 +73,8 @@ export function KeysPage({ device, template }: PageProps) {
           .filter((r) => group !== 'keyboard' || encodableKey(table, session.family, r.task))
           .map((r) => ({ value: r.task, label: group === 'keyboard' ? keySpokenName(canonicalKeyName(r.task)) : functionText(r.task) }))
       : [];
-  const usableMacros = macros.filter((m) => m.text !== '' || session.family === 'hfd');
+  // Only recorded macros: an empty row names nothing the device could play.
+  const usableMacros = macros.filter((m) => m.text !== '');
 
   const options =
     currentKind === 'keyboard' ? groupOptions('keyboard')
