@@ -1,6 +1,7 @@
 import { computed, signal } from '@preact/signals';
 import { native, type NativeClient, type Unsubscribe } from '../native/client';
-import { trackBusy } from './messages';
+import { t } from '../i18n';
+import { showMessage, trackBusy } from './messages';
 import { loadTemplate, templates } from './templates';
 import { clearUndo } from './undo';
 
@@ -135,7 +136,15 @@ function applyList(list: Device[]): void {
     const prev = old.get(d.id);
     return prev && JSON.stringify(prev.record) === JSON.stringify(d.record) ? prev : d;
   });
-  if (!list.some((d) => d.id === selectedId.value)) selectedId.value = list.length ? list[0].id : null;
+  const gone = old.get(selectedId.value ?? '');
+  if (!list.some((d) => d.id === selectedId.value)) {
+    selectedId.value = list.length ? list[0].id : null;
+    if (gone) {
+      const state = templates.peek()[gone.record.Version];
+      const name = state && state.status === 'ready' && state.template.model ? state.template.model : gone.record.Version;
+      showMessage(t('shell.deviceGone', { name }), 'info');
+    }
+  }
 }
 
 export function selectDevice(id: string): void {

@@ -12,6 +12,7 @@ import {
 } from '../../src/state/devices';
 import { fakeHost, type FakeHost } from '../fakeHost';
 import { resetTemplates } from '../../src/state/templates';
+import { statusMessage } from '../../src/state/messages';
 
 const flush = () => new Promise((r) => setTimeout(r, 0));
 
@@ -71,6 +72,7 @@ describe('device list', () => {
     answerList(host, 2, '[]');
     await flush();
     expect(selectedDevice.value).toBeNull();
+    expect(statusMessage.value?.text).toBe('B was disconnected');
     expect(listStatus.value).toBe('ready');
     off();
   });
