@@ -99,7 +99,7 @@ export class Page {
 
   // Every node of the accessibility tree that is not ignored, with role, name, states.
   async axNodes() {
-    const { nodes } = await withTimeout(this.client.Accessibility.getFullAXTree(), 10000, 'accessibility tree');
+    const { nodes } = await withTimeout(this.client.Accessibility.getFullAXTree(), 4000, 'accessibility tree');
     return nodes.filter((n) => !n.ignored).map((n) => {
       const props = {};
       for (const p of n.properties || []) props[p.name] = p.value && p.value.value;
@@ -123,7 +123,7 @@ export class Page {
   }
 
   // One element; waits for it to appear. Several matches are an error unless `nth` is given.
-  async find(q, { timeout = 10000 } = {}) {
+  async find(q, { timeout = 15000 } = {}) {
     const found = await waitUntil(async () => {
       const all = await this.queryAll(q);
       if (all.length > 1 && q.nth === undefined) {
