@@ -9,6 +9,17 @@ import { canUndo, undo, undoLabel } from '../state/undo';
 // movement; none of the window requests is waited for (the native side never answers them).
 export function TitleBar() {
   const last = useRef<{ x: number; y: number; id: number } | null>(null);
+  // Movement is gathered and sent once per frame: a fast drag would otherwise queue a window
+  // request for every pointer event.
+  const pending = useRef({ dx: 0, dy: 0, frame: 0 });
+
+  const flush = () => {
+    const p = pending.current;
+    p.frame = 0;
+    if (p.dx !== 0 || p.dy !== 0) native.moveWindow(p.dx, p.dy);
+    p.dx = 0;
+    p.dy = 0;
+  };
 
   const onPointerDown = (e: PointerEvent) => {
     if (e.button !== 0) return;
@@ -24,10 +35,16 @@ export function TitleBar() {
     if (dx === 0 && dy === 0) return;
     // The window moves under the pointer, so the next delta is measured from here.
     last.current = { x: e.screenX, y: e.screenY, id: l.id };
-    native.moveWindow(dx, dy);
+    const p = pending.current;
+    p.dx += dx;
+    p.dy += dy;
+    if (!p.frame) p.frame = requestAnimationFrame(flush);
   };
   const onPointerUp = (e: PointerEvent) => {
-    if (last.current?.id === e.pointerId) last.current = null;
+    if (last.current?.id !== e.pointerId) return;
+    last.current = null;
+    if (pending.current.frame) cancelAnimationFrame(pending.current.frame);
+    flush();
   };
 
   const label = undoLabel.value;
