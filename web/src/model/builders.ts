@@ -173,17 +173,28 @@ export function setEffect(doc: XmlElement, zone: ZoneName, effect: number): Chan
   return { doc: next, documents: [marked(next, (d) => markPreset(d, zone, 'LightMode'))] };
 }
 
-function checkEffectValue(name: EffectKeyName, value: string): string {
+// Brightness and speed go to the D2.0 registers as the text stands and are read there as
+// hexadecimal, so only levels whose decimal and hexadecimal spellings agree are sent.
+function checkEffectValue(family: Family, name: EffectKeyName, value: string): string {
   if (name === 'LightRGB') {
     if (!HEX_COLOUR.test(value)) throw new EditError('colour must be six hexadecimal digits');
     return value.toLowerCase();
   }
-  if (!/^\d{1,3}$/.test(value) || parseInt(value, 10) > 255) throw new EditError(`${name} out of range`);
-  return String(parseInt(value, 10));
+  const traits = FAMILY_TRAITS[family].lighting;
+  const limits =
+    name === 'LightBrightness' ? traits && traits.brightness
+    : name === 'LightSpeed' ? traits && traits.speed
+    : traits && traits.direction ? { min: 0, max: 1 }
+    : null;
+  if (!limits) throw new EditError(`${name} does not reach this device`);
+  if (!/^\d{1,3}$/.test(value)) throw new EditError(`${name} out of range`);
+  const n = parseInt(value, 10);
+  if (n < limits.min || n > limits.max) throw new EditError(`${name} out of range`);
+  return String(n);
 }
 
 export function setEffectValue(doc: XmlElement, zone: ZoneName, name: EffectKeyName, value: string): Change {
-  const v = checkEffectValue(name, value);
+  const v = checkEffectValue(familyOfDoc(doc), name, value);
   const next = working(doc);
   const mode = need(findByName(zoneOf(next, zone), 'mode', 'Default'), 'preset mode');
   setAttr(need(findByName(mode, 'key', name), name), 'value', v);

@@ -107,6 +107,9 @@ describe('model templates', () => {
     expect(() => setKeyColours(nimbus, 'light', new Map([[500, 'ff0000']]))).toThrow(EditError);
     expect(() => setEffectValue(nimbus, 'light', 'LightRGB', '12345g')).toThrow(EditError);
     expect(() => setEffectValue(nimbus, 'lightLeft', 'LightDirection', '1')).toThrow(EditError);
+    // The register reads the text as hexadecimal: 10 would arrive as 16.
+    expect(() => setEffectValue(nimbus, 'light', 'LightBrightness', '10')).toThrow(EditError);
+    expect(() => setEffectValue(readTemplate(model('orbit-6.xml')), 'light', 'LightSpeed', '2')).toThrow(EditError);
   });
 
   it('library mouse DPI stages: add, remove, reorder within limits, whole table sent', () => {
