@@ -252,6 +252,25 @@ export class App {
     await this.xdotool(['windowfocus', '--sync', id]);
   }
 
+  // Answers the file dialog the program opens next (save or open) with `file`, typed into
+  // its name field as a user would.
+  async answerFileDialog(file, { timeout = 15000 } = {}) {
+    const main = await this.windowId();
+    const dialog = await waitUntil(async () => {
+      const ids = (await this.xdotool(['search', '--onlyvisible', '--pid', String(this.child.pid)]).catch(() => ''))
+        .split('\n').filter((id) => id && id !== main);
+      return ids[ids.length - 1];
+    }, { timeout, interval: 200, what: 'a file dialog' });
+    await this.xdotool(['windowfocus', '--sync', dialog]);
+    await this.xdotool(['key', '--delay', '40', 'ctrl+a']);
+    await this.xdotool(['type', '--delay', '20', file]);
+    await this.xdotool(['key', 'Return']);
+    await waitUntil(async () => {
+      const ids = await this.xdotool(['search', '--onlyvisible', '--pid', String(this.child.pid)]).catch(() => '');
+      return !ids.split('\n').includes(dialog);
+    }, { timeout: 5000, interval: 100, what: 'the file dialog to close' });
+  }
+
   async stop() {
     if (this.stopped) return;
     this.stopped = true;

@@ -10,6 +10,42 @@ import { screensDir, sleep, waitUntil, withTimeout } from './util.mjs';
 const require = createRequire(import.meta.url);
 const AXE_SOURCE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
 
+// Runs in the page: the visible elements whose role and accessible name match.
+const QUERY_SOURCE = `function (spec) {
+  const matchName = (name) => !spec.name || (spec.name.re !== undefined
+    ? new RegExp(spec.name.re, spec.name.flags).test(name) : name === spec.name.text);
+  axe.setup(document);
+  try {
+    const out = [];
+    window.__tvxFound = [];
+    for (const el of document.querySelectorAll('body *')) {
+      const vn = axe.utils.getNodeFromTree(el);
+      if (!vn || !axe.commons.dom.isVisibleToScreenReaders(vn)) continue;
+      const role = axe.commons.aria.getRole(vn);
+      if (!role || (spec.role && role !== spec.role)) continue;
+      const name = axe.commons.text.accessibleTextVirtual(vn).trim();
+      if (!matchName(name)) continue;
+      const attr = (a) => el.getAttribute(a);
+      const props = {
+        selected: attr('aria-selected') === 'true' || (el.tagName === 'OPTION' && el.selected),
+        checked: attr('aria-checked') || (el.type === 'checkbox' || el.type === 'radio' ? String(el.checked) : undefined),
+        pressed: attr('aria-pressed') || undefined,
+        disabled: el.disabled === true || attr('aria-disabled') === 'true',
+        expanded: attr('aria-expanded') || undefined,
+        focused: document.activeElement === el,
+      };
+      let value;
+      if (el.tagName === 'SELECT') value = el.selectedIndex >= 0 ? (el.options[el.selectedIndex].label || el.options[el.selectedIndex].text) : '';
+      else if ('value' in el && (el.tagName === 'INPUT' || el.tagName === 'TEXTAREA')) value = el.type === 'range' || el.type === 'number' ? Number(el.value) : el.value;
+      else if (attr('aria-valuenow') !== null) value = Number(attr('aria-valuenow'));
+      out.push({ role, name, value, props, index: window.__tvxFound.push(el) - 1 });
+    }
+    return out;
+  } finally {
+    axe.teardown();
+  }
+}`;
+
 // Names of xdotool keys for the key names tests use.
 const XKEYS = {
   Enter: 'Return', Esc: 'Escape', Escape: 'Escape', Space: 'space', Tab: 'Tab', Backspace: 'BackSpace',
@@ -113,11 +149,22 @@ export class Page {
     });
   }
 
-  // All elements with the role and the accessible name (text or RegExp).
+  // Roles and accessible names are computed in the page by axe-core's own rules (the engine's
+  // accessibility tree over the debugging protocol stalls now and then in this engine).
+  async ensureAxe() {
+    const loaded = await this.eval('typeof window.axe === "object"');
+    if (!loaded) await this.eval(AXE_SOURCE, { awaitPromise: false, timeout: 20000 });
+  }
+
+  // Every element the query matches, each with role, name, value and states.
   async queryAll(q) {
-    const nodes = await this.axNodes();
-    return nodes.filter((n) => n.backendNodeId && matches(n.role, q.role) && matches(n.name, q.name)
-      && (q.selected === undefined || Boolean(n.props.selected) === q.selected)
+    await this.ensureAxe();
+    const spec = {
+      role: q.role === undefined ? null : q.role,
+      name: q.name === undefined ? null : (q.name instanceof RegExp ? { re: q.name.source, flags: q.name.flags } : { text: q.name }),
+    };
+    const found = await this.eval(`(${QUERY_SOURCE})(${JSON.stringify(spec)})`);
+    return found.filter((n) => (q.selected === undefined || Boolean(n.props.selected) === q.selected)
       && (q.checked === undefined || String(n.props.checked) === String(q.checked))
       && (q.pressed === undefined || String(n.props.pressed) === String(q.pressed)));
   }
@@ -131,8 +178,9 @@ export class Page {
       }
       return all[q.nth || 0];
     }, { timeout, interval: 100, what: describe(q) });
-    const { object } = await this.client.DOM.resolveNode({ backendNodeId: found.backendNodeId });
-    return { ...found, objectId: object.objectId };
+    const r = await this.client.Runtime.evaluate({ expression: `window.__tvxFound[${found.index}]` });
+    if (!r.result.objectId) throw new Error(`${describe(q)} went away`);
+    return { ...found, objectId: r.result.objectId };
   }
 
   async exists(q) {
@@ -219,6 +267,25 @@ export class Page {
     await this.app.focusWindow();
     for (const combo of combos) await this.app.xdotool(['key', '--delay', '40', xdotoolKey(combo)]);
     await sleep(60);
+  }
+
+  // A key combination pressed the way a hand does it: modifiers down one after another, the
+  // key, then everything released, e.g. chord('ctrl+alt+Delete').
+  async chord(combo) {
+    const keys = xdotoolKey(combo).split('+');
+    const key = keys.pop();
+    await this.app.focusWindow();
+    await sleep(100);
+    for (const m of keys) {
+      await this.app.xdotool(['keydown', m]);
+      await sleep(60);
+    }
+    await this.app.xdotool(['key', key]);
+    await sleep(60);
+    for (const m of keys.reverse()) {
+      await this.app.xdotool(['keyup', m]);
+      await sleep(30);
+    }
   }
 
   async type(text) {

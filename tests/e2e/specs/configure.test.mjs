@@ -1,10 +1,14 @@
 // A user's actions on each page, checked byte for byte in the simulator's trace against
 // torvanix-ctl applying the document a correct page sends, and in the UI afterwards.
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
 import { describe, test } from 'node:test';
 import { ModelDocument } from '../lib/documents.mjs';
 import { assertWrites } from '../lib/expect.mjs';
 import { useApp } from '../lib/fixture.mjs';
+import { expectedWrites } from '../lib/trace.mjs';
+import { waitUntil } from '../lib/util.mjs';
 
 const PAINT_A = 'ff00ff';
 const PAINT_B = '00ff00';
@@ -20,8 +24,9 @@ describe('configuring devices', () => {
     await page.choose({ role: 'combobox', name: 'Function type' }, 'Key combination');
     const m = new ModelDocument('keystone-104.xml');
     await assertWrites(app, async () => {
+      await app.focusWindow();
       await page.click({ role: 'button', name: 'Record a combination' });
-      await page.key('ctrl+alt+Delete');
+      await page.chord('ctrl+alt+Delete');
     }, m.excerpt([m.set(m.key('Button2'), { type: 'HotKey', task: 'Ctrl+Alt+Delete', action: 'set' })]));
     await page.find({ role: 'heading', name: 'F1: Ctrl+Alt+Delete' });
   });
@@ -70,6 +75,43 @@ describe('configuring devices', () => {
       await page.fill({ role: 'textbox', name: 'Hex colour' }, PAINT_B, 'Tab');
       await page.click({ role: 'button', name: 'Paint selected keys' });
     }, table({ A: PAINT_B, S: PAINT_B }));
+  });
+
+  test('profiles: export, change a key, import: the exported assignment comes back', { timeout: 90000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    const file = path.join(app.dir, 'home', 'keystone.profile');
+    await page.click({ role: 'tab', name: 'Profiles' });
+    await app.quiet();
+    await page.click({ role: 'button', name: 'Export profile' });
+    await app.answerFileDialog(file);
+    await waitUntil(() => fs.existsSync(file) && fs.statSync(file).size > 8, { what: 'the exported profile file' });
+    // The container starts with its magic number, big-endian.
+    assert.equal(fs.readFileSync(file).readUInt32BE(0), 0x0a0b0c0d);
+
+    await page.click({ role: 'tab', name: 'Keys' });
+    await page.click({ role: 'gridcell', name: 'F1' });
+    await page.choose({ role: 'combobox', name: 'Function type' }, 'Keyboard key');
+    await page.choose({ role: 'combobox', name: 'Keyboard key' }, 'A');
+    const mark = app.trace.mark();
+    await page.click({ role: 'button', name: 'Apply' });
+    await app.trace.settle(mark);
+    await page.find({ role: 'heading', name: 'F1: A' });
+
+    const m = new ModelDocument('keystone-104.xml');
+    const recorded = await expectedWrites(
+      m.excerpt([m.set(m.key('Button2'), { type: 'HotKey', task: 'Ctrl+Alt+Delete', action: 'set' })]),
+      { devicesFile: app.devicesFile });
+    await page.click({ role: 'tab', name: 'Profiles' });
+    const before = app.trace.mark();
+    await page.click({ role: 'button', name: 'Import profile' });
+    await app.answerFileDialog(file);
+    await app.trace.settle(before);
+    const writes = app.trace.writesSince(before);
+    for (const w of recorded.writes) assert.ok(writes.includes(w), `the import did not write ${w}; it wrote:\n${writes.join('\n')}`);
+    await page.click({ role: 'tab', name: 'Keys' });
+    await page.click({ role: 'gridcell', name: 'F1' });
+    await page.find({ role: 'heading', name: 'F1: Ctrl+Alt+Delete' });
   });
 
   test('profiles: switch to profile 2 (D2.0 keyboard)', { timeout: 60000 }, async () => {
