@@ -2,6 +2,7 @@ import { computed, signal } from '@preact/signals';
 import { native, type NativeClient, type Unsubscribe } from '../native/client';
 import { t } from '../i18n';
 import { showMessage, trackBusy } from './messages';
+import { adoptTemplateProfile } from './profiles';
 import { loadTemplate, templates } from './templates';
 import { clearUndo } from './undo';
 
@@ -113,7 +114,11 @@ export function refreshDevices(client: NativeClient = native): Promise<void> {
         // enumerating while the cards wait for their names.
         for (const d of list) {
           const state = templates.peek()[d.record.Version];
-          if (!state || state.status === 'error') loadTemplate(d.record.Version, client).catch(() => undefined);
+          if (!state || state.status === 'error')
+            loadTemplate(d.record.Version, client).then(
+              (tpl) => tpl && adoptTemplateProfile(d.id, tpl.doc),
+              () => undefined,
+            );
         }
         listStatus.value = 'ready';
       } catch {

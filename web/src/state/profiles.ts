@@ -9,6 +9,18 @@ export function profileOf(deviceId: string): number {
   return currentProfiles.value[deviceId] ?? 1;
 }
 
+// The profile a template names as current (`CurProfile`), used until the user picks one.
+export function adoptTemplateProfile(deviceId: string, templateDoc: XMLDocument): void {
+  if (currentProfiles.peek()[deviceId] !== undefined) return;
+  for (const el of Array.from(templateDoc.documentElement.children)) {
+    if (el.nodeName === 'key' && el.getAttribute('name') === 'CurProfile') {
+      const n = Number(el.getAttribute('value'));
+      if (Number.isInteger(n) && n >= 1 && n <= 16) setProfileOf(deviceId, n);
+      return;
+    }
+  }
+}
+
 export function setProfileOf(deviceId: string, profile: number): void {
   currentProfiles.value = { ...currentProfiles.value, [deviceId]: profile };
 }

@@ -13,6 +13,7 @@ import {
 import { fakeHost, type FakeHost } from '../fakeHost';
 import { resetTemplates } from '../../src/state/templates';
 import { statusMessage } from '../../src/state/messages';
+import { profileOf } from '../../src/state/profiles';
 
 const flush = () => new Promise((r) => setTimeout(r, 0));
 
@@ -58,8 +59,12 @@ describe('device list', () => {
     answerList(host, 0, JSON.stringify([{ Version: 'A' }, { Version: 'B' }]));
     await flush();
     expect(devices.value.map((d) => d.id)).toEqual(['A', 'B']);
-    // the cards' names are asked for at once
-    expect(host.queries.filter((q) => q.request.indexOf('GetLocalConf') >= 0)).toHaveLength(2);
+    // the cards' names are asked for at once; the template's CurProfile becomes the current one
+    const asked = host.queries.filter((q) => q.request.indexOf('GetLocalConf') >= 0);
+    expect(asked).toHaveLength(2);
+    asked[0].onSuccess?.('<configuration model="M"><key name="CurProfile" value="3"/></configuration>');
+    await flush();
+    expect(profileOf('A')).toBe(3);
     selectedId.value = 'B';
     const kept = devices.value[1];
     host.raise('DevicesChanged', [0]);
