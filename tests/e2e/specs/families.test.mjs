@@ -17,6 +17,16 @@ const KEYS = [
   ['Torvanix Orbit 6', 'orbit-6.xml', 'Button 4 (Back button)', 'Button4', true],
 ];
 
+// The document each device holds by now, kept across the tests of this file: the library and
+// packet families take the whole document, so earlier edits are part of later ones.
+const held = new Map();
+function documentOf(template) {
+  if (!held.has(template)) held.set(template, new ModelDocument(template));
+  const m = held.get(template);
+  m.clearActions();
+  return m;
+}
+
 describe('every family', () => {
   const ctx = useApp({ name: 'families' });
 
@@ -30,12 +40,62 @@ describe('every family', () => {
       await page.click({ role: 'gridcell', name: cell });
       await page.choose({ role: 'combobox', name: 'Function type' }, 'Keyboard key');
       await page.choose({ role: 'combobox', name: 'Keyboard key' }, 'A');
-      const m = new ModelDocument(template);
+      const m = documentOf(template);
       const key = m.set(m.key(button), { type: 'KEYBOARD', task: 'A', value: 'A', action: 'set' });
       await assertWrites(app, () => page.click({ role: 'button', name: 'Apply' }), whole ? m.text() : m.excerpt([key]));
       await page.find({ role: 'heading', name: new RegExp(`: A$`) });
     });
   }
+
+  // model, template, whole document
+  const LIGHTING = [
+    ['Torvanix Keystone 84 Screen', 'keystone-84-screen.xml', false],
+    ['Torvanix Pulse 104', 'pulse-104.xml', true],
+    ['Torvanix Glide 6', 'glide-6.xml', false],
+    ['Torvanix Orbit 6', 'orbit-6.xml', true],
+  ];
+  for (const [model, template, whole] of LIGHTING) {
+    test(`lighting: ${model}, a colour for the effect`, { timeout: 60000 }, async () => {
+      const { app } = ctx;
+      const { page } = app;
+      await page.click({ role: 'button', name: model });
+      await page.click({ role: 'tab', name: 'Lighting' });
+      await app.quiet();
+      const effect = (await page.find({ role: 'combobox', name: 'Effect' })).value;
+      const number = Number(/(\d+)$/.exec(effect)[1]);
+      const m = documentOf(template);
+      const light = m.root.getElementsByTagName('light')[0];
+      const mode = m.set(m.element('mode', 'Default', light), { index: number, action: 'set' });
+      m.set(m.key('LightMode', mode), { value: number });
+      m.set(m.key('LightRGB', mode), { value: '3355aa', action: 'set' });
+      let text = m.text();
+      if (!whole) {
+        const copy = new ModelDocument(template);
+        const l = copy.root.getElementsByTagName('light')[0];
+        const up = l.getElementsByTagName('mode');
+        for (let i = up.length - 1; i >= 0; i--) if (up[i].getAttribute('name') !== 'Default') l.removeChild(up[i]);
+        const d = copy.element('mode', 'Default', l);
+        copy.set(d, { index: number, action: 'set' });
+        copy.set(copy.key('LightMode', d), { value: number });
+        copy.set(copy.key('LightRGB', d), { value: '3355aa', action: 'set' });
+        text = copy.excerpt([l]);
+      }
+      await assertWrites(app, () => page.fill({ role: 'textbox', name: 'Hex colour' }, '3355aa'), text);
+      assert.equal((await page.find({ role: 'textbox', name: 'Hex colour' })).value, '3355aa');
+    });
+  }
+
+  test('lighting: Torvanix Linkboard 104, another effect (its presets carry their own colours)', { timeout: 60000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    await page.click({ role: 'button', name: 'Torvanix Linkboard 104' });
+    await page.click({ role: 'tab', name: 'Lighting' });
+    await app.quiet();
+    const m = documentOf('linkboard-104.xml');
+    const mode = m.set(m.element('mode', 'Default'), { index: 2, action: 'set' });
+    m.set(m.key('LightMode', mode), { value: 2, action: 'set' });
+    await assertWrites(app, () => page.choose({ role: 'combobox', name: 'Effect' }, 'Effect 2'), m.text());
+  });
 
   test('lighting: the notebook\'s left zone gets a colour', { timeout: 60000 }, async () => {
     const { app } = ctx;
