@@ -183,6 +183,12 @@ export class Page {
     return { ...found, objectId: r.result.objectId };
   }
 
+  // Waits until the visible text of the page matches `re`.
+  async waitText(re, { timeout = 10000 } = {}) {
+    await waitUntil(async () => re.test(await this.eval('document.body.innerText')),
+      { timeout, what: `text ${re}` });
+  }
+
   async exists(q) {
     return (await this.queryAll(q)).length > 0;
   }

@@ -97,6 +97,76 @@ describe('every family', () => {
     await assertWrites(app, () => page.choose({ role: 'combobox', name: 'Effect' }, 'Effect 2'), m.text());
   });
 
+  // Only the named parameter of the template's parameters block, as the golden documents do.
+  const parameter = (m, name, value) => {
+    const block = m.root.getElementsByTagName('parameters')[0].cloneNode(true);
+    const keys = block.getElementsByTagName('key');
+    for (let i = keys.length - 1; i >= 0; i--) {
+      if (keys[i].getAttribute('name') === name) m.set(keys[i], { value, action: 'set' });
+      else block.removeChild(keys[i]);
+    }
+    return block;
+  };
+
+  test('performance: Torvanix Keystone 104, report rate 500 Hz', { timeout: 60000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    await page.click({ role: 'button', name: 'Torvanix Keystone 104' });
+    await page.click({ role: 'tab', name: 'Performance' });
+    await app.quiet();
+    const m = documentOf('keystone-104.xml');
+    await assertWrites(app, () => page.choose({ role: 'combobox', name: 'Report rate' }, '500 Hz'),
+      m.excerpt([parameter(m, 'Reportrate', 500)]));
+  });
+
+  test('performance: Torvanix Keystone 84 Screen, sleep after 20 minutes typed', { timeout: 60000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    await page.click({ role: 'button', name: 'Torvanix Keystone 84 Screen' });
+    await page.click({ role: 'tab', name: 'Performance' });
+    await app.quiet();
+    const m = documentOf('keystone-84-screen.xml');
+    await assertWrites(app, () => page.fill({ role: 'spinbutton', name: 'Sleep after (minutes)' }, '20'),
+      m.excerpt([parameter(m, 'sleep', 20)]));
+    assert.equal((await page.find({ role: 'slider', name: 'Sleep after (minutes)' })).value, 20);
+  });
+
+  test('performance: Torvanix Glide 6, current DPI stage 2', { timeout: 60000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    await page.click({ role: 'button', name: 'Torvanix Glide 6' });
+    await page.click({ role: 'tab', name: 'Performance' });
+    await app.quiet();
+    const m = documentOf('glide-6.xml');
+    await assertWrites(app, () => page.choose({ role: 'combobox', name: 'Current stage' }, 'Stage 2'),
+      m.excerpt([m.set(m.key('DpiCurrent'), { value: 2, action: 'set' })]));
+  });
+
+  test('performance: the notebook sleeps deeply', { timeout: 60000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    await page.click({ role: 'button', name: 'Torvanix Nimbus notebook lighting' });
+    await page.click({ role: 'tab', name: 'Performance' });
+    await app.quiet();
+    const m = documentOf('nimbus-notebook.xml');
+    assert.equal((await page.find({ role: 'switch', name: 'Deep sleep' })).props.checked, 'false');
+    await assertWrites(app, () => page.click({ role: 'switch', name: 'Deep sleep' }),
+      m.excerpt([m.set(m.key('Hibernate'), { value: 1, action: 'set' })]));
+    assert.equal((await page.find({ role: 'switch', name: 'Deep sleep' })).props.checked, 'true');
+  });
+
+  test('performance: Torvanix Pulse 104, the battery level is read', { timeout: 60000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    await page.click({ role: 'button', name: 'Torvanix Pulse 104' });
+    await page.click({ role: 'tab', name: 'Performance' });
+    await app.quiet();
+    const m = documentOf('pulse-104.xml');
+    await assertWrites(app, () => page.click({ role: 'button', name: 'Read battery level' }),
+      m.excerpt([m.set(m.key('Power'), { action: 'set' })]));
+    await page.waitText(/87\s?%/);
+  });
+
   test('lighting: the notebook\'s left zone gets a colour', { timeout: 60000 }, async () => {
     const { app } = ctx;
     const { page } = app;
