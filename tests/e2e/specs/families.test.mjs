@@ -1,10 +1,13 @@
 // One action per page for every device family, done as a user does it, checked byte for byte
 // against torvanix-ctl on the document a correct page sends.
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
 import { describe, test } from 'node:test';
 import { ModelDocument } from '../lib/documents.mjs';
 import { assertWrites } from '../lib/expect.mjs';
 import { useApp } from '../lib/fixture.mjs';
+import { waitUntil } from '../lib/util.mjs';
 
 // model, template, the key picked, its template name, whether the translator takes the whole
 // document (library and packet families) or only the edited key.
@@ -183,4 +186,62 @@ describe('every family', () => {
     m.set(m.key('LightRGB', mode), { value: '12ab34', action: 'set' });
     await assertWrites(app, () => page.fill({ role: 'textbox', name: 'Hex colour', nth: 1 }, '12ab34'), m.excerpt([left]));
   });
+});
+
+describe('every family: profiles', () => {
+  const ctx = useApp({ name: 'profiles' });
+  const SWITCH = [
+    ['Torvanix Keystone 84 Screen', 'keystone-84-screen.xml'],
+    ['Torvanix Glide 6', 'glide-6.xml'],
+    ['Torvanix Nimbus notebook lighting', 'nimbus-notebook.xml'],
+  ];
+  for (const [model, template] of SWITCH) {
+    test(`profiles: ${model} switches to profile 2`, { timeout: 60000 }, async () => {
+      const { app } = ctx;
+      const { page } = app;
+      await page.click({ role: 'button', name: model });
+      await page.click({ role: 'tab', name: 'Profiles' });
+      await app.quiet();
+      const m = new ModelDocument(template);
+      m.set(m.key('CurProfile'), { value: 2, action: 'set' });
+      await assertWrites(app, () => page.click({ role: 'radio', name: 'Profile 2' }), m.excerpt([]));
+      assert.equal((await page.find({ role: 'radio', name: 'Profile 2' })).props.checked, 'true');
+    });
+  }
+
+  // The Swift 6 keeps one set of key records per profile: the profile chosen decides where
+  // the next assignment goes.
+  test('profiles: Torvanix Swift 6, profile 2 then a key lands in profile 2\'s records', { timeout: 60000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    await page.click({ role: 'button', name: 'Torvanix Swift 6' });
+    await page.click({ role: 'tab', name: 'Profiles' });
+    await app.quiet();
+    await page.click({ role: 'radio', name: 'Profile 2' });
+    await page.click({ role: 'tab', name: 'Keys' });
+    await app.quiet();
+    await page.click({ role: 'gridcell', name: 'Button 4 (Back button)' });
+    await page.choose({ role: 'combobox', name: 'Function type' }, 'Keyboard key');
+    await page.choose({ role: 'combobox', name: 'Keyboard key' }, 'B');
+    const m = new ModelDocument('swift-6.xml');
+    m.set(m.key('CurProfile'), { value: 2 });
+    const key = m.set(m.key('Button4'), { type: 'KEYBOARD', task: 'B', value: 'B', action: 'set' });
+    await assertWrites(app, () => page.click({ role: 'button', name: 'Apply' }), m.excerpt([key]));
+  });
+
+  // Models with one profile: the page still exports it.
+  for (const model of ['Torvanix Pulse 104', 'Torvanix Linkboard 104', 'Torvanix Orbit 6']) {
+    test(`profiles: ${model} exports its profile`, { timeout: 60000 }, async () => {
+      const { app } = ctx;
+      const { page } = app;
+      await page.click({ role: 'button', name: model });
+      await page.click({ role: 'tab', name: 'Profiles' });
+      await app.quiet();
+      const file = path.join(app.dir, 'home', `${model.replace(/\W+/g, '-')}.profile`);
+      await page.click({ role: 'button', name: 'Export profile' });
+      await app.answerFileDialog(file);
+      await waitUntil(() => fs.existsSync(file) && fs.statSync(file).size > 8, { what: 'the exported profile' });
+      assert.equal(fs.readFileSync(file).readUInt32BE(0), 0x0a0b0c0d);
+    });
+  }
 });
