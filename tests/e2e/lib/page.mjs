@@ -74,7 +74,7 @@ export class Page {
   }
 
   async attach({ reload }) {
-    const { Runtime, Log, Page: P, DOM, Accessibility } = this.client;
+    const { Runtime, Log, Page: P, DOM } = this.client;
     Runtime.consoleAPICalled(({ type, args, stackTrace }) => {
       if (type !== 'error' && type !== 'assert') return;
       const text = args.map((a) => (a.value !== undefined ? String(a.value) : a.description || a.type)).join(' ');
@@ -91,7 +91,6 @@ export class Page {
     });
     await Promise.all([Runtime.enable(), Log.enable(), P.enable(), DOM.enable()]);
 
-    await Accessibility.enable().catch(() => {});
     if (reload) {
       // Reloaded under observation, so nothing the page logs while starting goes unseen.
       const loaded = P.loadEventFired();
@@ -131,22 +130,6 @@ export class Page {
     }), 10000, 'call on element');
     if (r.exceptionDetails) throw new Error(`element call failed: ${r.exceptionDetails.text}`);
     return r.result.value;
-  }
-
-  // Every node of the accessibility tree that is not ignored, with role, name, states.
-  async axNodes() {
-    const { nodes } = await withTimeout(this.client.Accessibility.getFullAXTree(), 4000, 'accessibility tree');
-    return nodes.filter((n) => !n.ignored).map((n) => {
-      const props = {};
-      for (const p of n.properties || []) props[p.name] = p.value && p.value.value;
-      return {
-        role: n.role && n.role.value,
-        name: (n.name && n.name.value) || '',
-        value: n.value && n.value.value,
-        props,
-        backendNodeId: n.backendDOMNodeId,
-      };
-    });
   }
 
   // Roles and accessible names are computed in the page by axe-core's own rules (the engine's
