@@ -20,7 +20,18 @@ export default defineConfig({
     assetsInlineLimit: 8192,
     modulePreload: { polyfill: false },
     reportCompressedSize: false,
-    rollupOptions: { input: 'client.html' },
+    rollupOptions: {
+      input: 'client.html',
+      output: {
+        // The settings pages and what only they use travel as one file, loaded after the shell.
+        manualChunks(id) {
+          if (/[\\/]src[\\/]pages[\\/]index\.ts$/.test(id)) return undefined;
+          if (/[\\/]src[\\/](pages|model|pictures|ui)[\\/]/.test(id) || id.indexOf('vanilla-colorful') >= 0)
+            return 'pages';
+          return undefined;
+        },
+      },
+    },
   },
   test: {
     environment: 'happy-dom',

@@ -3,6 +3,7 @@ import './styles/base.css';
 import { effect } from '@preact/signals';
 import { render } from 'preact';
 import { bindDocumentLanguage, t } from './i18n';
+import { loadPages } from './pages';
 import { App } from './shell/App';
 import { installShortcuts } from './shell/shortcuts';
 import { watchDevices } from './state/devices';
@@ -20,6 +21,7 @@ setUndoTexts({
 });
 startNotifyRouting();
 watchDevices();
+void loadPages();
 installShortcuts();
 
 // Lets scripted checks (and the end-to-end tests) wait until nothing is in flight.

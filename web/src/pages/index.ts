@@ -1,3 +1,4 @@
+import { signal } from '@preact/signals';
 import type { ComponentType } from 'preact';
 import type { Device } from '../state/devices';
 import type { ModelTemplate } from '../state/templates';
@@ -21,13 +22,35 @@ export interface PageDefinition {
   available?: (template: ModelTemplate, device: Device) => boolean;
 }
 
-const modules = import.meta.glob<{ page?: PageDefinition }>('./*/index.{ts,tsx}', { eager: true });
+// The pages are loaded apart from the shell: the window chrome and the device bar come up
+// while they load, which happens while the device list is still being asked for.
+const loaders = import.meta.glob<{ page?: PageDefinition }>('./*/index.{ts,tsx}');
 
-export const pages: PageDefinition[] = Object.values(modules)
-  .map((m) => m.page)
-  .filter((p): p is PageDefinition => !!p)
-  .sort((a, b) => a.order - b.order);
+export const pages = signal<PageDefinition[]>([]);
+export const pagesStatus = signal<'idle' | 'loading' | 'ready' | 'error'>('idle');
+
+let loading: Promise<void> | null = null;
+
+export function loadPages(): Promise<void> {
+  if (loading) return loading;
+  pagesStatus.value = 'loading';
+  loading = Promise.all(Object.values(loaders).map((load) => load())).then(
+    (modules) => {
+      pages.value = modules
+        .map((m) => m.page)
+        .filter((p): p is PageDefinition => !!p)
+        .sort((a, b) => a.order - b.order);
+      pagesStatus.value = 'ready';
+    },
+    (e: unknown) => {
+      console.error('the settings pages could not be loaded', e);
+      loading = null;
+      pagesStatus.value = 'error';
+    },
+  );
+  return loading;
+}
 
 export function pagesFor(template: ModelTemplate, device: Device): PageDefinition[] {
-  return pages.filter((p) => !p.available || p.available(template, device));
+  return pages.value.filter((p) => !p.available || p.available(template, device));
 }

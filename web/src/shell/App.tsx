@@ -1,5 +1,5 @@
 import { t } from '../i18n';
-import { pagesFor } from '../pages';
+import { loadPages, pagesFor, pagesStatus } from '../pages';
 import { devices, listStatus, selectedDevice } from '../state/devices';
 import { loadTemplate, templates } from '../state/templates';
 import { DeviceBar, deviceName } from './DeviceBar';
@@ -30,6 +30,21 @@ function DeviceView() {
     );
   if (state.status === 'missing')
     return <p class="page-note">{t('shell.notConfigurableLong', { name: deviceName(device) })}</p>;
+  if (pagesStatus.value === 'error')
+    return (
+      <div class="page-note">
+        <p>{t('shell.pagesFailed')}</p>
+        <button type="button" class="button" onClick={() => void loadPages()}>
+          {t('shell.tryAgain')}
+        </button>
+      </div>
+    );
+  if (pagesStatus.value !== 'ready')
+    return (
+      <p class="page-note" aria-busy="true">
+        {t('shell.loadingDevice')}
+      </p>
+    );
   const list = pagesFor(state.template, device);
   if (list.length === 0) return <p class="page-note">{t('shell.nothingToConfigure')}</p>;
   return <PageTabs pages={list} device={device} template={state.template} />;
