@@ -77,6 +77,16 @@ export function RangeField({ label, value, min, max, step = 1, unit, disabled, o
           onPointerDown={() => {
             dragging.current = true;
           }}
+          // A press that moves nothing brings no change event; the value shown must follow
+          // the device again all the same.
+          onPointerUp={() => {
+            dragging.current = false;
+          }}
+          onPointerCancel={() => {
+            dragging.current = false;
+            setDraft(value);
+            setText(String(value));
+          }}
           onInput={(e) => {
             const v = Number((e.currentTarget as HTMLInputElement).value);
             setDraft(v);
