@@ -120,54 +120,75 @@ function identityKeys(doc: XMLDocument, profile: number): string {
   return parts.join('');
 }
 
-// The documents that write an imported configuration into `profile`, one setting each (the
-// translators act on the first matching element of a document only). Key assignments, the
-// lighting zones' effect, the DPI table and the parameters are written; identity, read-only
-// and device-wide keys (firmware, serial, power, screen slots) are not.
+// The documents that write an imported configuration into `profile`. Each is the whole
+// imported document (the translators read zone addresses, key numbers and the profile from it)
+// with one setting marked `action="set"`: the translators act on the first marked element of
+// their list only. Key assignments, each lighting zone's active effect, the DPI table and the
+// parameters are written; identity, read-only and device-wide keys (firmware, serial, power,
+// screen slots) are not.
 export function importDocuments(doc: XMLDocument, profile: number): string[] {
   const s = new XMLSerializer();
-  const head = identityKeys(doc, profile);
-  const wrap = (inner: string) => `${HEADER}<configuration>${head}${inner}</configuration>`;
-  const out: string[] = [];
-  // The packet keyboard rewrites its whole key table from every key document, leaving out keys
-  // at their defaults: its assignments must travel together or only the last one would stay.
-  const wholeTable = writesWholeKeyTable(usbIdOf(doc));
-  const tableKeys: string[] = [];
-  for (const el of Array.from(doc.documentElement.children)) {
+  const identity = usbIdOf(doc);
+  const base = doc.cloneNode(true) as XMLDocument;
+  const root = base.documentElement;
+  root.removeAttribute('action');
+  for (const el of Array.from(root.getElementsByTagName('*'))) el.removeAttribute('action');
+  for (const el of Array.from(root.children))
+    if (el.nodeName === 'key' && el.getAttribute('name') === 'CurProfile') el.setAttribute('value', String(profile));
+
+  // Paths (child positions from the root) of the elements to mark, one document per group.
+  const groups: number[][][] = [];
+  const pathOf = (el: Element): number[] => {
+    const path: number[] = [];
+    let node: Element = el;
+    while (node !== root && node.parentElement) {
+      path.unshift(Array.from(node.parentElement.children).indexOf(node));
+      node = node.parentElement;
+    }
+    return path;
+  };
+  const assignments: number[][] = [];
+  for (const el of Array.from(root.children)) {
     const tag = el.nodeName;
     if (tag === 'key') {
       // Assignments carry a function type; named settings and identity keys do not.
-      if (!el.getAttribute('type') || !el.hasAttribute('task')) continue;
-      const c = el.cloneNode(true) as Element;
-      c.setAttribute('action', 'set');
-      if (wholeTable) tableKeys.push(s.serializeToString(c));
-      else out.push(wrap(s.serializeToString(c)));
+      if (el.getAttribute('type') && el.hasAttribute('task')) assignments.push(pathOf(el));
     } else if (tag === 'light' || tag === 'lightLeft') {
-      for (const mode of Array.from(el.children)) {
-        if (mode.nodeName !== 'mode' || mode.getAttribute('name') !== 'Default') continue;
-        const zone = el.cloneNode(false) as Element;
-        const m = mode.cloneNode(true) as Element;
-        m.setAttribute('action', 'set');
-        zone.appendChild(m);
-        out.push(wrap(s.serializeToString(zone)));
-      }
+      const modes = Array.from(el.children).filter((m) => m.nodeName === 'mode');
+      const active =
+        modes.find((m) => m.getAttribute('index') === el.getAttribute('value')) ??
+        modes.find((m) => m.getAttribute('name') === 'Default');
+      if (active) groups.push([pathOf(active)]);
     } else if (tag === 'dpi') {
-      const c = el.cloneNode(true) as Element;
-      c.setAttribute('action', 'set');
-      out.push(wrap(s.serializeToString(c)));
+      // The mouse access library takes the table through its first level key.
+      const first = Array.from(el.children).find((k) => k.nodeName === 'key');
+      if (isLibraryMouse(identity) && first) groups.push([pathOf(first)]);
+      else groups.push([pathOf(el)]);
     } else if (tag === 'parameters') {
-      for (const key of Array.from(el.children)) {
-        if (key.nodeName !== 'key') continue;
-        const group = el.cloneNode(false) as Element;
-        const k = key.cloneNode(true) as Element;
-        k.setAttribute('action', 'set');
-        group.appendChild(k);
-        out.push(wrap(s.serializeToString(group)));
-      }
+      for (const key of Array.from(el.children)) if (key.nodeName === 'key') groups.push([pathOf(key)]);
     }
   }
-  if (tableKeys.length) out.unshift(wrap(tableKeys.join('')));
-  return out;
+  // The packet keyboard rewrites its whole key table from every key document, putting keys
+  // not in it back to their defaults: its assignments travel together, or only the last stays.
+  if (writesWholeKeyTable(identity)) {
+    if (assignments.length) groups.unshift(assignments);
+  } else {
+    groups.unshift(...assignments.map((p) => [p]));
+  }
+
+  return groups.map((paths) => {
+    const copy = base.cloneNode(true) as XMLDocument;
+    for (const path of paths) {
+      let el: Element = copy.documentElement;
+      for (const i of path) el = el.children[i];
+      el.setAttribute('action', 'set');
+    }
+    return `${HEADER}${s.serializeToString(copy.documentElement)}`;
+  });
+}
+
+export function isLibraryMouse(identity: string): boolean {
+  return identity.trim().toUpperCase() === '258A002E';
 }
 
 export function writesWholeKeyTable(identity: string): boolean {

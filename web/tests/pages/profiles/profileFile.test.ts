@@ -62,20 +62,29 @@ describe('profile files', () => {
 });
 
 describe('documents written on import, reset and switch', () => {
-  it('send one setting per document into the current profile', () => {
+  it('send the whole document with one setting marked, into the current profile', () => {
     const docs = importDocuments(xml(glide), 3).map(xml);
-    // two buttons, the effect zone, two parameters; SN and the LightUp mode are not written
+    // two buttons, the active effect, two parameters; SN and the LightUp mode are not written
     expect(docs).toHaveLength(5);
     for (const d of docs) {
-      const keys = Array.from(d.documentElement.children);
-      expect(keys[0].getAttribute('value')).toBe('QPA-RTE-V1.1.0');
-      expect(keys[1].getAttribute('name')).toBe('CurProfile');
-      expect(keys[1].getAttribute('value')).toBe('3');
-      expect(keys[1].hasAttribute('action')).toBe(false);
-      expect(d.querySelectorAll('[action="set"]')).toHaveLength(1);
+      expect(d.querySelector('key[name="UsbId"]')?.getAttribute('value')).toBe('QPA-RTE-V1.1.0');
+      expect(d.querySelector('key[name="CurProfile"]')?.getAttribute('value')).toBe('3');
+      expect(d.querySelectorAll('[action]')).toHaveLength(1);
+      expect(d.querySelectorAll('key[name^="Button"]')).toHaveLength(2);
     }
-    expect(docs[2].querySelector('light > mode')?.getAttribute('name')).toBe('Default');
-    expect(docs[2].querySelectorAll('light > mode')).toHaveLength(1);
+    expect(docs[0].querySelector('[action="set"]')?.getAttribute('name')).toBe('Button1');
+    expect(docs[2].querySelector('light > mode[action="set"]')?.getAttribute('name')).toBe('Default');
+    expect(docs[3].querySelector('parameters > key[action="set"]')?.getAttribute('name')).toBe('sleep');
+  });
+
+  it('mark the first level of the library mouse DPI table and the table itself elsewhere', () => {
+    const dpi = (id: string) =>
+      xml(`<configuration><key name="UsbId" value="${id}"/><key name="CurProfile" value="1"/>` +
+        '<dpi index="131" count="2" current="1"><key name="Dpi1" x="800"/><key name="Dpi2" x="1600"/></dpi></configuration>');
+    const orbit = xml(importDocuments(dpi('258a002e'), 1)[0]);
+    expect(orbit.querySelector('dpi > key[action="set"]')?.getAttribute('name')).toBe('Dpi1');
+    const other = xml(importDocuments(dpi('HJE-XUB-V1.5.0'), 1)[0]);
+    expect(other.querySelector('dpi')?.getAttribute('action')).toBe('set');
   });
 
   it('keep the packet keyboard key table in one document, or all but the last key would be lost', () => {
