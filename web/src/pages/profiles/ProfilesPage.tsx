@@ -2,7 +2,7 @@ import { Download, RotateCcw, Upload } from 'lucide-preact';
 import { useRef, useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
 import { native, NativeError } from '../../native/client';
-import { showMessage, trackBusy } from '../../state/messages';
+import { showMessage } from '../../state/messages';
 import {
   configurationReplaced,
   currentConfiguration,
@@ -64,7 +64,9 @@ export function ProfilesPage({ device, template }: PageProps) {
       name: t('profiles.fileName', { model, profile: profileName(current) }),
     });
     try {
-      await trackBusy(native.request('SaveProfile', { CommandString: text }));
+      // Not counted as work in flight: a cancelled dialog never answers, and the page would
+      // look busy until the time-out.
+      await native.request('SaveProfile', { CommandString: text });
       if (turn === exportTurn.current) showMessage(t('profiles.exported', { profile: profileName(current) }), 'success');
     } catch (e) {
       if (turn !== exportTurn.current) return;
@@ -77,7 +79,7 @@ export function ProfilesPage({ device, template }: PageProps) {
     const turn = ++importTurn.current;
     let text: string;
     try {
-      text = await trackBusy(native.request('LoadProfile'));
+      text = await native.request('LoadProfile');
     } catch (e) {
       if (turn !== importTurn.current) return;
       if (e instanceof NativeError && e.kind === 'timeout') return;
