@@ -1,5 +1,5 @@
 import { useComputed } from '@preact/signals';
-import { useEffect, useState } from 'preact/hooks';
+import { useEffect, useRef, useState } from 'preact/hooks';
 import { formatNumber, formatPercent, t } from '../../i18n';
 import { applyDpi, dpiReading, powerReading } from '../../model/answers';
 import {
@@ -151,15 +151,24 @@ export function PerformancePage({ device, template }: PageProps) {
 function Battery({ session }: { session: DeviceSession }) {
   const [level, setLevel] = useState<number | null>(null);
   const [busy, setBusy] = useState(false);
+  const live = useRef(true);
   const read = () => {
     setBusy(true);
     void readDevice(session, powerQuery(session.doc.peek()), powerReading).then((v) => {
+      // A page closed meanwhile (device unplugged, say) has nothing left to tell.
+      if (!live.current) return;
       setBusy(false);
       setLevel(v);
       if (v === null) showMessage(t('perf.readFailed'), 'error');
     });
   };
-  useEffect(read, [session]);
+  useEffect(() => {
+    live.current = true;
+    read();
+    return () => {
+      live.current = false;
+    };
+  }, [session]);
   return (
     <div class="battery-field" role="group" aria-label={t('perf.battery')}>
       <span aria-live="polite">{busy ? t('perf.reading') : level === null ? t('perf.batteryUnknown') : t('perf.batteryLevel', { level: formatPercent(level) })}</span>
