@@ -116,7 +116,10 @@ export function refreshDevices(client: NativeClient = native): Promise<void> {
           const state = templates.peek()[d.record.Version];
           if (!state || state.status === 'error')
             loadTemplate(d.record.Version, client).then(
-              (tpl) => tpl && adoptTemplateProfile(d.id, tpl.doc),
+              (tpl) => {
+                if (tpl) adoptTemplateProfile(d.id, tpl.doc);
+                else preferConfigurable();
+              },
               () => undefined,
             );
         }
@@ -143,7 +146,9 @@ function applyList(list: Device[]): void {
   });
   const gone = old.get(selectedId.value ?? '');
   if (!list.some((d) => d.id === selectedId.value)) {
+    chosenByUser = false;
     selectedId.value = list.length ? list[0].id : null;
+    preferConfigurable();
     if (gone) {
       const state = templates.peek()[gone.record.Version];
       const name = state && state.status === 'ready' && state.template.model ? state.template.model : gone.record.Version;
@@ -152,8 +157,23 @@ function applyList(list: Device[]): void {
   }
 }
 
+let chosenByUser = false;
+
 export function selectDevice(id: string): void {
-  if (devices.value.some((d) => d.id === id)) selectedId.value = id;
+  if (!devices.value.some((d) => d.id === id)) return;
+  selectedId.value = id;
+  chosenByUser = true;
+}
+
+// Until the user picks a card, the open device is one this program can configure when there
+// is such a device: an interface without a model template is listed but not opened first.
+function preferConfigurable(): void {
+  if (chosenByUser) return;
+  const states = templates.peek();
+  const current = devices.peek().find((d) => d.id === selectedId.peek());
+  if (!current || states[current.record.Version]?.status !== 'missing') return;
+  const better = devices.peek().find((d) => states[d.record.Version]?.status !== 'missing');
+  if (better) selectedId.value = better.id;
 }
 
 // Follows plugging and unplugging for the life of the page.

@@ -6,6 +6,7 @@ import {
   devices,
   listStatus,
   parseDeviceList,
+  selectDevice,
   selectedDevice,
   selectedId,
   watchDevices,
@@ -80,6 +81,19 @@ describe('device list', () => {
     expect(statusMessage.value?.text).toBe('B was disconnected');
     expect(listStatus.value).toBe('ready');
     off();
+  });
+
+  it('opens a configurable device first unless the user chose another', async () => {
+    const host = fakeHost();
+    watchDevices(createClient(host));
+    answerList(host, 0, JSON.stringify([{ Version: 'GENERIC' }, { Version: 'B' }]));
+    await flush();
+    expect(selectedId.value).toBe('GENERIC');
+    host.queries.find((q) => q.request.indexOf('"GENERIC"') >= 0)?.onSuccess?.('');
+    await flush();
+    expect(selectedId.value).toBe('B');
+    selectDevice('GENERIC');
+    expect(selectedId.value).toBe('GENERIC');
   });
 
   it('folds changes that arrive during a request into one more request', async () => {
