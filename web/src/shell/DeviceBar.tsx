@@ -11,14 +11,14 @@ export function deviceName(device: Device): string {
   return t('shell.unknownDevice', { id: device.record.Version });
 }
 
-function DeviceCard({ device }: { device: Device }) {
+function DeviceCard({ device, place }: { device: Device; place: number }) {
   const selected = selectedId.value === device.id;
   const conn = connectionOf(device.record);
   const battery = batteryOf(device.record);
   const state = templates.value[device.record.Version];
   const kind = state?.status === 'ready' ? state.template.doc : null;
   const name = deviceName(device);
-  const detailsId = `device-details-${device.id.replace(/[^A-Za-z0-9_-]/g, '_')}`;
+  const detailsId = `device-details-${place}`;
   // The button holds only the picture and the name, so its name is exactly what it shows; the
   // details sit beside it in the card and describe it. The button covers the whole card.
   return (
@@ -63,8 +63,8 @@ export function DeviceBar() {
   return (
     <nav class="device-bar" aria-label={t('shell.devices')}>
       <ul class="device-list">
-        {list.map((d) => (
-          <DeviceCard key={d.id} device={d} />
+        {list.map((d, i) => (
+          <DeviceCard key={d.id} device={d} place={i} />
         ))}
       </ul>
     </nav>
