@@ -31,95 +31,60 @@ function decode(text: string, at: number): string {
   });
 }
 
-const NAME = /[A-Za-z_:\u00c0-\uffff][-A-Za-z0-9_:.\u00b7\u00c0-\uffff]*/y;
+// One pass over the text: each match is a tag, a declaration, a comment, character data or a
+// document type; whatever lies between matches must be blank (no text content is read).
+const TOKEN =
+  /<(\/?)([A-Za-z_:\u00c0-\uffff][-A-Za-z0-9_:.\u00b7\u00c0-\uffff]*)((?:\s+[^\s=/>]+\s*=\s*(?:"[^"]*"|'[^']*'))*)\s*(\/?)>|<\?[\s\S]*?\?>|<!--[\s\S]*?-->|<!\[CDATA\[[\s\S]*?\]\]>|<![^>]*>/g;
+const ATTR = /([^\s=/>]+)\s*=\s*(?:"([^"]*)"|'([^']*)')/g;
+const BLANK = /^\s*$/;
 
 export function parseXml(text: string): XmlElement {
-  let i = 0;
-  const n = text.length;
   const stack: XmlElement[] = [];
   let root: XmlElement | null = null;
-
-  const skipSpace = () => {
-    while (i < n && /\s/.test(text[i])) i++;
-  };
-  const readName = (): string => {
-    NAME.lastIndex = i;
-    const m = NAME.exec(text);
-    if (!m) throw new XmlError('name expected', i);
-    i += m[0].length;
-    return m[0];
-  };
-  const skipPast = (end: string, what: string) => {
-    const j = text.indexOf(end, i);
-    if (j < 0) throw new XmlError(`unterminated ${what}`, i);
-    i = j + end.length;
-  };
-
-  if (text.charCodeAt(0) === 0xfeff) i = 1;
-  while (i < n) {
-    const lt = text.indexOf('<', i);
-    if (lt < 0) {
-      if (text.slice(i).trim()) throw new XmlError('text outside elements', i);
-      break;
-    }
-    if (text.slice(i, lt).trim() && stack.length === 0) throw new XmlError('text outside elements', i);
-    i = lt;
-    if (text.startsWith('<?', i)) {
-      skipPast('?>', 'declaration');
-    } else if (text.startsWith('<!--', i)) {
-      skipPast('-->', 'comment');
-    } else if (text.startsWith('<![CDATA[', i)) {
-      skipPast(']]>', 'character data');
-    } else if (text.startsWith('<!', i)) {
-      skipPast('>', 'document type');
-    } else if (text.startsWith('</', i)) {
-      i += 2;
-      const name = readName();
-      skipSpace();
-      if (text[i] !== '>') throw new XmlError('> expected', i);
-      i++;
+  let at = text.charCodeAt(0) === 0xfeff ? 1 : 0;
+  TOKEN.lastIndex = at;
+  let m: RegExpExecArray | null;
+  while ((m = TOKEN.exec(text))) {
+    const gap = text.slice(at, m.index);
+    if (gap.indexOf('<') >= 0) throw new XmlError('malformed markup', at + gap.indexOf('<'));
+    if (stack.length === 0 && !BLANK.test(gap)) throw new XmlError('text outside elements', at);
+    at = TOKEN.lastIndex;
+    const name = m[2];
+    if (name === undefined) continue; // declaration, comment, character data, document type
+    if (m[1]) {
+      if (m[3] || m[4]) throw new XmlError(`malformed </${name}>`, m.index);
       const open = stack.pop();
-      if (!open || open.name !== name) throw new XmlError(`mismatched </${name}>`, i);
-    } else {
-      i++;
-      const el: XmlElement = { name: readName(), attrs: [], children: [] };
-      const owner = stack[stack.length - 1];
-      if (owner) owner.children.push(el);
-      else if (root) throw new XmlError('second root element', i);
-      else root = el;
-      for (;;) {
-        skipSpace();
-        if (text.startsWith('/>', i)) {
-          i += 2;
-          break;
-        }
-        if (text[i] === '>') {
-          i++;
-          stack.push(el);
-          break;
-        }
-        if (i >= n) throw new XmlError('unterminated element', i);
-        const an = readName();
-        skipSpace();
-        if (text[i] !== '=') throw new XmlError('= expected', i);
-        i++;
-        skipSpace();
-        const q = text[i];
-        if (q !== '"' && q !== "'") throw new XmlError('quote expected', i);
-        const end = text.indexOf(q, i + 1);
-        if (end < 0) throw new XmlError('unterminated attribute', i);
-        if (el.attrs.some(([k]) => k === an)) throw new XmlError(`duplicate attribute ${an}`, i);
-        el.attrs.push([an, decode(text.slice(i + 1, end), i)]);
-        i = end + 1;
+      if (!open || open.name !== name) throw new XmlError(`mismatched </${name}>`, m.index);
+      continue;
+    }
+    const el: XmlElement = { name, attrs: [], children: [] };
+    if (m[3]) {
+      ATTR.lastIndex = 0;
+      let a: RegExpExecArray | null;
+      while ((a = ATTR.exec(m[3]))) {
+        const key = a[1];
+        if (el.attrs.some(([k]) => k === key)) throw new XmlError(`duplicate attribute ${key}`, m.index);
+        const raw = a[2] !== undefined ? a[2] : a[3];
+        if (raw.indexOf('<') >= 0) throw new XmlError('< in an attribute value', m.index);
+        el.attrs.push([key, raw.indexOf('&') >= 0 ? decode(raw, m.index) : raw]);
       }
     }
+    const owner = stack[stack.length - 1];
+    if (owner) owner.children.push(el);
+    else if (root) throw new XmlError('second root element', m.index);
+    else root = el;
+    if (!m[4]) stack.push(el);
   }
-  if (stack.length) throw new XmlError(`unclosed <${stack[stack.length - 1].name}>`, n);
-  if (!root) throw new XmlError('no root element', n);
+  const rest = text.slice(at);
+  if (rest.indexOf('<') >= 0) throw new XmlError('malformed markup', at + rest.indexOf('<'));
+  if (stack.length) throw new XmlError(`unclosed <${stack[stack.length - 1].name}>`, text.length);
+  if (!BLANK.test(rest)) throw new XmlError('text outside elements', at);
+  if (!root) throw new XmlError('no root element', text.length);
   return root;
 }
 
 function escapeAttr(v: string): string {
+  if (!/[&<>"]/.test(v)) return v;
   return v.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;');
 }
 

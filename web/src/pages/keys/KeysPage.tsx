@@ -1,5 +1,4 @@
-import { useComputed } from '@preact/signals';
-import { useEffect, useRef, useState } from 'preact/hooks';
+import { useEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { t } from '../../i18n';
 import {
   type Assignment,
@@ -45,13 +44,15 @@ export function KeysPage({ device, template }: PageProps) {
   const session = sessionFor(device, template);
   const doc = session.doc;
   const generation = session.traits.generation;
-  const table = useComputed(() => (generation ? functionTables.value[generation] : undefined)).value;
+  const table = generation ? functionTables.value[generation] : undefined;
   useEffect(() => {
     if (generation) void loadFunctionTable(generation);
   }, [generation]);
 
-  const keys = useComputed(() => keysOf(doc.value)).value;
-  const macros = useComputed(() => macrosOf(doc.value)).value;
+  // Views of the document, kept while it stands (reading .value subscribes this component).
+  const current = doc.value;
+  const keys = useMemo(() => keysOf(current), [current]);
+  const macros = useMemo(() => macrosOf(current), [current]);
   const mouse = isMouse(session.template);
   const [selected, setSelected] = useState<string | null>(null);
   const key = keys.find((k) => k.name === selected) || null;

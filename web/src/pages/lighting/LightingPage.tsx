@@ -1,5 +1,4 @@
-import { useComputed } from '@preact/signals';
-import { useEffect, useState } from 'preact/hooks';
+import { useEffect, useMemo, useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
 import { applyLighting, lightingReading } from '../../model/answers';
 import { type Change, EditError, type EffectKeyName, lightingQuery, setEffect, setEffectValue, setKeyColours } from '../../model/builders';
@@ -40,7 +39,8 @@ function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Ch
 export function LightingPage({ device, template }: PageProps) {
   const session = sessionFor(device, template);
   const traits = session.traits.lighting;
-  const zones = useComputed(() => ZONES.filter((z) => zoneView(session.doc.value, z))).value;
+  const current = session.doc.value;
+  const zones = useMemo(() => ZONES.filter((z) => zoneView(current, z)), [current]);
   const [reading, setReading] = useState(false);
 
   useEffect(() => {
@@ -71,7 +71,8 @@ export function LightingPage({ device, template }: PageProps) {
 
 function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneName; titled: boolean }) {
   const traits = session.traits.lighting!;
-  const view = useComputed(() => zoneView(session.doc.value, zone)).value!;
+  const current = session.doc.value;
+  const view = useMemo(() => zoneView(current, zone), [current, zone])!;
   const zoneName = t(zone === 'light' ? 'lighting.zoneMain' : 'lighting.zoneLeft');
   const perKeyOffered = traits.perKey && !!view.perKey && view.perKey.length > 0;
   const [mode, setMode] = useState<'preset' | 'perKey'>('preset');
@@ -124,9 +125,11 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
   };
 
   const direction = effectValue(view, 'LightDirection');
-  const previewKeys = paintableKeys(session.doc.value, zone);
+  // Kept while the document stands, so the picture is not laid out again on every render.
+  const previewKeys = useMemo(() => paintableKeys(current, zone), [current, zone]);
+  const ownKeys = useMemo(() => keysOf(current), [current]);
   const mouse = isMouse(session.template);
-  const pictureKeys = previewKeys.length ? previewKeys : keysOf(session.doc.value);
+  const pictureKeys = previewKeys.length ? previewKeys : ownKeys;
   const shown = draft || colour;
   const brightness = effectValue(view, 'LightBrightness');
   const previewColours: Record<string, string> = {};
@@ -208,7 +211,8 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
 }
 
 function PerKeyPainter({ session, zone, keys, zoneLabel }: { session: DeviceSession; zone: ZoneName; keys: KeyDef[]; zoneLabel: string }) {
-  const view = useComputed(() => zoneView(session.doc.value, zone)).value!;
+  const current = session.doc.value;
+  const view = useMemo(() => zoneView(current, zone), [current, zone])!;
   const [selected, setSelected] = useState<string[]>([]);
   const [anchor, setAnchor] = useState<string | null>(null);
   const [brush, setBrush] = useState('ff0000');

@@ -1,5 +1,4 @@
-import { useComputed } from '@preact/signals';
-import { useEffect, useRef, useState } from 'preact/hooks';
+import { useEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { formatNumber, formatPercent, t } from '../../i18n';
 import { applyDpi, dpiReading, powerReading } from '../../model/answers';
 import {
@@ -51,8 +50,9 @@ function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Ch
 export function PerformancePage({ device, template }: PageProps) {
   const session = sessionFor(device, template);
   const doc = session.doc;
-  const dpi = useComputed(() => dpiView(doc.value)).value;
-  const params = useComputed(() => parametersOf(doc.value)).value;
+  const current = doc.value;
+  const dpi = useMemo(() => dpiView(current), [current]);
+  const params = useMemo(() => parametersOf(current), [current]);
   const [reading, setReading] = useState(false);
 
   // The D2.0 translator answers the current stage and the report rate.
@@ -180,7 +180,8 @@ function Battery({ session }: { session: DeviceSession }) {
 }
 
 function DpiStages({ session }: { session: DeviceSession }) {
-  const view = useComputed(() => dpiView(session.doc.value)).value!;
+  const current = session.doc.value;
+  const view = useMemo(() => dpiView(current), [current])!;
   const limits = session.traits.dpi!;
   const stages: StageInput[] = view.levels.map((l) => ({ x: l.x, y: l.y, rgb: l.rgb }));
   const withColour = view.levels.some((l) => l.rgb !== '');
