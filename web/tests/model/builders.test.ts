@@ -85,6 +85,15 @@ describe('model templates', () => {
     expect(marks(macro.documents[0])[0]).toMatch(/type="MACRO" task="2".*count="1" delay="0" action="set"/);
   });
 
+  it('macros travel as their text in the D2.0 records, under the type each translator selects on', () => {
+    const withMacro = (file: string) => {
+      const doc = readTemplate(model(file).replace('name="命令1" index="0" length="200" value=""', 'name="命令1" index="0" length="200" value="延迟(20):1|0|1"'));
+      return marks(assignKey(doc, 'Button3', { kind: 'macro', macro: macrosOf(doc)[0] }).documents[0])[0];
+    };
+    expect(withMacro('keystone-104.xml')).toMatch(/type="Macro" task="延迟\(20\):1\|0\|1"/);
+    expect(withMacro('swift-6.xml')).toMatch(/type="MACRO" task="延迟\(20\):1\|0\|1"/);
+  });
+
   it('warns when the last left click goes', () => {
     const c = assignKey(glide, 'Button1', { kind: 'keyboard', key: 'A' });
     expect(losesLeftClick(glide, c.doc)).toBe(true);

@@ -4,9 +4,11 @@ import { KeysPage } from '../../src/pages/keys/KeysPage';
 import { LightingPage } from '../../src/pages/lighting/LightingPage';
 import { PerformancePage } from '../../src/pages/performance/PerformancePage';
 import { resetSessions } from '../../src/model/session';
+import { statusMessage } from '../../src/state/messages';
 import { startNotifyRouting, stopNotifyRouting } from '../../src/state/notify';
 import { parseTemplate } from '../../src/state/templates';
-import { clearUndo } from '../../src/state/undo';
+import { clearUndo, undoDepth } from '../../src/state/undo';
+import { installShortcuts } from '../../src/shell/shortcuts';
 import { drive, model } from '../model/fixtures';
 
 // A stand-in for the program: answers GetLocalConf from the tree, records every document
@@ -138,5 +140,51 @@ describe('device pages', () => {
     fireEvent.input(box(), { target: { value: '2400' } });
     fireEvent.keyDown(box(), { key: 'Enter' });
     await waitFor(() => expect(box().value).toBe('1600'));
+  });
+
+  it('moves through the keys with the arrows, and records what the page would otherwise take (Ctrl+Z, F13)', async () => {
+    render(<KeysPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />);
+    const esc = screen.getByRole('gridcell', { name: 'Esc' });
+    esc.focus();
+    fireEvent.keyDown(esc, { key: 'ArrowDown' });
+    fireEvent.keyDown(document.activeElement as Element, { key: 'ArrowRight' });
+    fireEvent.keyDown(document.activeElement as Element, { key: 'Enter' });
+    await screen.findByRole('heading', { name: '1: 1' });
+    fireEvent.change(screen.getByRole('combobox', { name: 'Function type' }), { target: { value: 'combo' } });
+    const record = screen.getByRole('button', { name: 'Record a combination' });
+    await waitFor(() => expect((record as HTMLButtonElement).disabled).toBe(false));
+    // Keys as the engine sends them: to the focused element, with the held modifiers flagged.
+    const press = (codes: string[]) => {
+      fireEvent.click(record);
+      record.focus();
+      const keyOf = (code: string) => (code === 'KeyZ' ? 'z' : code);
+      codes.forEach((code, i) => fireEvent.keyDown(record, { code, key: keyOf(code), ctrlKey: codes.slice(0, i + 1).indexOf('ControlLeft') >= 0 }));
+      codes.slice().reverse().forEach((code, i, up) => fireEvent.keyUp(record, { code, key: keyOf(code), ctrlKey: up.slice(i + 1).indexOf('ControlLeft') >= 0 }));
+    };
+    press(['F13']);
+    await waitFor(() => expect(statusMessage.value?.text).toBe('F13 cannot be assigned on this device.'));
+    // With the page's own Ctrl+Z (undo) listening: recording twice stacks two edits, undoes none.
+    const off = installShortcuts(document);
+    press(['ControlLeft', 'KeyZ']);
+    await waitFor(() => expect(sent).toHaveLength(1));
+    press(['ControlLeft', 'KeyZ']);
+    await waitFor(() => expect(undoDepth()).toBe(2));
+    off();
+    expect(sent.map((d) => marked(d)[0])).toEqual([0, 1].map(() => expect.stringMatching(/name="Button18" .*type="HOTKEY" task="Ctrl\+Z".*action="set"/)));
+  });
+
+  it('drags over keys to select them, and shows each notebook zone with what it has', async () => {
+    render(<LightingPage {...props('nimbus-notebook.xml', 'WSU-DFO-V1.1.0')} />);
+    expect(screen.getAllByRole('combobox', { name: 'Effect' })).toHaveLength(2);
+    expect(screen.getAllByRole('combobox', { name: 'Direction' })).toHaveLength(1);
+    fireEvent.click(screen.getByRole('radio', { name: 'Per-key colours' }));
+    const cell = (name: string) => screen.getByRole('gridcell', { name });
+    fireEvent.pointerDown(cell('A'), { button: 0 });
+    fireEvent.pointerMove(cell('S'));
+    fireEvent.pointerMove(cell('D'));
+    fireEvent.pointerUp(window);
+    fireEvent.pointerMove(cell('F'));
+    await screen.findByText('3 keys selected');
+    expect([cell('A'), cell('S'), cell('D'), cell('F')].map((c) => c.getAttribute('aria-selected'))).toEqual(['true', 'true', 'true', 'false']);
   });
 });
