@@ -36,6 +36,28 @@ for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) {
   });
 }
 
+// Programs that still run with this run's temporary folder (e.g. started again by the one
+// we stopped) are killed with their process groups.
+function killStrays(tmp) {
+  const mark = Buffer.from(`TMPDIR=${tmp}\0`);
+  let entries = [];
+  try {
+    entries = fs.readdirSync('/proc').filter((e) => /^\d+$/.test(e));
+  } catch {
+    return;
+  }
+  for (const pid of entries) {
+    if (Number(pid) === process.pid) continue;
+    try {
+      if (!fs.readFileSync(`/proc/${pid}/environ`).includes(mark)) continue;
+      const pgid = Number(fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ')[2]);
+      process.kill(pgid > 1 && pgid !== process.pid ? -pgid : Number(pid), 'SIGKILL');
+    } catch {
+      // gone meanwhile, or not ours to read
+    }
+  }
+}
+
 function exited(child) {
   if (child.exitCode !== null || child.signalCode !== null) return Promise.resolve();
   return new Promise((resolve) => child.once('exit', () => resolve()));
@@ -137,6 +159,9 @@ export class App {
   async #start(program, devices, extraEnv, observeFromStart) {
     const dir = this.dir;
     for (const sub of ['tmp', 'home', 'runtime']) fs.mkdirSync(path.join(dir, sub), { mode: 0o700 });
+    // The browser storage folder: without it this would be a first start, after which the
+    // program starts itself again once it ends, outliving the test.
+    fs.mkdirSync(path.join(dir, 'tmp', 'ozk'));
     this.devicesFile = path.join(dir, 'devices.json');
     if (Array.isArray(devices)) this.setDevices(devices);
     else fs.copyFileSync(devices, this.devicesFile);
@@ -277,6 +302,7 @@ export class App {
     if (this.client) await withTimeout(this.client.close(), 3000, 'debugger close').catch(() => {});
     await stopChild(this.child);
     await stopChild(this.xvfb);
+    if (this.dir) killStrays(path.join(this.dir, 'tmp'));
     if (this.dir && !process.env.TORVANIX_E2E_KEEP) {
       // A browser helper may still be finishing a file; a leftover folder fails nothing.
       try {
