@@ -38,5 +38,6 @@ export default defineConfig({
     include: ['tests/**/*.test.{ts,tsx}'],
     setupFiles: ['tests/setup.ts'],
     restoreMocks: true,
+    testTimeout: 20000,
   },
 });
