@@ -63,6 +63,7 @@ export function TitleBar() {
         type="button"
         class="icon-button"
         disabled={!canUndo.value}
+        aria-keyshortcuts="Control+Z"
         aria-label={label ? t('shell.undoNamed', { label }) : t('shell.undo')}
         title={label ? t('shell.undoNamed', { label }) : t('shell.undo')}
         onClick={() => void undo()}
