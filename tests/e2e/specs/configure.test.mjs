@@ -12,6 +12,7 @@ import { waitUntil } from '../lib/util.mjs';
 
 const PAINT_A = 'ff00ff';
 const PAINT_B = '00ff00';
+const PAINT_C = '0000ff';
 
 describe('configuring devices', () => {
   const ctx = useApp({ name: 'configure' });
@@ -48,7 +49,7 @@ describe('configuring devices', () => {
     assert.equal((await page.find({ role: 'textbox', name: 'Hex colour' })).value, 'ff0000');
   });
 
-  test('lighting: paint all keys, then two keys (D2.0 keyboard)', { timeout: 90000 }, async () => {
+  test('lighting: paint all keys, then two keys, then a row by dragging (D2.0 keyboard)', { timeout: 90000 }, async () => {
     const { app } = ctx;
     const { page } = app;
     await page.click({ role: 'radio', name: 'Per-key colours' });
@@ -75,6 +76,13 @@ describe('configuring devices', () => {
       await page.fill({ role: 'textbox', name: 'Hex colour' }, PAINT_B, 'Tab');
       await page.click({ role: 'button', name: 'Paint selected keys' });
     }, table({ A: PAINT_B, S: PAINT_B }));
+    // Dragging across a row selects every key passed over.
+    await assertWrites(app, async () => {
+      await page.click({ role: 'button', name: 'Clear selection' });
+      await page.drag({ role: 'gridcell', name: 'Q' }, { role: 'gridcell', name: 'E' });
+      await page.fill({ role: 'textbox', name: 'Hex colour' }, PAINT_C, 'Tab');
+      await page.click({ role: 'button', name: 'Paint selected keys' });
+    }, table({ A: PAINT_B, S: PAINT_B, Q: PAINT_C, W: PAINT_C, E: PAINT_C }));
   });
 
   test('profiles: export, change a key, import: the exported assignment comes back', { timeout: 90000 }, async () => {
