@@ -2,6 +2,7 @@ import { useEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { t } from '../../i18n';
 import {
   type Assignment,
+  DISABLED_TYPE,
   EditError,
   assignKey,
   assignmentAllowed,
@@ -142,7 +143,15 @@ export function KeysPage({ device, template }: PageProps) {
         selected={selected ? [selected] : []}
         buttonName={mouse ? mouseButtonName : undefined}
         describe={(k) => describeAssignment(k, macros)}
-        onSelect={(name) => setSelected(name)}
+        onSelect={(name) => {
+          setSelected(name);
+          // The choices start from what the key does now.
+          const k = keys.find((x) => x.name === name);
+          if (!k) return;
+          const now = kindOf(k);
+          if (now && kinds.indexOf(now) >= 0) setKind(now);
+          setChoice(k.task);
+        }}
       />
       {!key ? (
         <p class="page-note">{t('keys.chooseKey')}</p>
@@ -199,6 +208,27 @@ export function KeysPage({ device, template }: PageProps) {
       />
     </section>
   );
+}
+
+const DPI_FUNCTIONS = ['DPI循环', 'DPI+', 'DPI-'];
+
+function kindOf(k: KeyDef): Kind | null {
+  switch (k.type.toUpperCase()) {
+    case 'KEYBOARD':
+      return 'keyboard';
+    case 'HOTKEY':
+      return 'combo';
+    case 'MOUSE':
+      return DPI_FUNCTIONS.indexOf(k.task) >= 0 ? 'dpi' : 'mouse';
+    case 'MEDIA':
+      return 'media';
+    case DISABLED_TYPE:
+      return 'disable';
+    case 'MACRO':
+      return 'macro';
+    default:
+      return null;
+  }
 }
 
 interface ComboCaptureProps {
