@@ -40,6 +40,16 @@ function withProfile(doc: XmlElement, profile: number): XmlElement {
   return d;
 }
 
+/** The session, or null when the model's document cannot be read (the page then says so
+ *  instead of failing to draw). */
+export function trySessionFor(device: Device, template: ModelTemplate): DeviceSession | null {
+  try {
+    return sessionFor(device, template);
+  } catch {
+    return null;
+  }
+}
+
 /** The session of the device's current profile (made on first use). */
 export function sessionFor(device: Device, template: ModelTemplate): DeviceSession {
   const profile = profileOf(device.id);

@@ -187,4 +187,10 @@ describe('device pages', () => {
     await screen.findByText('3 keys selected');
     expect([cell('A'), cell('S'), cell('D'), cell('F')].map((c) => c.getAttribute('aria-selected'))).toEqual(['true', 'true', 'true', 'false']);
   });
+
+  it('says so when a model document cannot be read, instead of failing to draw', () => {
+    const template = parseTemplate('X', '<configuration Ver="K2.0"><key name="SN" value="" /></configuration>')!;
+    render(<KeysPage device={{ id: 'x', record: { Version: 'X' } }} template={template} />);
+    screen.getByText('The settings of this model could not be read.');
+  });
 });

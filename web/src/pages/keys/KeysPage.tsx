@@ -21,7 +21,7 @@ import {
   keyNameIn,
   modifierOf,
 } from '../../model/generations';
-import { commitEdit, functionTables, loadFunctionTable, sessionFor } from '../../model/session';
+import { type DeviceSession, commitEdit, functionTables, loadFunctionTable, trySessionFor } from '../../model/session';
 import { type KeyDef, isMouse, keysOf, macrosOf, modelName } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
 import { KeyPicture } from '../../pictures/KeyPicture';
@@ -42,7 +42,12 @@ interface Pending {
 }
 
 export function KeysPage({ device, template }: PageProps) {
-  const session = sessionFor(device, template);
+  const session = trySessionFor(device, template);
+  if (!session) return <p class="page-note">{t('keys.unreadable')}</p>;
+  return <KeysView session={session} />;
+}
+
+function KeysView({ session }: { session: DeviceSession }) {
   const doc = session.doc;
   const generation = session.traits.generation;
   const table = generation ? functionTables.value[generation] : undefined;

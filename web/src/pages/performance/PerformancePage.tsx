@@ -13,7 +13,7 @@ import {
   setParameter,
   setSetting,
 } from '../../model/builders';
-import { type DeviceSession, commitEdit, readDevice, sessionFor } from '../../model/session';
+import { type DeviceSession, commitEdit, readDevice, trySessionFor } from '../../model/session';
 import { dpiView, parametersOf, settingValue } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
 import { showMessage } from '../../state/messages';
@@ -48,7 +48,12 @@ function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Ch
 }
 
 export function PerformancePage({ device, template }: PageProps) {
-  const session = sessionFor(device, template);
+  const session = trySessionFor(device, template);
+  if (!session) return <p class="page-note">{t('keys.unreadable')}</p>;
+  return <PerformanceView session={session} />;
+}
+
+function PerformanceView({ session }: { session: DeviceSession }) {
   const doc = session.doc;
   const current = doc.value;
   const dpi = useMemo(() => dpiView(current), [current]);
