@@ -53,6 +53,7 @@ describe('configuring devices', () => {
     const { app } = ctx;
     const { page } = app;
     await page.click({ role: 'radio', name: 'Per-key colours' });
+    await app.quiet();
     const table = (painted) => {
       const m = new ModelDocument('keystone-104.xml');
       const mode = m.set(m.element('mode', 'LightUp'), { action: 'set' });
