@@ -10,7 +10,7 @@ PACKAGES=(
     libqt5multimedia5-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libpugixml-dev libhidapi-dev liblzma-dev libudev-dev libcpp-httplib-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth x11-apps imagemagick
+    xvfb xauth x11-apps imagemagick xdotool fonts-wqy-microhei
     nodejs
     libsodium-dev
     qtwayland5 weston
@@ -31,4 +31,23 @@ if [ ${#missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     $SUDO apt-get update -q
     $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The page is built with npm; Debian's own nodejs package comes without it, and the build
+# tools want Node.js 20.19 or newer.
+if ! command -v npm >/dev/null 2>&1; then
+    echo "Installing: npm"
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    export DEBIAN_FRONTEND=noninteractive
+    if ! $SUDO apt-get install -y -q --no-install-recommends npm; then
+        $SUDO apt-get update -q
+        $SUDO apt-get install -y -q --no-install-recommends npm
+    fi
+fi
+node_version=$(node -p 'process.versions.node' 2>/dev/null || echo 0)
+IFS=. read -r node_major node_minor _ <<<"$node_version"
+if [ "${node_major:-0}" -lt 20 ] || { [ "$node_major" -eq 20 ] && [ "${node_minor:-0}" -lt 19 ]; }; then
+    echo "Node.js $node_version is too old to build the page: 20.19 or newer is needed" >&2
+    exit 1
 fi

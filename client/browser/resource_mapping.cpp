@@ -12,6 +12,29 @@
 
 namespace torvanix {
 
+namespace {
+
+// Everything that falls to the page branch used to be labelled HTML. Pictures and fonts the
+// page refers to are not rendered under that type (an SVG given as text/html shows nothing),
+// so the few kinds a page ships get their own; everything else stays HTML.
+QByteArray pageMimeType(const QString &path) {
+    static const struct {
+        const char *suffix;
+        const char *type;
+    } types[] = {
+        {".svg", "image/svg+xml"},     {".ico", "image/x-icon"}, {".jpg", "image/jpeg"},
+        {".jpeg", "image/jpeg"},       {".webp", "image/webp"},  {".woff2", "font/woff2"},
+        {".woff", "font/woff"},        {".ttf", "font/ttf"},     {".txt", "text/plain"},
+        {".wasm", "application/wasm"},
+    };
+    for (const auto &t : types)
+        if (path.endsWith(QLatin1String(t.suffix), Qt::CaseInsensitive))
+            return QByteArray(t.type);
+    return QByteArrayLiteral("text/html");
+}
+
+} // namespace
+
 ResourceMapper::ResourceMapper(ResourceSettings settings, const ThemePack *pack)
     : settings_(std::move(settings)), pack_(pack) {}
 
@@ -69,7 +92,7 @@ std::optional<ResourceAnswer> ResourceMapper::map(const QString &requestUrl) con
         answer.body = lookup(path);
         if (answer.body.isEmpty())
             return std::nullopt;
-        answer.mimeType = "text/html";
+        answer.mimeType = pageMimeType(path);
         return answer;
     }
     answer.body = lookup(path);

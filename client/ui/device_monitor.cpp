@@ -1,5 +1,8 @@
 #include "device_monitor.h"
 
+#include "device/library_loader.h"
+
+#include <QLibrary>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QStringList>
@@ -19,6 +22,13 @@ QString usbDeviceKey(const QString &syspath) {
         if (iface.match(parts[i]).hasMatch())
             return parts.mid(0, i).join(QLatin1Char('/'));
     return syspath;
+}
+
+QString interfaceDeviceKey(const QString &interfacePath) {
+    static const QRegularExpression ids(QStringLiteral("vid_[0-9a-f]{4}&pid_[0-9a-f]{4}"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = ids.match(interfacePath);
+    return (m.hasMatch() ? m.captured() : interfacePath).toLower();
 }
 
 DeviceChangeCoalescer::DeviceChangeCoalescer(int quietMs, QObject *parent)
@@ -45,6 +55,7 @@ void DeviceChangeCoalescer::notice(const QString &deviceKey, const QString &acti
 DeviceMonitor::DeviceMonitor(QObject *parent) : QObject(parent) {
     connect(&coalescer_, &DeviceChangeCoalescer::devicesChanged, this,
             &DeviceMonitor::devicesChanged);
+    watchLibrary();
 #ifdef TORVANIX_HAVE_UDEV
     udev_ = udev_new();
     if (!udev_)
@@ -72,6 +83,10 @@ DeviceMonitor::DeviceMonitor(QObject *parent) : QObject(parent) {
 }
 
 DeviceMonitor::~DeviceMonitor() {
+    // Returns only when no notice runs any more, so none can reach a half-destroyed monitor.
+    if (watchLibrary_)
+        watchLibrary_(nullptr, nullptr);
+    delete library_;
 #ifdef TORVANIX_HAVE_UDEV
     delete notifier_;
     if (monitor_)
@@ -92,6 +107,24 @@ void DeviceMonitor::readNotices() {
         udev_device_unref(dev);
     }
 #endif
+}
+
+void DeviceMonitor::watchLibrary() {
+    library_ = new QLibrary;
+    if (!loadDeviceLibrary(*library_, QStringLiteral("UsbInterface")))
+        return;
+    auto watch = reinterpret_cast<decltype(watchLibrary_)>(library_->resolve("dcWatchDevices"));
+    if (watch && watch(&DeviceMonitor::libraryNotice, this))
+        watchLibrary_ = watch;
+}
+
+void DeviceMonitor::libraryNotice(void *context, int arrived, const uint16_t *path) {
+    // Runs on the library's thread; the coalescer lives on the monitor's.
+    auto *self = static_cast<DeviceMonitor *>(context);
+    const QString key = interfaceDeviceKey(QString::fromUtf16(path));
+    const QString action = arrived ? QStringLiteral("add") : QStringLiteral("remove");
+    QMetaObject::invokeMethod(
+        self, [self, key, action] { self->coalescer_.notice(key, action); }, Qt::QueuedConnection);
 }
 
 } // namespace torvanix

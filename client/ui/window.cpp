@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
@@ -81,7 +82,11 @@ QUrl Window::startUrl() const {
     ClientHandler *handler = ClientHandler::instance();
     const QString base =
         handler ? handler->mapper().settings().vendorBase : ClientHandler::vendorBase();
-    return QUrl(base + QStringLiteral("/local/") + brand_ + QStringLiteral("/client.html"));
+    // The page follows the system language; it cannot see the locale the program runs
+    // under any other way (the engine reports its own).
+    QUrl url(base + QStringLiteral("/local/") + brand_ + QStringLiteral("/client.html"));
+    url.setQuery(QStringLiteral("lang=") + QLocale::system().name());
+    return url;
 }
 
 Window::ThemePaths Window::setupTheme() {

@@ -1,7 +1,10 @@
 #include "sim_api.h"
 #include "sim_engine.h"
+#include "sim_watch.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -157,6 +160,12 @@ public:
             line += ",\"ret\":" + std::to_string(ret);
         if (faulted_)
             line += ",\"fault\":true";
+        // Wall-clock milliseconds, so a line can be set against the page's own clock.
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        char time[32];
+        std::snprintf(time, sizeof time, ",\"time\":%.3f",
+                      std::chrono::duration<double, std::milli>(now).count());
+        line += time;
         line += "}";
         engine_.appendTrace(line);
         lock_.unlock();
@@ -591,6 +600,17 @@ int usbReadInputReport(const uint16_t *path, uint8_t *buf, int length, int timeo
     c.bytes(buf, n);
     c.changed();
     return c.finish(n);
+}
+
+int usbWatchDevices(void (*notice)(void *, int, const uint16_t *), void *context) {
+    DeviceWatcher &watcher = DeviceWatcher::instance();
+    // Stopped outside the model's lock: stopping waits for a running notice, and a notice
+    // may well ask for the listing.
+    watcher.stop();
+    Call c(kUsb, "dcWatchDevices");
+    if (!notice || c.faulted())
+        return c.finish(0);
+    return c.finish(watcher.start(deviceSetFile(), notice, context) ? 1 : 0);
 }
 
 // ---- KBAccess --------------------------------------------------------------------------------

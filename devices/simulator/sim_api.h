@@ -28,6 +28,7 @@ TVX_SIMCORE_API int usbFinishUpdateRom(const uint16_t *path);
 TVX_SIMCORE_API int usbBootLoader(const uint16_t *path);
 TVX_SIMCORE_API int usbReadInputReport(const uint16_t *path, uint8_t *buf, int length,
                                        int timeoutMs);
+TVX_SIMCORE_API int usbWatchDevices(void (*notice)(void *, int, const uint16_t *), void *context);
 
 // KBAccess
 TVX_SIMCORE_API int kbSetHardwareInfo(int vendor, int product);

@@ -235,6 +235,33 @@ QString programFolder() {
     return QString();
 }
 
+QString deviceSetFile(const QString &named) {
+    return named.isEmpty() ? programFolder() + QLatin1String("/sim-devices.json") : named;
+}
+
+QString deviceSetFile() {
+    return deviceSetFile(envValue("TORVANIX_SIM_DEVICES"));
+}
+
+std::optional<QStringList> deviceSetPaths(const QString &file) {
+    QFile f(file);
+    if (!f.exists())
+        return QStringList();
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonDocument doc = QJsonDocument::fromJson(f.readAll());
+    if (!doc.isArray())
+        return std::nullopt;
+    QStringList paths;
+    for (const QJsonValue &v : doc.array()) {
+        const QString path = v.toObject().value(QLatin1String("path")).toString();
+        // The same rule as the listing: a path must fit its field with the terminator.
+        if (!path.isEmpty() && path.size() < kPathUnits)
+            paths << path;
+    }
+    return paths;
+}
+
 // ---- state (de)serialisation ------------------------------------------------------------
 
 QJsonObject DeviceState::toJson() const {
@@ -520,8 +547,7 @@ void Engine::reconfigure() {
     keyboard = KeyboardState{};
     mouse = MouseState{};
     deviceCalls.clear();
-    devicesFile_ =
-        envDevices_.isEmpty() ? programFolder() + QLatin1String("/sim-devices.json") : envDevices_;
+    devicesFile_ = deviceSetFile(envDevices_);
     devicesStamp_ = FileStamp{};
     stateStamp_ = FileStamp{};
     loadDevices();

@@ -7,11 +7,13 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -199,6 +201,13 @@ private:
 };
 
 QString programFolder();
+// The device set file: the one named by TORVANIX_SIM_DEVICES, else the demo set beside the
+// core library.
+QString deviceSetFile();
+QString deviceSetFile(const QString &named);
+// Interface paths of a device set file in file order. A missing file lists nothing; a file
+// that cannot be read or is no JSON array (for instance half written) gives no answer.
+std::optional<QStringList> deviceSetPaths(const QString &file);
 QString toHex(const Bytes &bytes);
 Bytes fromHex(const QString &text);
 QString pathText(const std::u16string &path);

@@ -74,4 +74,8 @@ int dcReadInputReport(const tvx_char16 *path, uint8_t *buf, int length, int time
     return usbReadInputReport(path, buf, length, timeoutMs);
 }
 
+int dcWatchDevices(tvx_device_notice_fn notice, void *context) {
+    return usbWatchDevices(notice, context);
+}
+
 } // extern "C"

@@ -136,6 +136,9 @@ protected:
             {"theme/img/anim.gif", "gifdata"},
             {"theme/img/my logo.png", "spaced"},
             {"theme/css/site.css", "body{}"},
+            {"theme/Torvanix/assets/client-1a2b.js", "export{};"},
+            {"theme/Torvanix/assets/pad.svg", "<svg/>"},
+            {"theme/Torvanix/assets/face.woff2", "wOF2"},
             {"theme/media/song.mp3", QByteArray(1234, 'm')},
         };
         ASSERT_TRUE(pack.LoadFromData(pack::buildPack(entries), "theme"));
@@ -181,6 +184,23 @@ TEST_F(MappingTest, PagesAndRewrites) {
     EXPECT_FALSE(mapper->map("http://example.com/index.html"));
     // A missing entry goes to the network too.
     EXPECT_FALSE(mapper->map(kVendor + "/local/nothing.html"));
+}
+
+TEST_F(MappingTest, PageAssetsKeepTheirOwnTypes) {
+    // Module scripts are refused by the engine unless they come with a script type.
+    auto module = mapper->map(kVendor + "/local/Torvanix/assets/client-1a2b.js");
+    ASSERT_TRUE(module);
+    EXPECT_EQ(module->mimeType, QByteArray("application/javascript"));
+    auto svg = mapper->map(kVendor + "/local/Torvanix/assets/pad.svg");
+    ASSERT_TRUE(svg);
+    EXPECT_EQ(svg->mimeType, QByteArray("image/svg+xml"));
+    auto font = mapper->map(kVendor + "/local/Torvanix/assets/face.woff2");
+    ASSERT_TRUE(font);
+    EXPECT_EQ(font->mimeType, QByteArray("font/woff2"));
+    // The start page with the locale in its query is still the page.
+    auto start = mapper->map(mapper->startUrl() + "?lang=zh-CN");
+    ASSERT_TRUE(start);
+    EXPECT_EQ(start->mimeType, QByteArray("text/html"));
 }
 
 TEST_F(MappingTest, BranchIsChosenByTheLastFourCharactersOfTheWholeUrl) {

@@ -1,6 +1,7 @@
 // Shell pieces that need no browser: logon start, the single-instance command buffer and
 // the device-change notices.
 #include "app/app_log.h"
+#include "device/library_loader.h"
 #include "ui/desktop_services.h"
 #include "ui/device_monitor.h"
 
@@ -105,6 +106,40 @@ TEST(DeviceNotices, TheMonitorStartsQuietlyWithOrWithoutUdev) {
     QSignalSpy spy(&monitor, &DeviceMonitor::devicesChanged);
     QCoreApplication::processEvents();
     EXPECT_EQ(spy.count(), 0);
+}
+
+TEST(DeviceNotices, RewrittenSimulatedDeviceSetRaisesOneChangePerDevice) {
+    EXPECT_EQ(interfaceDeviceKey("\\\\?\\hid#VID_258A&PID_0013&mi_01&col02#7&2a#{4d1e}"),
+              QString("vid_258a&pid_0013"));
+    QTemporaryDir dir;
+    const QString file = dir.filePath("devices.json");
+    const auto writeSet = [&](const QByteArray &json) {
+        QFile f(file + ".new");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(json);
+        f.close();
+        ASSERT_TRUE(QFile::remove(file) || !QFile::exists(file));
+        ASSERT_TRUE(QFile::rename(file + ".new", file));
+    };
+    writeSet("[]");
+    qputenv("TORVANIX_SIM_DEVICES", file.toLocal8Bit());
+    setDevicesDirectory(TORVANIX_PROGRAM_DIR);
+    {
+        DeviceMonitor monitor;
+        ASSERT_TRUE(monitor.isWatchingLibrary());
+        QSignalSpy spy(&monitor, &DeviceMonitor::devicesChanged);
+        // Two interfaces of one keyboard plugged in: one change, as with udev.
+        writeSet(R"([{"path":"\\\\?\\hid#vid_05ac&pid_024f&mi_00#7&1#{4d}"},
+                     {"path":"\\\\?\\hid#vid_05ac&pid_024f&mi_01#7&1#{4d}"}])");
+        EXPECT_TRUE(spy.wait(3000));
+        EXPECT_FALSE(spy.wait(700));
+        EXPECT_EQ(spy.count(), 1);
+        writeSet("[]");
+        EXPECT_TRUE(spy.wait(3000));
+        EXPECT_EQ(spy.count(), 2);
+    }
+    setDevicesDirectory(QString());
+    qunsetenv("TORVANIX_SIM_DEVICES");
 }
 
 TEST(QuitOnce, OnlyTheFirstRequestCounts) {

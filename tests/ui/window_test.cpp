@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QScreen>
 
 using namespace torvanix;
@@ -66,7 +67,8 @@ TEST_F(WindowTest, StartsFramelessAtTheDpiScaledSizeAndHidesOnClose) {
     EXPECT_TRUE(available.contains(window->geometry()));
     EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(window->objectName(), "MainWindow");
-    EXPECT_EQ(window->startUrl().toString(), harness->base() + "/local/Torvanix/client.html");
+    EXPECT_EQ(window->startUrl().toString(),
+              harness->base() + "/local/Torvanix/client.html?lang=" + QLocale::system().name());
     EXPECT_EQ(window->view()->size(), window->size());
     window->resize(900, 600);
     EXPECT_EQ(window->view()->size(), QSize(900, 600));

@@ -94,6 +94,15 @@ TVX_EXPORT int BootLoader(const tvx_char16 *path);
  * report arrived, negative on error. The DPI/report-rate query reads its answer here. */
 TVX_EXPORT int dcReadInputReport(const tvx_char16 *path, uint8_t *buf, int length, int timeoutMs);
 
+/* Our own addition, optional: arrival and removal notices for backends whose devices the
+ * system's device monitor cannot see (the simulator). `notice(context, arrived, path)` is
+ * called on a thread of the library once per interface that appeared (arrived = 1) or left
+ * (arrived = 0). A new call replaces the earlier watch; dcWatchDevices(NULL, NULL) stops it
+ * and returns only when no notice is running any more (so it must not be called from a
+ * notice). Returns non-zero while watching. */
+typedef void (*tvx_device_notice_fn)(void *context, int arrived, const tvx_char16 *path);
+TVX_EXPORT int dcWatchDevices(tvx_device_notice_fn notice, void *context);
+
 /* The keyboard and mouse libraries export some entries under the same names
  * (SetHardwareInfo, InitDevice, ...) with different argument lists; each library is loaded
  * on its own, so their declarations live in their implementations and the types below. */
@@ -110,6 +119,7 @@ typedef int (*tvx_path_fn)(const tvx_char16 *);
 typedef int (*tvx_dcWriteRom_fn)(const tvx_char16 *, uint8_t *, int, int);
 typedef int (*tvx_CheckRom_fn)(const tvx_char16 *, int, uint32_t);
 typedef int (*tvx_dcReadInputReport_fn)(const tvx_char16 *, uint8_t *, int, int);
+typedef int (*tvx_dcWatchDevices_fn)(tvx_device_notice_fn, void *);
 
 /* KBAccess (file libKBAccess.so), entries by name:
  *   int  SetHardwareInfo(int vendor, int product)

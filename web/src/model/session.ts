@@ -1,0 +1,193 @@
+// What the device pages share per device: the document as the device holds it (per profile),
+// the generation's function table, and the road of a change to the device through the commit
+// model. A change is shown only once it has left for the device; the packet keyboard echoes
+// every document it has written, so for it the echo is awaited as the confirmation.
+import { signal, type Signal } from '@preact/signals';
+import { native, type NativeClient } from '../native/client';
+import type { Device } from '../state/devices';
+import { waitForNotify, type NotifyDocument } from '../state/notify';
+import { onConfigurationReplaced, profileOf, setConfigurationSource } from '../state/profiles';
+import type { ModelTemplate } from '../state/templates';
+import { commit } from '../state/undo';
+import { parseAnswer, type Answer } from './answers';
+import type { Change } from './builders';
+import { FAMILY_TRAITS, type Family, type FamilyTraits, type FunctionTable, familyOf, parseFunctionTable } from './generations';
+import { identityOf, readTemplate } from './template';
+import { type XmlElement, cloneXml, findByName, parseXml, setAttr, writeXml } from './xml';
+
+export interface DeviceSession {
+  deviceId: string;
+  identity: string;
+  family: Family;
+  traits: FamilyTraits;
+  /** The model's own document (defaults). */
+  template: XmlElement;
+  /** The document of the profile being edited. */
+  doc: Signal<XmlElement>;
+  profile: number;
+  /** Counts edits the device did not take: controls keyed by it drop a draft value that
+   *  never reached the device and show the held one again. */
+  refused: Signal<number>;
+}
+
+const sessions = new Map<string, DeviceSession>();
+const templatesByDevice = new Map<string, XmlElement>();
+
+function withProfile(doc: XmlElement, profile: number): XmlElement {
+  const d = cloneXml(doc);
+  const cur = findByName(d, 'key', 'CurProfile');
+  if (cur) setAttr(cur, 'value', String(profile));
+  return d;
+}
+
+/** The session, or null when the model's document cannot be read (the page then says so
+ *  instead of failing to draw). */
+export function trySessionFor(device: Device, template: ModelTemplate): DeviceSession | null {
+  try {
+    return sessionFor(device, template);
+  } catch {
+    return null;
+  }
+}
+
+/** The session of the device's current profile (made on first use). */
+export function sessionFor(device: Device, template: ModelTemplate): DeviceSession {
+  const profile = profileOf(device.id);
+  const key = `${device.id}#${profile}`;
+  let s = sessions.get(key);
+  if (!s) {
+    let base = templatesByDevice.get(device.id);
+    if (!base) {
+      base = readTemplate(template.text);
+      templatesByDevice.set(device.id, base);
+    }
+    const identity = identityOf(base);
+    const family = familyOf(identity);
+    s = { deviceId: device.id, identity, family, traits: FAMILY_TRAITS[family], template: base, doc: signal(withProfile(base, profile)), profile, refused: signal(0) };
+    sessions.set(key, s);
+  }
+  return s;
+}
+
+// The profiles page saves and resets whole configurations: it reads ours and tells us when a
+// loaded or reset one replaces what the device holds.
+setConfigurationSource((device, _text, profile) => {
+  const s = sessions.get(`${device.id}#${profile}`);
+  return s ? writeXml(s.doc.peek()) : null;
+});
+onConfigurationReplaced((deviceId, doc, profile) => {
+  const s = sessions.get(`${deviceId}#${profile}`);
+  if (!s) return;
+  if (!doc) {
+    s.doc.value = withProfile(s.template, profile);
+    return;
+  }
+  try {
+    s.doc.value = withProfile(parseXml(new XMLSerializer().serializeToString(doc)), profile);
+  } catch {
+    s.doc.value = withProfile(s.template, profile);
+  }
+});
+
+// ---- function tables ----
+
+export const functionTables = signal<Record<string, FunctionTable>>({});
+const tableLoads = new Map<string, Promise<FunctionTable | null>>();
+
+/** The generation's function table (read once with GetLocalConf). */
+export function loadFunctionTable(generation: string, client: NativeClient = native): Promise<FunctionTable | null> {
+  const known = tableLoads.get(generation);
+  if (known) return known;
+  const work = client.request('GetLocalConf', { Name: generation }).then(
+    (text) => {
+      try {
+        const table = parseFunctionTable(text);
+        functionTables.value = { ...functionTables.value, [generation]: table };
+        return table;
+      } catch {
+        return null;
+      }
+    },
+    () => {
+      tableLoads.delete(generation);
+      return null;
+    },
+  );
+  tableLoads.set(generation, work);
+  return work;
+}
+
+// ---- writing ----
+
+export class SendError extends Error {}
+
+export const ECHO_TIMEOUT_MS = 8000;
+
+/** Sends the change's documents in order; resolves once each has left (and, where the family
+ *  echoes, come back). */
+export async function writeChange(s: DeviceSession, change: Change, client: NativeClient = native): Promise<void> {
+  for (const text of change.documents) {
+    const echo = s.family === 'hfd' ? waitForNotify(s.identity, null, ECHO_TIMEOUT_MS) : null;
+    if (!client.send('NoticeModify', { XmlConfigStr: text })) {
+      echo?.catch(() => undefined);
+      throw new SendError('not sent');
+    }
+    if (echo) await echo;
+  }
+  s.doc.value = change.doc;
+}
+
+/** A reversible edit through the commit model; `forward` and `backward` build the change from
+ *  the document current at that moment. */
+export function commitEdit(
+  s: DeviceSession,
+  label: string,
+  forward: (doc: XmlElement) => Change,
+  backward: (doc: XmlElement) => Change,
+  client: NativeClient = native,
+): Promise<boolean> {
+  return commit({
+    label,
+    deviceId: s.deviceId,
+    apply: () => writeChange(s, forward(s.doc.peek()), client),
+    revert: () => writeChange(s, backward(s.doc.peek()), client),
+  }).then((ok) => {
+    if (!ok) s.refused.value += 1;
+    return ok;
+  });
+}
+
+/** Sends a read and gives the answer that `accept` takes, or null when none comes. */
+export async function readDevice<T>(
+  s: DeviceSession,
+  query: string,
+  accept: (a: Answer) => T | null,
+  client: NativeClient = native,
+  timeoutMs = ECHO_TIMEOUT_MS,
+): Promise<T | null> {
+  let value: T | null = null;
+  const filter = (d: NotifyDocument) => {
+    const a = parseAnswer(d.text);
+    value = a ? accept(a) : null;
+    return value !== null;
+  };
+  const answer = waitForNotify(s.identity, filter, timeoutMs);
+  if (!client.send('NoticeModify', { XmlConfigStr: query })) {
+    answer.catch(() => undefined);
+    return null;
+  }
+  try {
+    await answer;
+    return value;
+  } catch {
+    return null;
+  }
+}
+
+// Test support.
+export function resetSessions(): void {
+  sessions.clear();
+  templatesByDevice.clear();
+  tableLoads.clear();
+  functionTables.value = {};
+}

@@ -1,0 +1,10 @@
+import type { PageDefinition } from '../index';
+import { KeysPage } from './KeysPage';
+
+export const page: PageDefinition = {
+  id: 'keys',
+  titleKey: 'page.keys',
+  order: 10,
+  component: KeysPage,
+  available: (template) => /<key\s[^>]*name="Button\d+"/.test(template.text),
+};

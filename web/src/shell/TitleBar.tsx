@@ -1,0 +1,120 @@
+import { Minus, Moon, Sun, Undo2, X } from 'lucide-preact';
+import { useRef } from 'preact/hooks';
+import { language, setLanguage, t, type Language } from '../i18n';
+import { native } from '../native/client';
+import { setTheme, theme } from '../state/prefs';
+import { canUndo, undo, undoLabel } from '../state/undo';
+
+// The frameless window's own chrome. Dragging the bar moves the window by the pointer's
+// movement; none of the window requests is waited for (the native side never answers them).
+export function TitleBar() {
+  const last = useRef<{ x: number; y: number; id: number } | null>(null);
+  // Movement is gathered and sent once per frame: a fast drag would otherwise queue a window
+  // request for every pointer event.
+  const pending = useRef({ dx: 0, dy: 0, frame: 0 });
+
+  const flush = () => {
+    const p = pending.current;
+    p.frame = 0;
+    if (p.dx !== 0 || p.dy !== 0) native.moveWindow(p.dx, p.dy);
+    p.dx = 0;
+    p.dy = 0;
+  };
+
+  const onPointerDown = (e: PointerEvent) => {
+    if (e.button !== 0) return;
+    if ((e.target as Element).closest('button, select, input, a')) return;
+    last.current = { x: e.screenX, y: e.screenY, id: e.pointerId };
+    (e.currentTarget as Element).setPointerCapture?.(e.pointerId);
+  };
+  const onPointerMove = (e: PointerEvent) => {
+    const l = last.current;
+    if (!l || l.id !== e.pointerId) return;
+    const dx = e.screenX - l.x;
+    const dy = e.screenY - l.y;
+    if (dx === 0 && dy === 0) return;
+    // The window moves under the pointer, so the next delta is measured from here.
+    last.current = { x: e.screenX, y: e.screenY, id: l.id };
+    const p = pending.current;
+    p.dx += dx;
+    p.dy += dy;
+    if (!p.frame) p.frame = requestAnimationFrame(flush);
+  };
+  const onPointerUp = (e: PointerEvent) => {
+    if (last.current?.id !== e.pointerId) return;
+    last.current = null;
+    if (pending.current.frame) cancelAnimationFrame(pending.current.frame);
+    flush();
+  };
+
+  const label = undoLabel.value;
+  return (
+    <header
+      class="titlebar"
+      onPointerDown={onPointerDown}
+      onPointerMove={onPointerMove}
+      onPointerUp={onPointerUp}
+      onPointerCancel={onPointerUp}
+    >
+      <img class="titlebar-logo" src="logo.png" alt="" width={20} height={20} />
+      <span class="titlebar-title">{t('shell.appName')}</span>
+      <span class="titlebar-spacer" />
+      <button
+        type="button"
+        class="icon-button"
+        disabled={!canUndo.value}
+        aria-keyshortcuts="Control+Z"
+        aria-label={label ? t('shell.undoNamed', { label }) : t('shell.undo')}
+        title={label ? t('shell.undoNamed', { label }) : t('shell.undo')}
+        onClick={() => void undo()}
+      >
+        <Undo2 size={16} aria-hidden="true" />
+      </button>
+      <label class="visually-hidden" for="language-select">
+        {t('shell.language')}
+      </label>
+      <select
+        id="language-select"
+        class="titlebar-select"
+        value={language.value}
+        onChange={(e) => setLanguage((e.currentTarget as HTMLSelectElement).value as Language)}
+      >
+        <option value="en" lang="en">
+          English
+        </option>
+        <option value="zh" lang="zh-CN">
+          中文
+        </option>
+      </select>
+      <button
+        type="button"
+        class="icon-button"
+        role="switch"
+        aria-checked={theme.value === 'light' ? 'true' : 'false'}
+        aria-label={t('shell.lightTheme')}
+        title={t('shell.lightTheme')}
+        onClick={() => setTheme(theme.value === 'light' ? 'dark' : 'light')}
+      >
+        {theme.value === 'light' ? <Sun size={16} aria-hidden="true" /> : <Moon size={16} aria-hidden="true" />}
+      </button>
+      <button
+        type="button"
+        class="icon-button"
+        aria-label={t('shell.minimise')}
+        title={t('shell.minimise')}
+        onClick={() => native.minimise()}
+      >
+        <Minus size={16} aria-hidden="true" />
+      </button>
+      <button
+        type="button"
+        class="icon-button close"
+        aria-label={t('shell.close')}
+        title={t('shell.close')}
+        onClick={() => native.close()}
+      >
+        <X size={16} aria-hidden="true" />
+      </button>
+    </header>
+  );
+}

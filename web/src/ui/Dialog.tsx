@@ -1,0 +1,84 @@
+import type { ComponentChildren } from 'preact';
+import { useEffect, useRef } from 'preact/hooks';
+import { focusableIn, uniqueId } from './focus';
+
+export interface DialogProps {
+  open: boolean;
+  title: string;
+  onClose: () => void;
+  children: ComponentChildren;
+  // The control to focus first; by default the first focusable one.
+  initialFocus?: () => HTMLElement | null;
+  role?: 'dialog' | 'alertdialog';
+  describedBy?: string;
+}
+
+// A modal dialog. The engine has no `inert`, so Tab and Shift+Tab are kept inside by hand;
+// Esc closes, and focus goes back to whatever had it when the dialog opened.
+export function Dialog({ open, title, onClose, children, initialFocus, role = 'dialog', describedBy }: DialogProps) {
+  const box = useRef<HTMLDivElement>(null);
+  const titleId = useRef(uniqueId('dialog-title')).current;
+  const closeRef = useRef(onClose);
+  closeRef.current = onClose;
+
+  useEffect(() => {
+    if (!open) return undefined;
+    const opener = document.activeElement as HTMLElement | null;
+    const el = box.current;
+    if (el) {
+      const first = initialFocus?.() ?? focusableIn(el)[0] ?? el;
+      first.focus();
+    }
+    return () => {
+      if (opener && typeof opener.focus === 'function' && document.contains(opener)) opener.focus();
+    };
+    // Only opening and closing move focus.
+  }, [open]);
+
+  if (!open) return null;
+
+  const onKeyDown = (e: KeyboardEvent) => {
+    if (e.key === 'Escape') {
+      e.preventDefault();
+      e.stopPropagation();
+      closeRef.current();
+      return;
+    }
+    if (e.key !== 'Tab' || !box.current) return;
+    const items = focusableIn(box.current);
+    if (items.length === 0) {
+      e.preventDefault();
+      return;
+    }
+    const first = items[0];
+    const last = items[items.length - 1];
+    const active = document.activeElement;
+    if (e.shiftKey && (active === first || !box.current.contains(active))) {
+      e.preventDefault();
+      last.focus();
+    } else if (!e.shiftKey && (active === last || !box.current.contains(active))) {
+      e.preventDefault();
+      first.focus();
+    }
+  };
+
+  return (
+    <div class="dialog-backdrop" onMouseDown={(e) => e.target === e.currentTarget && e.preventDefault()}>
+      <div
+        ref={box}
+        class="dialog"
+        role={role}
+        aria-modal="true"
+        aria-labelledby={titleId}
+        aria-describedby={describedBy}
+        tabIndex={-1}
+        onKeyDown={onKeyDown}
+      >
+        <h2 id={titleId} class="dialog-title">
+          {title}
+        </h2>
+        {children}
+      </div>
+    </div>
+  );
+}

@@ -1,0 +1,46 @@
+import { describe, expect, it } from 'vitest';
+import { areas, languageFromLocale, translate } from '../../src/i18n';
+
+const placeholders = (text: string) => (text.match(/\{\w+\}/g) ?? []).sort().join(' ');
+
+describe('dictionaries', () => {
+  it('are found for every area module', () => {
+    expect(Object.keys(areas)).toEqual(expect.arrayContaining(['shell', 'profiles']));
+  });
+
+  for (const [area, dict] of Object.entries(areas)) {
+    it(`${area}: both languages have the same keys, non-empty texts and the same placeholders`, () => {
+      const en = Object.keys(dict.en).sort();
+      const zh = Object.keys(dict.zh).sort();
+      expect(en.filter((k) => !(k in dict.zh)), 'missing in Chinese').toEqual([]);
+      expect(zh.filter((k) => !(k in dict.en)), 'missing in English').toEqual([]);
+      for (const k of en) {
+        expect(dict.en[k].trim(), k).not.toBe('');
+        expect(dict.zh[k].trim(), k).not.toBe('');
+        expect(placeholders(dict.zh[k]), k).toBe(placeholders(dict.en[k]));
+      }
+    });
+  }
+
+  it('keys do not collide between areas', () => {
+    const seen = new Map<string, string>();
+    for (const [area, dict] of Object.entries(areas))
+      for (const k of Object.keys(dict.en)) {
+        expect(seen.get(k), `${k} in ${area}`).toBeUndefined();
+        seen.set(k, area);
+      }
+  });
+
+  it('fills named placeholders and leaves unknown ones visible', () => {
+    expect(translate('en', 'profiles.profileN', { n: 3 })).toBe('Profile 3');
+    expect(translate('zh', 'profiles.profileN', {})).toBe('配置 {n}');
+  });
+
+  it('takes the language from the system locale the program reports', () => {
+    expect(languageFromLocale('zh_CN')).toBe('zh');
+    expect(languageFromLocale('zh-TW')).toBe('zh');
+    expect(languageFromLocale('en_US')).toBe('en');
+    expect(languageFromLocale('')).toBe('en');
+    expect(languageFromLocale(null)).toBe('en');
+  });
+});

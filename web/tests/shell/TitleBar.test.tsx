@@ -1,0 +1,45 @@
+import { fireEvent, render, screen } from '@testing-library/preact';
+import { afterEach, beforeEach, describe, expect, it, vi } from 'vitest';
+import { TitleBar } from '../../src/shell/TitleBar';
+
+let sent: string[];
+
+beforeEach(() => {
+  sent = [];
+  window.ClientRequest = (o) => {
+    sent.push(o.request);
+    return sent.length;
+  };
+  window.cefQueryCancel = () => undefined;
+});
+
+afterEach(() => {
+  delete window.ClientRequest;
+  delete window.cefQueryCancel;
+  vi.useRealTimers();
+});
+
+describe('window chrome', () => {
+  it('moves the window by the dragged distance, gathered per frame', async () => {
+    const { container } = render(<TitleBar />);
+    const bar = container.querySelector('header') as HTMLElement;
+    fireEvent.pointerDown(bar, { button: 0, pointerId: 1, screenX: 100, screenY: 100 });
+    fireEvent.pointerMove(bar, { pointerId: 1, screenX: 104, screenY: 101 });
+    fireEvent.pointerMove(bar, { pointerId: 1, screenX: 110, screenY: 95 });
+    await new Promise((r) => requestAnimationFrame(() => r(null)));
+    fireEvent.pointerMove(bar, { pointerId: 1, screenX: 111, screenY: 95 });
+    fireEvent.pointerUp(bar, { pointerId: 1, screenX: 111, screenY: 95 });
+    fireEvent.pointerMove(bar, { pointerId: 1, screenX: 150, screenY: 150 }); // released: nothing
+    expect(sent).toEqual(['MoveWindow:10,-5,0,0', 'MoveWindow:1,0,0,0']);
+  });
+
+  it('minimises and closes with the exact requests and does not drag from its buttons', () => {
+    render(<TitleBar />);
+    const minimise = screen.getByRole('button', { name: 'Minimise' });
+    fireEvent.pointerDown(minimise, { button: 0, pointerId: 2, screenX: 0, screenY: 0 });
+    fireEvent.pointerMove(minimise, { pointerId: 2, screenX: 30, screenY: 0 });
+    fireEvent.click(minimise);
+    fireEvent.click(screen.getByRole('button', { name: 'Close' }));
+    expect(sent).toEqual(['{"FuncName":"MinisizeWindow"}', '{"FuncName":"CloseX"}']);
+  });
+});
