@@ -13,6 +13,8 @@ PACKAGES=(
     xvfb xauth x11-apps imagemagick
     nodejs
     libsodium-dev
+    # the kernel-level device tests: a small VM with uhid/hidraw (scripts/vm)
+    qemu-system-x86 busybox-static kmod xz-utils cpio
 )
 
 missing=()
