@@ -1,23 +1,14 @@
 #!/usr/bin/env bash
-# Runs inside the test VM (scripts/vm/run-in-vm.sh), in a writable work folder:
-#   hidraw_golden.sh BUILD_DIR DOCUMENT...
-# Serves the demo device set as uhid devices with torvanix-hid-emulator, runs torvanix-ctl
-# list and apply DOCUMENT... through the hidraw libraries, then the same commands on the
-# simulator's libraries, and requires both device traces to be equal (the listing call aside,
-# which the emulated path answers from identification).
+# hidraw_golden.sh BUILD_DIR DOCUMENT...
+# Golden equality of the two device paths: torvanix-ctl list and apply DOCUMENT... run once on
+# the simulator's libraries (here, on the host) and once inside the test VM through the hidraw
+# libraries against torvanix-hid-emulator serving the same device set over uhid. The device
+# traces must be equal (the listing call aside, which the emulated path answers from
+# identification), and so must the listed identities and the printed answers.
+# Work files go to BUILD_DIR/vm/golden.
 set -uo pipefail
-B=$(realpath "$1")
-shift
-W=$PWD
-rm -f "$W"/emu.* "$W"/sim.* "$W"/*.out
-[ -e /dev/uhid ] || { echo "no /dev/uhid: run this inside the test VM" >&2; exit 2; }
-
-TORVANIX_SIM_STATE=$W/emu.state TORVANIX_SIM_TRACE=$W/emu.trace \
-    "$B/bin/torvanix-hid-emulator" >"$W/emu.log" 2>&1 &
-EMU=$!
-trap 'kill $EMU 2>/dev/null; wait $EMU 2>/dev/null' EXIT
-for _ in $(seq 200); do grep -q '^ready' "$W/emu.log" && break; sleep 0.05; done
-grep -q '^ready' "$W/emu.log" || { echo "the emulator did not start:" >&2; cat "$W/emu.log" >&2; exit 1; }
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
 
 ctl() { # ctl KIND ARGS...: KIND hid or sim
     local kind=$1
@@ -31,32 +22,64 @@ ctl() { # ctl KIND ARGS...: KIND hid or sim
     fi
 }
 
-fail=0
-for kind in hid sim; do
-    ctl $kind list >"$W/$kind.list.out" || { echo "$kind: list failed" >&2; fail=1; }
+run_commands() { # run_commands KIND DOCUMENT...
+    local kind=$1 fail=0
+    shift
+    ctl "$kind" list >"$W/$kind.list.out" 2>>"$W/$kind.err" || { echo "$kind: list failed" >&2; fail=1; }
     for doc in "$@"; do
-        ctl $kind apply "$doc" >>"$W/$kind.apply.out" 2>>"$W/$kind.err" ||
+        ctl "$kind" apply "$doc" >>"$W/$kind.apply.out" 2>>"$W/$kind.err" ||
             { echo "$kind: apply $(basename "$doc") failed" >&2; fail=1; }
     done
-done
+    return $fail
+}
+
+if [ "${1:-}" = --in-vm ]; then # the guest's half
+    shift
+    B=$1
+    shift
+    W=$PWD
+    [ -e /dev/uhid ] || { echo "no /dev/uhid in the VM" >&2; exit 2; }
+    TORVANIX_SIM_STATE=$W/emu.state TORVANIX_SIM_TRACE=$W/emu.trace \
+        "$B/bin/torvanix-hid-emulator" >"$W/emu.log" 2>&1 &
+    EMU=$!
+    trap 'kill $EMU 2>/dev/null; wait $EMU 2>/dev/null' EXIT
+    for _ in $(seq 200); do grep -q '^ready' "$W/emu.log" && break; sleep 0.05; done
+    grep -q '^ready' "$W/emu.log" || { echo "the emulator did not start:" >&2; cat "$W/emu.log" >&2; exit 1; }
+    run_commands hid "$@"
+    exit $?
+fi
+
+[ $# -ge 1 ] || { sed -n '2,9p' "$0" >&2; exit 2; }
+B=$(realpath "$1")
+shift
+DOCS=()
+for d in "$@"; do DOCS+=("$(realpath "$d")"); done
+W=$B/vm/golden
+rm -rf "$W"
+mkdir -p "$W"
+fail=0
+run_commands sim "${DOCS[@]}" || fail=1
+(cd "$W" && TORVANIX_VM_DIR=$B/vm "$ROOT/scripts/vm/run-in-vm.sh" "$W" "$HERE/hidraw_golden.sh" \
+    --in-vm "$B" "${DOCS[@]}") || { echo "the VM half failed" >&2; fail=1; }
 
 versions() { grep -o '"Version":"[^"]*"' "$1" | sort; }
 if [ "$(versions "$W/hid.list.out")" != "$(versions "$W/sim.list.out")" ]; then
-    echo "the listings differ:" >&2
+    echo "the listings differ (simulator < > hidraw):" >&2
     diff <(versions "$W/sim.list.out") <(versions "$W/hid.list.out") >&2
     fail=1
 fi
-if ! diff -q "$W/sim.apply.out" "$W/hid.apply.out" >/dev/null; then
-    echo "the answers differ:" >&2
+if ! cmp -s "$W/sim.apply.out" "$W/hid.apply.out"; then
+    echo "the answers differ (simulator < > hidraw):" >&2
     diff "$W/sim.apply.out" "$W/hid.apply.out" | head -20 >&2
     fail=1
 fi
-grep -v '"call":"dcDevices"' "$W/sim.trace" >"$W/sim.calls"
-grep -v '"call":"dcDevices"' "$W/emu.trace" >"$W/emu.calls"
-if ! diff -q "$W/sim.calls" "$W/emu.calls" >/dev/null; then
+grep -v '"call":"dcDevices"' "$W/sim.trace" >"$W/sim.calls" 2>/dev/null
+grep -v '"call":"dcDevices"' "$W/emu.trace" >"$W/emu.calls" 2>/dev/null
+if ! cmp -s "$W/sim.calls" "$W/emu.calls"; then
     echo "the device traces differ (simulator < > emulated):" >&2
     diff "$W/sim.calls" "$W/emu.calls" | head -40 >&2
     fail=1
 fi
-echo "$(wc -l <"$W/emu.calls") device calls compared, $# documents: $([ $fail = 0 ] && echo equal || echo DIFFERENT)"
+[ -s "$W/sim.calls" ] || { echo "no device call was traced" >&2; fail=1; }
+echo "$(wc -l <"$W/emu.calls") device calls compared over ${#DOCS[@]} documents: $([ $fail = 0 ] && echo equal || echo DIFFERENT)"
 exit $fail
