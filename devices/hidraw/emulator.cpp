@@ -57,33 +57,6 @@ int numberAfter(const std::string &path, const char *key, int base, int fallback
     return m.empty() ? fallback : int(std::strtol(m[1].str().c_str(), nullptr, base));
 }
 
-void putUsage(std::vector<uint8_t> &d, int usagePage, int usage) {
-    d.insert(d.end(), {0x06, uint8_t(usagePage & 0xFF), uint8_t((usagePage >> 8) & 0xFF)});
-    if (usage < 256)
-        d.insert(d.end(), {0x09, uint8_t(usage)});
-    else
-        d.insert(d.end(), {0x0A, uint8_t(usage & 0xFF), uint8_t(usage >> 8)});
-}
-
-// `collections` top-level collections; the frame report lives in collection `frameAt` (from 1),
-// the others carry a one-byte vendor input report of their own.
-std::vector<uint8_t> descriptor(int collections, int frameAt, int usagePage, int usage) {
-    std::vector<uint8_t> d;
-    for (int k = 1; k <= collections; ++k) {
-        if (k == frameAt) {
-            putUsage(d, usagePage, usage);
-            d.insert(d.end(),
-                     {0xA1, 0x01, 0x85, kReportId, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,
-                      0x95, 0x40, 0x09, 0x02,      0x81, 0x02, 0x09, 0x03, 0xB1, 0x02, 0xC0});
-        } else {
-            putUsage(d, 0xFF00, 0x90 + k);
-            d.insert(d.end(), {0xA1, 0x01, 0x85, uint8_t(0x10 + k), 0x15, 0x00, 0x26, 0xFF, 0x00,
-                               0x75, 0x08, 0x95, 0x01, 0x09, 0x01, 0x81, 0x02, 0xC0});
-        }
-    }
-    return d;
-}
-
 // The payload length an execute command must have staged; -1: the frame's count.
 int payloadFor(uint8_t command) {
     switch (command) {
@@ -172,7 +145,7 @@ private:
         const int usage = view_.usage >= 0 ? view_.usage : 0x01;
         // A numbered collection needs a second one beside it to be numbered at all.
         const std::vector<uint8_t> rd =
-            descriptor(col > 0 ? std::max(col, 2) : 1, col > 0 ? col : 1, usagePage, usage);
+            frameDescriptor(col > 0 ? std::max(col, 2) : 1, col > 0 ? col : 1, usagePage, usage);
 
         fd_ = ::open("/dev/uhid", O_RDWR | O_CLOEXEC | O_NONBLOCK);
         if (fd_ < 0) {

@@ -208,6 +208,33 @@ std::vector<Collection> parseCollections(const uint8_t *desc, size_t length) {
     return out;
 }
 
+namespace {
+void putUsage(std::vector<uint8_t> &d, int usagePage, int usage) {
+    d.insert(d.end(), {0x06, uint8_t(usagePage & 0xFF), uint8_t((usagePage >> 8) & 0xFF)});
+    if (usage < 256)
+        d.insert(d.end(), {0x09, uint8_t(usage)});
+    else
+        d.insert(d.end(), {0x0A, uint8_t(usage & 0xFF), uint8_t(usage >> 8)});
+}
+} // namespace
+
+std::vector<uint8_t> frameDescriptor(int collections, int frameAt, int usagePage, int usage) {
+    std::vector<uint8_t> d;
+    for (int k = 1; k <= collections; ++k) {
+        if (k == frameAt) {
+            putUsage(d, usagePage, usage);
+            d.insert(d.end(),
+                     {0xA1, 0x01, 0x85, kReportId, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,
+                      0x95, 0x40, 0x09, 0x02,      0x81, 0x02, 0x09, 0x03, 0xB1, 0x02, 0xC0});
+        } else {
+            putUsage(d, 0xFF00, 0x90 + k);
+            d.insert(d.end(), {0xA1, 0x01, 0x85, uint8_t(0x10 + k), 0x15, 0x00, 0x26, 0xFF, 0x00,
+                               0x75, 0x08, 0x95, 0x01, 0x09, 0x01, 0x81, 0x02, 0xC0});
+        }
+    }
+    return d;
+}
+
 int interfaceFromPhys(const std::string &phys) {
     const size_t at = phys.rfind("/input");
     if (at == std::string::npos)

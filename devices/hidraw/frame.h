@@ -113,6 +113,11 @@ struct Collection {
 // before the fault, with no frame report claimed in an unfinished collection.
 std::vector<Collection> parseCollections(const uint8_t *descriptor, size_t length);
 
+// A report descriptor of `collections` top-level collections with the frame report in
+// collection `frameAt` (from 1) under the given usage page and usage; the others carry a
+// one-byte vendor input report of their own, so the frame collection gets a number.
+std::vector<uint8_t> frameDescriptor(int collections, int frameAt, int usagePage, int usage);
+
 // The interface number at the end of a HID physical path ("usb-0000:00:14.0-1/input1" -> 1),
 // -1 when it has none.
 int interfaceFromPhys(const std::string &phys);
