@@ -29,6 +29,10 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
+// --no-identify: the devices answer identification wrongly, like a stranger that happens to
+// declare the same report; every other frame they get is counted, as none may arrive.
+bool g_noIdentify = false;
+long g_framesAfterFailedIdentify = 0;
 void onSignal(int) {
     g_stop = 1;
 }
@@ -242,6 +246,17 @@ private:
         r.offset = req.offset;
         if (hasLast_ && req.command == last_.command && req.seq == last_.seq)
             return last_; // a repeated request: answered from memory, never run twice
+        if (g_noIdentify) {
+            if (req.command != CmdIdentify) {
+                ++g_framesAfterFailedIdentify;
+                std::fprintf(stderr,
+                             "torvanix-hid-emulator: frame %02x sent to a device that failed "
+                             "identification\n",
+                             req.command);
+            }
+            r.count = 46; // the right length, the wrong content
+            return r;
+        }
         if (req.command == CmdIdentify) {
             // A new opener starts its sequence numbers afresh.
             hasLast_ = false;
@@ -441,10 +456,11 @@ private:
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: torvanix-hid-emulator [--devices FILE] [--only TEXT]...\n"
+                 "usage: torvanix-hid-emulator [--devices FILE] [--only TEXT]... [--no-identify]\n"
                  "  Serves the simulator's device set (TORVANIX_SIM_DEVICES or FILE) as uhid\n"
                  "  devices until SIGTERM/SIGINT; prints \"ready N\" once all have started.\n"
-                 "  --only keeps the interfaces whose path contains TEXT (any case).\n");
+                 "  --only keeps the interfaces whose path contains TEXT (any case).\n"
+                 "  --no-identify answers identification wrongly and reports any later frame.\n");
     return 2;
 }
 
@@ -454,7 +470,9 @@ int main(int argc, char **argv) {
     std::vector<std::string> only;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if ((a == "--devices" || a == "--only") && i + 1 < argc) {
+        if (a == "--no-identify") {
+            g_noIdentify = true;
+        } else if ((a == "--devices" || a == "--only") && i + 1 < argc) {
             if (a == "--devices")
                 ::setenv("TORVANIX_SIM_DEVICES", argv[++i], 1);
             else
@@ -514,5 +532,7 @@ int main(int argc, char **argv) {
             announced = true;
         }
     }
+    if (g_noIdentify)
+        std::printf("frames after a failed identification: %ld\n", g_framesAfterFailedIdentify);
     return 0;
 }

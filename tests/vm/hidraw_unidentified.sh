@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# hidraw_unidentified.sh BUILD_DIR
+# A device that declares the frame report but answers identification wrongly is listed, yet no
+# frame but the identification request ever reaches it: not through a listing, a register
+# write or read, nor a configuration document. Runs its checks inside the test VM; work files
+# go to BUILD_DIR/vm/unidentified.
+set -uo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
+
+if [ "${1:-}" = --in-vm ]; then
+    B=$2
+    W=$PWD
+    TORVANIX_SIM_TRACE=$W/emu.trace "$B/bin/torvanix-hid-emulator" --no-identify \
+        --only 'vid_4c4a&pid_4255' >"$W/emu.log" 2>&1 &
+    EMU=$!
+    for _ in $(seq 200); do grep -q '^ready' "$W/emu.log" && break; sleep 0.05; done
+    grep -q '^ready' "$W/emu.log" || { echo "the emulator did not start" >&2; cat "$W/emu.log" >&2; exit 1; }
+    ctl() { env -u TORVANIX_SIM_TRACE "$B/bin/torvanix-ctl" --no-pause --devices "$B/hidraw" "$@"; }
+    fail=0
+    ctl list >"$W/list.out" 2>>"$W/ctl.err"
+    grep -q 'vid_4c4a&pid_4255' "$W/list.out" || { echo "the device is not listed" >&2; cat "$W/list.out" >&2; fail=1; }
+    # Every writing entry of the library, called on its path directly, must fail.
+    path=$("$B/tests/torvanix-vm-libcall" "$B/hidraw" list | grep 'vid_4c4a&pid_4255&mi_01&col02')
+    [ -n "$path" ] || { echo "the library does not list it" >&2; fail=1; }
+    "$B/tests/torvanix-vm-libcall" "$B/hidraw" write "$path" >"$W/libcall.out" 2>&1 ||
+        { echo "an entry wrote to it:" >&2; cat "$W/libcall.out" >&2; fail=1; }
+    ctl apply "$ROOT/tests/translate/data/d2/g04_light_rgb.xml" >>"$W/ops.out" 2>>"$W/ctl.err"
+    kill $EMU
+    wait $EMU
+    grep -q '^frames after a failed identification: 0$' "$W/emu.log" ||
+        { echo "frames reached the device:" >&2; cat "$W/emu.log" >&2; fail=1; }
+    [ ! -s "$W/emu.trace" ] || { echo "the device model was called:" >&2; cat "$W/emu.trace" >&2; fail=1; }
+    exit $fail
+fi
+
+[ $# -eq 1 ] || { sed -n '2,6p' "$0" >&2; exit 2; }
+B=$(realpath "$1")
+W=$B/vm/unidentified
+rm -rf "$W"
+mkdir -p "$W"
+cd "$W" && TORVANIX_VM_DIR=$B/vm "$ROOT/scripts/vm/run-in-vm.sh" "$W" "$HERE/hidraw_unidentified.sh" --in-vm "$B"
+rc=$?
+echo "unidentified device: $([ $rc = 0 ] && echo never written || echo FAILED)"
+exit $rc
