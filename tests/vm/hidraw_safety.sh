@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# hidraw_unidentified.sh BUILD_DIR
-# A device that declares the frame report but answers identification wrongly is listed, yet no
-# frame but the identification request ever reaches it: not through a listing, a register
-# write or read, nor a configuration document. Runs its checks inside the test VM; work files
-# go to BUILD_DIR/vm/unidentified.
+# hidraw_safety.sh BUILD_DIR
+# 1. A device that declares the frame report but answers identification wrongly is listed, yet
+#    no frame but the identification request ever reaches it: not through a listing, any
+#    writing library entry on its path, nor a configuration document.
+# 2. A device unplugged in the middle of a document's writes: the rest of the writes fail, the
+#    program finishes, and the next listing no longer has it.
+# Runs its checks inside the test VM; work files go to BUILD_DIR/vm/safety.
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
@@ -31,15 +33,30 @@ if [ "${1:-}" = --in-vm ]; then
     grep -q '^frames after a failed identification: 0$' "$W/emu.log" ||
         { echo "frames reached the device:" >&2; cat "$W/emu.log" >&2; fail=1; }
     [ ! -s "$W/emu.trace" ] || { echo "the device model was called:" >&2; cat "$W/emu.trace" >&2; fail=1; }
+
+    # The lighting device vanishes after its first call.
+    TORVANIX_SIM_FAULTS='vanish:vid_4c4a@1' TORVANIX_SIM_STATE=$W/unplug.state \
+        TORVANIX_SIM_TRACE=$W/unplug.trace "$B/bin/torvanix-hid-emulator" \
+        --only 'vid_4c4a&pid_4255' >"$W/unplug.log" 2>&1 &
+    EMU=$!
+    for _ in $(seq 200); do grep -q '^ready' "$W/unplug.log" && break; sleep 0.05; done
+    ctl apply "$ROOT/tests/translate/data/d2/g04_light_rgb.xml" >"$W/unplug.out" 2>>"$W/ctl.err"
+    echo "apply ended with $? after the unplug" >>"$W/unplug.out"
+    ctl list >"$W/unplug.list" 2>>"$W/ctl.err"
+    kill $EMU
+    wait $EMU
+    grep -q 'vid_4c4a' "$W/unplug.list" && { echo "the unplugged device is still listed" >&2; fail=1; }
+    [ "$(grep -c '"ret":1' "$W/unplug.trace")" -ge 1 ] ||
+        { echo "no write reached the device before the unplug" >&2; fail=1; }
     exit $fail
 fi
 
 [ $# -eq 1 ] || { sed -n '2,6p' "$0" >&2; exit 2; }
 B=$(realpath "$1")
-W=$B/vm/unidentified
+W=$B/vm/safety
 rm -rf "$W"
 mkdir -p "$W"
-cd "$W" && TORVANIX_VM_DIR=$B/vm "$ROOT/scripts/vm/run-in-vm.sh" "$W" "$HERE/hidraw_unidentified.sh" --in-vm "$B"
+cd "$W" && TORVANIX_VM_DIR=$B/vm "$ROOT/scripts/vm/run-in-vm.sh" "$W" "$HERE/hidraw_safety.sh" --in-vm "$B"
 rc=$?
-echo "unidentified device: $([ $rc = 0 ] && echo never written || echo FAILED)"
+echo "unidentified device never written, unplug survived: $([ $rc = 0 ] && echo yes || echo FAILED)"
 exit $rc
