@@ -308,12 +308,19 @@ private:
         const bool roleOk = isBootLoaderCommand(req.command) ? role_ == Boot : role_ == App;
         if (!roleOk) {
             r.status = StatusNotAllowed;
-        } else if (spoiled_ || fill_ != want) {
+        } else if (req.status == kFlagInlinePayload &&
+                   (fill_ != 0 || want < 1 || want > kInlineSize)) {
+            r.status = StatusBadFrame;
+        } else if (req.status != kFlagInlinePayload && (spoiled_ || fill_ != want)) {
             r.status = StatusBadFrame;
         } else {
+            if (req.status == kFlagInlinePayload)
+                std::memcpy(payload_, req.data.data() + 4, size_t(want));
             answer_.clear();
             r.setValue(0, run(req));
             r.count = uint16_t(answer_.size());
+            if (answer_.size() <= size_t(kInlineSize))
+                std::memcpy(r.data.data() + 4, answer_.data(), answer_.size());
             reconcileDue_ = true;
             dueSince_ = Clock::now();
         }

@@ -15,6 +15,10 @@ constexpr uint8_t kReportId = 0x06;
 constexpr int kFrameSize = 64;
 constexpr int kWireSize = kFrameSize + 1; // report id first
 constexpr int kDataSize = 56;
+// A payload or answer this short travels inside the execute frame and its reply (data bytes
+// 4 on), so a small register write or read is one request and one reply.
+constexpr int kInlineSize = kDataSize - 4;
+constexpr uint8_t kFlagInlinePayload = 0x01; // request byte 3
 constexpr int kPayloadCapacity = 4096;
 constexpr uint8_t kProtocolVersion = 1;
 constexpr uint16_t kBootVendor = 0x258a;

@@ -196,7 +196,10 @@ Result Link::execute(const Request &request) {
     Result result;
     if (broken_ || request.payload.size() > size_t(kPayloadCapacity))
         return result;
-    for (size_t off = 0; off < request.payload.size(); off += kDataSize) {
+    const bool inlinePayload = !request.payload.empty() &&
+                               request.payload.size() <= size_t(kInlineSize) &&
+                               request.values.size() <= 1 && request.bytes.empty();
+    for (size_t off = 0; !inlinePayload && off < request.payload.size(); off += kDataSize) {
         Frame stage;
         stage.command = CmdStage;
         stage.seq = nextSeq();
@@ -217,6 +220,10 @@ Result Link::execute(const Request &request) {
         f.setValue(int(i), request.values[i]);
     for (size_t i = 0; i < request.bytes.size() && i < size_t(kDataSize); ++i)
         f.data[i] = request.bytes[i];
+    if (inlinePayload) {
+        f.status = kFlagInlinePayload;
+        std::memcpy(f.data.data() + 4, request.payload.data(), request.payload.size());
+    }
     if (!send(f))
         return result;
     result.delivered = true;
@@ -226,6 +233,12 @@ Result Link::execute(const Request &request) {
     result.ret = reply.value(0);
     const int want = std::min(request.answerLength, int(reply.count));
     result.answer.assign(size_t(std::max(want, 0)), 0);
+    if (reply.count <= kInlineSize) {
+        if (want > 0)
+            std::memcpy(result.answer.data(), reply.data.data() + 4, size_t(want));
+        result.ok = true;
+        return result;
+    }
     for (int off = 0; off < want; off += kDataSize) {
         Frame fetch;
         fetch.command = CmdFetch;

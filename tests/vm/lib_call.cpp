@@ -2,11 +2,14 @@
 //   torvanix-vm-libcall DIR list          prints the listed interface paths, one a line
 //   torvanix-vm-libcall DIR write PATH    tries every writing entry on PATH; exit 0 when all
 //                                         of them failed
+//   torvanix-vm-libcall DIR bench PATH N  times N register reads on PATH, prints us per call
 #include "torvanix/devlib.h"
 
 #include <dlfcn.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,7 +31,8 @@ std::u16string widen(const char *s) {
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: torvanix-vm-libcall DIR list | DIR write PATH\n");
+        std::fprintf(stderr,
+                     "usage: torvanix-vm-libcall DIR list | DIR write PATH | DIR bench PATH N\n");
         return 2;
     }
     const std::string file = std::string(argv[1]) + "/libUsbInterface.so";
@@ -50,6 +54,22 @@ int main(int argc, char **argv) {
             std::printf("%s\n", path.c_str());
         }
         return 0;
+    }
+    if (what == "bench" && argc >= 5) {
+        const std::u16string path = widen(argv[3]);
+        const auto *p = reinterpret_cast<const tvx_char16 *>(path.c_str());
+        auto read = entry<tvx_rw_fn>(lib, "dcReadProperty");
+        const int n = std::atoi(argv[4]);
+        uint8_t block[TVX_TRANSFER_BLOCK_SIZE];
+        int ok = 0;
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < n; ++i)
+            ok += read && read(p, block, 2, 17) > 0;
+        const double us =
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+                .count();
+        std::printf("%d reads (%d succeeded): %.1f us per read\n", n, ok, n ? us / n : 0.0);
+        return ok == n ? 0 : 1;
     }
     if (what != "write" || argc < 4)
         return 2;
