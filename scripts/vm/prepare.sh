@@ -15,14 +15,23 @@ for tool in busybox modprobe depmod dpkg-deb xz; do
     command -v "$tool" >/dev/null || { echo "prepare: $tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }
 done
 mkdir -p "$OUT" "$DIR/debs"
+# Tests that start together wait here for one of them to build the files.
+exec 9>"$DIR/.prepare.lock"
+flock 9
 
 if [ -f "$OUT/initramfs.cpio.gz" ] && [ "$OUT/initramfs.cpio.gz" -nt "$HERE/init.sh" ] &&
     [ "$OUT/initramfs.cpio.gz" -nt "$HERE/prepare.sh" ] && [ -s "$OUT/vmlinux" ]; then
     exit 0
 fi
 
-KPKG=${TORVANIX_VM_KERNEL:-$(apt-cache depends linux-image-amd64 2>/dev/null |
-    awk '/Depends: linux-image-[0-9]/{print $2; exit}')}
+kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/{print $2; exit}'
+}
+KPKG=${TORVANIX_VM_KERNEL:-$(kernel_package)}
+if [ -z "$KPKG" ] && [ "$(id -u)" = 0 ]; then
+    apt-get update -q >&2 || true
+    KPKG=$(kernel_package)
+fi
 if [ -z "$KPKG" ]; then
     echo "prepare: apt-cache does not know linux-image-amd64 (run apt-get update)" >&2
     exit 1
