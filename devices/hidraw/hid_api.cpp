@@ -278,11 +278,11 @@ int usbReadInputReport(const uint16_t *path, uint8_t *buf, int length, int timeo
 
 namespace {
 Result libRun(int family, const Request &request) {
-    const Chosen &c = g_chosen[family & 1];
-    if (!c.has)
-        return {};
     Links &links = Links::instance();
     Lock lock(links.mutex);
+    const Chosen c = g_chosen[family & 1];
+    if (!c.has)
+        return {};
     Link *link = links.byIds(c.vendor, c.product);
     if (!link)
         return {};
