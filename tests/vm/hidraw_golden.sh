@@ -5,9 +5,10 @@
 # libraries against torvanix-hid-emulator serving the same device set over uhid. The device
 # traces must be equal (the listing and boot-loader search aside, which the emulated path
 # answers from identification), and so must the listed identities and the printed answers.
-# A STEP is a configuration document (apply) or fw:IDENTITY, a firmware update of that device
-# with a generated image; on the hidraw side it keeps the program's pauses, which give the
-# device time to come back from its boot loader.
+# A STEP is a configuration document (apply), macro:IDENTITY:FILE (the macro list in FILE
+# written to that device, as the page's NoticeMacoModify), or fw:IDENTITY, a firmware update of
+# that device with a generated image; on the hidraw side it keeps the program's pauses, which
+# give the device time to come back from its boot loader.
 # Work files go to BUILD_DIR/vm/NAME (NAME: TORVANIX_VM_TEST, default golden).
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -42,6 +43,11 @@ run_commands() { # run_commands KIND DOCUMENT...
                 "${step#fw:}" "$W/firmware.bin")" >>"$W/$kind.apply.out" 2>>"$W/$kind.err" ||
                 { echo "$kind: firmware update of ${step#fw:} failed" >&2; fail=1; }
             ;;
+        macro:*)
+            local rest=${step#macro:}
+            ctl "$kind" macro "${rest%%:*}" - <"${rest#*:}" >>"$W/$kind.apply.out" 2>>"$W/$kind.err" ||
+                { echo "$kind: macro for ${rest%%:*} failed" >&2; fail=1; }
+            ;;
         *)
             ctl "$kind" apply "$step" >>"$W/$kind.apply.out" 2>>"$W/$kind.err" ||
                 { echo "$kind: apply $(basename "$step") failed" >&2; fail=1; }
@@ -72,7 +78,14 @@ B=$(realpath "$1")
 shift
 DOCS=()
 for d in "$@"; do
-    case "$d" in fw:*) DOCS+=("$d") ;; *) DOCS+=("$(realpath "$d")") ;; esac
+    case "$d" in
+    fw:*) DOCS+=("$d") ;;
+    macro:*)
+        m=${d#macro:}
+        DOCS+=("macro:${m%%:*}:$(realpath "${m#*:}")")
+        ;;
+    *) DOCS+=("$(realpath "$d")") ;;
+    esac
 done
 W=$B/vm/${TORVANIX_VM_TEST:-golden}
 rm -rf "$W"
