@@ -14,7 +14,7 @@ PACKAGES=(
     nodejs
     libsodium-dev
     # the kernel-level device tests: a small VM with uhid/hidraw (scripts/vm)
-    qemu-system-x86 busybox-static kmod xz-utils
+    qemu-system-x86 busybox-static kmod xz-utils udev
 )
 
 missing=()
