@@ -4,12 +4,16 @@
 #include <libudev.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <thread>
+#include <unistd.h>
 
 namespace torvanix::hidraw {
 
@@ -135,6 +139,20 @@ Link::~Link() {
 std::unique_ptr<Link> Link::open(const InterfaceInfo &info) {
     if (!info.frameReport)
         return nullptr;
+    if (::access(info.devnode.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        // Said once per node and process: the listing asks again on every refresh.
+        static std::mutex mutex;
+        static std::set<std::string> told;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (told.insert(info.devnode).second)
+            std::fprintf(stderr,
+                         "torvanix: no permission to open %s (device %04x:%04x); for a supported "
+                         "device install the "
+                         "udev rules: torvanix-ctl udev-rules > "
+                         "/etc/udev/rules.d/70-torvanix.rules, then replug the device\n",
+                         info.devnode.c_str(), info.vendor, info.product);
+        return nullptr;
+    }
     hid_device *dev = hid_open_path(info.devnode.c_str());
     if (!dev)
         return nullptr;

@@ -2,7 +2,8 @@
 # udev_rules.sh BUILD_DIR
 # The rules torvanix-ctl udev-rules generates from the catalogue give a supported device's
 # hidraw node the uaccess tag (the logged-in user may open it) and leave a device outside the
-# catalogue alone, as udevadm test shows inside the test VM. Work files: BUILD_DIR/vm/udev.
+# catalogue alone, as udevadm test shows inside the test VM; a user who may not open a node
+# is told which rules to install. Work files: BUILD_DIR/vm/udev.
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
@@ -28,6 +29,12 @@ if [ "${1:-}" = --in-vm ]; then
         *) fail=1 ;;
         esac
     done
+    # Without the rules in force the nodes stay root's: an ordinary user's listing says which
+    # rule to install instead of failing silently.
+    setpriv --reuid=65534 --regid=65534 --clear-groups \
+        "$B/bin/torvanix-ctl" --no-pause --devices "$B/hidraw" list >"$W/user.list" 2>"$W/user.err"
+    grep -q 'no permission to open /dev/hidraw.*udev-rules' "$W/user.err" ||
+        { echo "no word about the missing permission:" >&2; cat "$W/user.err" >&2; fail=1; }
     kill $EMU
     wait $EMU
     exit $fail
