@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # bench-hidraw.sh [BUILD_DIR]
-# Round trip of one register read (17 bytes at address 2) through the hidraw libraries to
-# torvanix-hid-emulator over uhid, against the simulator's in-process call, both inside the
-# test VM (whose CPU is emulated, so only the ratio carries over to a real machine).
+# Round trip of one register read (17 bytes at address 2), and of one 640-byte register write
+# (a key table's size), through the hidraw libraries to torvanix-hid-emulator over uhid,
+# against the simulator's in-process call, all inside the test VM (whose CPU is emulated, so
+# only the ratios carry over to a real machine).
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" = --in-vm ]; then
@@ -14,6 +15,8 @@ if [ "${1:-}" = --in-vm ]; then
     sim=$("$B/tests/torvanix-vm-libcall" "$B/bin" list | grep 'vid_4c4a&pid_4255')
     echo "hidraw:    $("$B/tests/torvanix-vm-libcall" "$B/hidraw" bench "$hid" 300)"
     echo "simulator: $("$B/tests/torvanix-vm-libcall" "$B/bin" bench "$sim" 3000)"
+    echo "hidraw:    $("$B/tests/torvanix-vm-libcall" "$B/hidraw" bench "$hid" 100 640)"
+    echo "simulator: $("$B/tests/torvanix-vm-libcall" "$B/bin" bench "$sim" 1000 640)"
     kill $EMU
     wait $EMU
     exit 0

@@ -2,7 +2,9 @@
 //   torvanix-vm-libcall DIR list          prints the listed interface paths, one a line
 //   torvanix-vm-libcall DIR write PATH    tries every writing entry on PATH; exit 0 when all
 //                                         of them failed
-//   torvanix-vm-libcall DIR bench PATH N  times N register reads on PATH, prints us per call
+//   torvanix-vm-libcall DIR bench PATH N [BYTES]
+//                                         times N register reads on PATH (with BYTES: writes
+//                                         of that many bytes), prints us per call
 #include "torvanix/devlib.h"
 
 #include <dlfcn.h>
@@ -31,8 +33,9 @@ std::u16string widen(const char *s) {
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        std::fprintf(stderr,
-                     "usage: torvanix-vm-libcall DIR list | DIR write PATH | DIR bench PATH N\n");
+        std::fprintf(
+            stderr,
+            "usage: torvanix-vm-libcall DIR list | DIR write PATH | DIR bench PATH N [BYTES]\n");
         return 2;
     }
     const std::string file = std::string(argv[1]) + "/libUsbInterface.so";
@@ -58,17 +61,22 @@ int main(int argc, char **argv) {
     if (what == "bench" && argc >= 5) {
         const std::u16string path = widen(argv[3]);
         const auto *p = reinterpret_cast<const tvx_char16 *>(path.c_str());
-        auto read = entry<tvx_rw_fn>(lib, "dcReadProperty");
+        const bool write = argc >= 6;
+        auto call = entry<tvx_rw_fn>(lib, write ? "dcWriteProperty" : "dcReadProperty");
         const int n = std::atoi(argv[4]);
-        uint8_t block[TVX_TRANSFER_BLOCK_SIZE];
+        const int bytes = write ? std::atoi(argv[5]) : 17;
+        uint8_t block[TVX_TRANSFER_BLOCK_SIZE] = {};
+        for (int i = 0; i < TVX_TRANSFER_BLOCK_SIZE; ++i)
+            block[i] = uint8_t(i * 13);
         int ok = 0;
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < n; ++i)
-            ok += read && read(p, block, 2, 17) > 0;
+            ok += call && call(p, block, write ? 30 : 2, bytes) > 0;
         const double us =
             std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
                 .count();
-        std::printf("%d reads (%d succeeded): %.1f us per read\n", n, ok, n ? us / n : 0.0);
+        std::printf("%d %s of %d bytes (%d succeeded): %.1f us each\n", n,
+                    write ? "writes" : "reads", bytes, ok, n ? us / n : 0.0);
         return ok == n ? 0 : 1;
     }
     if (what != "write" || argc < 4)
