@@ -33,6 +33,9 @@ volatile sig_atomic_t g_stop = 0;
 // declare the same report; every other frame they get is counted, as none may arrive.
 bool g_noIdentify = false;
 long g_framesAfterFailedIdentify = 0;
+// --unplug-after-frames N: every device is pulled out right after accepting its N-th frame
+// that is not an identification, in the middle of whatever call it belongs to, and stays out.
+long g_unplugAfter = 0;
 void onSignal(int) {
     g_stop = 1;
 }
@@ -97,6 +100,8 @@ public:
 
     // Brings the uhid device in line with the model: gone, the device, or its boot loader.
     bool reconcile() {
+        if (pulled_)
+            return true;
         sim::InterfaceView v{};
         if (!sim::viewInterface(index_, &v))
             return false;
@@ -219,6 +224,10 @@ private:
         pending_ = answer(f);
         hasPending_ = true;
         send(rep);
+        if (g_unplugAfter > 0 && f.command != CmdIdentify && ++frames_ >= g_unplugAfter) {
+            pulled_ = true;
+            destroy();
+        }
     }
 
     void onGetReport(const uhid_get_report_req &req) {
@@ -459,15 +468,19 @@ private:
     bool hasLast_ = false, hasPending_ = false;
     bool reconcileDue_ = false;
     Clock::time_point dueSince_;
+    long frames_ = 0;
+    bool pulled_ = false;
 };
 
 int usage() {
     std::fprintf(stderr,
                  "usage: torvanix-hid-emulator [--devices FILE] [--only TEXT]... [--no-identify]\n"
+                 "                             [--unplug-after-frames N]\n"
                  "  Serves the simulator's device set (TORVANIX_SIM_DEVICES or FILE) as uhid\n"
                  "  devices until SIGTERM/SIGINT; prints \"ready N\" once all have started.\n"
                  "  --only keeps the interfaces whose path contains TEXT (any case).\n"
-                 "  --no-identify answers identification wrongly and reports any later frame.\n");
+                 "  --no-identify answers identification wrongly and reports any later frame.\n"
+                 "  --unplug-after-frames N pulls each device out after its N-th frame.\n");
     return 2;
 }
 
@@ -479,6 +492,10 @@ int main(int argc, char **argv) {
         const std::string a = argv[i];
         if (a == "--no-identify") {
             g_noIdentify = true;
+        } else if (a == "--unplug-after-frames" && i + 1 < argc) {
+            g_unplugAfter = std::atol(argv[++i]);
+            if (g_unplugAfter <= 0)
+                return usage();
         } else if ((a == "--devices" || a == "--only") && i + 1 < argc) {
             if (a == "--devices")
                 ::setenv("TORVANIX_SIM_DEVICES", argv[++i], 1);

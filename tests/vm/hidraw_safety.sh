@@ -5,6 +5,7 @@
 #    writing library entry on its path, nor a configuration document.
 # 2. A device unplugged in the middle of a document's writes: the rest of the writes fail, the
 #    program finishes, and the next listing no longer has it.
+# 3. A device pulled out between the frames of one call: that call fails and returns.
 # Runs its checks inside the test VM; work files go to BUILD_DIR/vm/safety.
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -48,6 +49,21 @@ if [ "${1:-}" = --in-vm ]; then
     grep -q 'vid_4c4a' "$W/unplug.list" && { echo "the unplugged device is still listed" >&2; fail=1; }
     [ "$(grep -c '"ret":1' "$W/unplug.trace")" -ge 1 ] ||
         { echo "no write reached the device before the unplug" >&2; fail=1; }
+
+    # Pulled out in the middle of one call: after the fifth of the twelve frames that carry a
+    # 640-byte write. The call fails, returns, and nothing is left listed.
+    "$B/bin/torvanix-hid-emulator" --unplug-after-frames 5 --only 'vid_4c4a&pid_4255' \
+        >"$W/pull.log" 2>&1 &
+    EMU=$!
+    for _ in $(seq 200); do grep -q '^ready' "$W/pull.log" && break; sleep 0.05; done
+    path=$("$B/tests/torvanix-vm-libcall" "$B/hidraw" list | grep 'col02')
+    "$B/tests/torvanix-vm-libcall" "$B/hidraw" bench "$path" 1 640 >"$W/pull.out" 2>&1
+    grep -q '(0 succeeded)' "$W/pull.out" ||
+        { echo "the write survived the unplug:" >&2; cat "$W/pull.out" >&2; fail=1; }
+    "$B/tests/torvanix-vm-libcall" "$B/hidraw" list >"$W/pull.list"
+    [ ! -s "$W/pull.list" ] || { echo "still listed after the unplug" >&2; fail=1; }
+    kill $EMU
+    wait $EMU
     exit $fail
 fi
 
