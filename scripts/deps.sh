@@ -15,6 +15,8 @@ PACKAGES=(
     libsodium-dev
     qtwayland5 weston
     clang libclang-rt-dev
+    # the kernel-level device tests: a small VM with uhid/hidraw (scripts/vm)
+    qemu-system-x86 busybox-static kmod xz-utils udev
 )
 
 missing=()
