@@ -46,11 +46,18 @@ function Recorder({ onDone }: { onDone: (r: ReturnType<MacroRecorder['stop']>) =
       seen();
     };
     const noMenu = (e: Event) => e.preventDefault();
+    // Presses are recorded, not acted on: only the stop button still works.
+    const noClick = (e: Event) => {
+      if (stopButton.current && stopButton.current.contains(e.target as Node)) return;
+      e.preventDefault();
+      e.stopPropagation();
+    };
     window.addEventListener('keydown', onKey, true);
     window.addEventListener('keyup', onKey, true);
     window.addEventListener('mousedown', onMouse, true);
     window.addEventListener('mouseup', onMouse, true);
     window.addEventListener('contextmenu', noMenu, true);
+    window.addEventListener('click', noClick, true);
     stopButton.current?.focus();
     return () => {
       window.removeEventListener('keydown', onKey, true);
@@ -58,6 +65,7 @@ function Recorder({ onDone }: { onDone: (r: ReturnType<MacroRecorder['stop']>) =
       window.removeEventListener('mousedown', onMouse, true);
       window.removeEventListener('mouseup', onMouse, true);
       window.removeEventListener('contextmenu', noMenu, true);
+      window.removeEventListener('click', noClick, true);
     };
   }, [recording]);
 
@@ -191,6 +199,10 @@ export function MacrosPage({ device, template }: PageProps) {
   const [renaming, setRenaming] = useState(false);
   const [deleting, setDeleting] = useState(false);
   const fileTurn = useRef(0);
+  const nameInput = useRef<HTMLInputElement>(null);
+  useEffect(() => {
+    if (renaming) nameInput.current?.select();
+  }, [renaming]);
   const macro = list.find((m) => m.id === selectedId) ?? list[0] ?? null;
   const model = template.model || device.record.Version;
 
@@ -287,7 +299,7 @@ export function MacrosPage({ device, template }: PageProps) {
           >
             <label>
               <span>{t('macros.name')}</span>
-              <input name="name" type="text" maxLength={60} value={macro.name} ref={(el) => el?.focus()} onKeyDown={(e) => e.key === 'Escape' && setRenaming(false)} />
+              <input name="name" type="text" maxLength={60} value={macro.name} ref={nameInput} onKeyDown={(e) => e.key === 'Escape' && setRenaming(false)} />
             </label>
             <button type="submit" class="button primary">
               {t('macros.saveName')}
