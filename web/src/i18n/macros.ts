@@ -81,6 +81,8 @@ const macros: AreaDictionary = {
     'macros.replace': 'Replace',
     'macros.tableSent': '"{name}" sent to {model} as {slot}',
     'macros.storedForKeys': '"{name}" is now {slot}; give it to a key on the Keys page',
+    'macros.keysRewritten.one': '"{name}" is now {slot}; sent to {model} for {count} key that plays it',
+    'macros.keysRewritten.other': '"{name}" is now {slot}; sent to {model} for {count} keys that play it',
   },
   zh: {
     'macros.tab': '宏',
@@ -162,6 +164,8 @@ const macros: AreaDictionary = {
     'macros.replace': '替换',
     'macros.tableSent': '"{name}"已作为{slot}发送到 {model}',
     'macros.storedForKeys': '"{name}"现在是{slot}；请在"按键"页把它分配给按键',
+    'macros.keysRewritten.one': '"{name}"现在是{slot}；已为播放它的 {count} 个按键发送到 {model}',
+    'macros.keysRewritten.other': '"{name}"现在是{slot}；已为播放它的 {count} 个按键发送到 {model}',
   },
 };
 

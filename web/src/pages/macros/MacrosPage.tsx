@@ -5,8 +5,9 @@ import { addMacro, deleteMacro, duplicateMacro, macroFileText, macros, parseMacr
 import { MacroRecorder, type DelayMode } from '../../macros/recorder';
 import { DEFAULT_PLAYBACK, MAX_DELAY, clampInt, macroText, parseMacroText } from '../../macros/text';
 import { d2KeyName, generationOf, modifierOf } from '../../model/generations';
-import { trySessionFor, type DeviceSession } from '../../model/session';
-import { macrosOf } from '../../model/template';
+import { assignKey, type Change } from '../../model/builders';
+import { trySessionFor, writeChange, type DeviceSession } from '../../model/session';
+import { keysOf, macrosOf } from '../../model/template';
 import { cloneXml, findByName, setAttr } from '../../model/xml';
 import { native, NativeError } from '../../native/client';
 import { showMessage } from '../../state/messages';
@@ -156,10 +157,26 @@ function DeviceSlots({ session, macro, model }: { session: DeviceSession; macro:
       showMessage(t('macros.tableSent', { name: macro.name, slot: slotName(chosen.name), model }));
       return;
     }
-    // The other devices carry a macro inside the key record: it reaches the device when a
-    // key is given this slot's macro.
-    session.doc.value = next;
-    showMessage(t('macros.storedForKeys', { name: macro.name, slot: slotName(chosen.name) }), 'success');
+    // The other devices carry a macro inside the key record: keys that play this slot's old
+    // macro get their record again with the new one, the others when a key is given it.
+    let change: Change = { doc: next, documents: [] };
+    if (chosen.text) {
+      for (const k of keysOf(next)) {
+        if (k.type.toUpperCase() !== 'MACRO' || k.task !== chosen.text) continue;
+        const c = assignKey(change.doc, k.name, { kind: 'macro', macro: { ...chosen, text } });
+        change = { doc: c.doc, documents: change.documents.concat(c.documents) };
+      }
+    }
+    if (!change.documents.length) {
+      session.doc.value = next;
+      showMessage(t('macros.storedForKeys', { name: macro.name, slot: slotName(chosen.name) }), 'success');
+      return;
+    }
+    const keys = change.documents.length;
+    writeChange(session, change).then(
+      () => showMessage(tn('macros.keysRewritten', keys, { name: macro.name, slot: slotName(chosen.name), model })),
+      () => showMessage(t('macros.notSent'), 'error'),
+    );
   };
 
   return (

@@ -1,7 +1,10 @@
 import { cleanup, fireEvent, render, screen, waitFor } from '@testing-library/preact';
 import { afterEach, beforeEach, describe, expect, it } from 'vitest';
-import { macros, reloadMacros } from '../../../src/macros/library';
-import { resetSessions } from '../../../src/model/session';
+import { addMacro, macros, reloadMacros } from '../../../src/macros/library';
+import { assignKey } from '../../../src/model/builders';
+import { resetSessions, sessionFor } from '../../../src/model/session';
+import { macrosOf } from '../../../src/model/template';
+import { findByName, setAttr } from '../../../src/model/xml';
 import { MacrosPage } from '../../../src/pages/macros/MacrosPage';
 import { parseTemplate } from '../../../src/state/templates';
 import { model } from '../../model/fixtures';
@@ -61,5 +64,20 @@ describe('macros page', () => {
     const dialog = await screen.findByRole('alertdialog');
     fireEvent.click(dialog.querySelector('.button.danger')!);
     expect(macros.value).toHaveLength(0);
+  });
+
+  it('sends the D2.0 key records again when the macro they play is replaced', async () => {
+    const p = props('keystone-104.xml', 'TOB-NIR-V1.2.0');
+    addMacro({ name: 'Two', steps: [{ kind: 'keyDown', key: 'B' }, { kind: 'keyUp', key: 'B' }], playback: { playtype: 1, delay: 0, count: 2 } });
+    const s = sessionFor(p.device, p.template);
+    const slot = { ...macrosOf(s.doc.value)[0], text: '键盘按下(A)键盘弹起(A):1|0|1' };
+    s.doc.value = assignKey(s.doc.value, 'Button2', { kind: 'macro', macro: slot }).doc;
+    setAttr(findByName(s.doc.value, 'key', slot.name)!, 'value', slot.text);
+    render(<MacrosPage {...p} />);
+    fireEvent.click(screen.getByRole('button', { name: 'Put in slot' }));
+    fireEvent.click(await screen.findByRole('button', { name: 'Replace' }));
+    await waitFor(() => expect(sent.filter((r) => r.FuncName === 'NoticeModify')).toHaveLength(1));
+    const doc = sent.find((r) => r.FuncName === 'NoticeModify')!.XmlConfigStr;
+    expect(doc).toMatch(/name="Button2"[^>]*type="Macro" task="键盘按下\(B\)键盘弹起\(B\):1\|0\|2"[^>]*action="set"/);
   });
 });
