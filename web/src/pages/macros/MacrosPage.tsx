@@ -134,6 +134,8 @@ function DeviceSlots({ session, macro, model }: { session: DeviceSession; macro:
   const chosen = slots.find((s) => s.name === slot) ?? slots[0];
   const slotName = (name: string) => t('macros.slotN', { n: parseInt(name.replace(/^\D+/, ''), 10) });
   if (!chosen) return null;
+  // The packet keyboard's table holds key presses and pauses only.
+  const unplayable = session.family === 'hfd' && macro ? macro.steps.filter((x) => x.kind !== 'keyDown' && x.kind !== 'keyUp' && x.kind !== 'delay').length : 0;
 
   const store = () => {
     setConfirming(false);
@@ -196,6 +198,7 @@ function DeviceSlots({ session, macro, model }: { session: DeviceSession; macro:
         {t('macros.store')}
       </button>
       <p class="page-note">{t(session.family === 'hfd' ? 'macros.slotHintTable' : 'macros.slotHintKeys')}</p>
+      {unplayable > 0 ? <p class="page-note">{tn('macros.keysOnly', unplayable)}</p> : null}
       <ConfirmDialog
         open={confirming}
         title={t('macros.replaceTitle')}
