@@ -48,10 +48,10 @@ export function moveItem<T>(list: T[], from: number, to: number): T[] {
   return next;
 }
 
-function NumberField(props: { label: string; value: number; min: number; max: number; onCommit: (v: number) => void }) {
+function NumberField(props: { label: string; value: number; min: number; max: number; onCommit: (v: number) => void; hideLabel?: boolean; unit?: string }) {
   return (
     <label class="macro-number">
-      <span>{props.label}</span>
+      <span class={props.hideLabel ? 'visually-hidden' : undefined}>{props.label}</span>
       <input
         type="number"
         value={String(props.value)}
@@ -65,6 +65,7 @@ function NumberField(props: { label: string; value: number; min: number; max: nu
           props.onCommit(v);
         }}
       />
+      {props.unit ? <span aria-hidden="true">{props.unit}</span> : null}
     </label>
   );
 }
@@ -164,11 +165,11 @@ export function MacroEditor({ steps, playback, onSteps, onPlayback, disabled }: 
                 />
               ) : s.kind === 'move' ? (
                 <>
-                  <NumberField label={t('macros.moveX', { n })} value={s.x} min={MIN_COORD} max={MAX_COORD} onCommit={(x) => change(i, { ...s, x })} />
-                  <NumberField label={t('macros.moveY', { n })} value={s.y} min={MIN_COORD} max={MAX_COORD} onCommit={(y) => change(i, { ...s, y })} />
+                  <NumberField hideLabel unit="X" label={t('macros.moveX', { n })} value={s.x} min={MIN_COORD} max={MAX_COORD} onCommit={(x) => change(i, { ...s, x })} />
+                  <NumberField hideLabel unit="Y" label={t('macros.moveY', { n })} value={s.y} min={MIN_COORD} max={MAX_COORD} onCommit={(y) => change(i, { ...s, y })} />
                 </>
               ) : s.kind === 'delay' ? (
-                <NumberField label={t('macros.delayMs', { n })} value={s.ms} min={0} max={MAX_DELAY} onCommit={(ms) => change(i, { kind: 'delay', ms })} />
+                <NumberField hideLabel unit="ms" label={t('macros.delayMs', { n })} value={s.ms} min={0} max={MAX_DELAY} onCommit={(ms) => change(i, { kind: 'delay', ms })} />
               ) : null}
               <span class="macro-step-actions">
                 <button type="button" class="icon-button macro-step-move" disabled={disabled || i === 0} aria-label={t('macros.moveUp', { n })} title={t('macros.moveUp', { n })} onClick={() => move(i, i - 1)}>
