@@ -63,7 +63,8 @@ Session makeSession(const QTemporaryDir &dir) {
     content.entries.append({QStringLiteral("pkg/lib/libbig.so"), blob});
     QFile package(dir.path() + "/client.pkg");
     package.open(QIODevice::WriteOnly);
-    package.write(client_update::encodePackage(client_update::encodeContent(content)));
+    package.write(
+        client_update::encodePackage(client_update::encodeContent(content), QByteArray(32, 'b')));
     package.close();
 
     Session s;
@@ -107,6 +108,7 @@ void BM_GuiStallDuringCommandSession(benchmark::State &state) {
         services.enumerateDevices = [&] { return deviceList.enumerateDevices(); };
         services.writeDevice = [&](const QString &doc) { translator.slot_writeDevice(doc); };
         services.startDetached = [](const QString &, const QStringList &) { return true; };
+        services.updatePublicKey = client_update::publicKeyForSeed(QByteArray(32, 'b'));
         CommandDispatcher dispatcher;
         std::shared_ptr<PageCommands> page =
             registerPageCommands(dispatcher, actions, events, services);

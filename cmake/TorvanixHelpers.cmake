@@ -23,6 +23,10 @@ function(torvanix_add_test)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
+    # Sanitizer trees run several times slower.
+    if(TORVANIX_TEST_TIMEOUT_SCALE)
+        math(EXPR T_TIMEOUT "${T_TIMEOUT} * ${TORVANIX_TEST_TIMEOUT_SCALE}")
+    endif()
     set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
 endfunction()
 

@@ -12,6 +12,11 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-apps imagemagick xdotool fonts-wqy-microhei
     nodejs
+    libsodium-dev
+    qtwayland5 weston
+    clang libclang-rt-dev
+    # the kernel-level device tests: a small VM with uhid/hidraw (scripts/vm)
+    qemu-system-x86 busybox-static kmod xz-utils udev
 )
 
 missing=()

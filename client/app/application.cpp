@@ -7,7 +7,11 @@
 #include "ui/window.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace torvanix {
 
@@ -20,9 +24,38 @@ QString appFolderSlash() {
     return g_appFolderSlash;
 }
 
+namespace {
+// A folder that is this user's alone: a real folder (no link), owned by us, closed to others.
+bool isPrivateFolder(const QString &path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+} // namespace
+
+QString instanceSocketPath(const QString &name) {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && isPrivateFolder(runtime))
+        return runtime + QLatin1Char('/') + name;
+    const QString own = QDir::tempPath() + QStringLiteral("/torvanix-%1").arg(::getuid());
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    if (!isPrivateFolder(own))
+        return QString();
+    return own + QLatin1Char('/') + name;
+}
+
+QString firstStartMarkerPath() {
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || !QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/torvanix/first-start-done");
+}
+
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv),
-      serverName_(QStringLiteral("Global\\{5a283c02-b5de-44b3-977a-7043851a99b8}")),
+      serverName_(
+          instanceSocketPath(QStringLiteral("Global\\{5a283c02-b5de-44b3-977a-7043851a99b8}"))),
       socket_(new QLocalSocket(this)), server_(new QLocalServer(this)) {}
 
 Application::~Application() {
@@ -144,9 +177,13 @@ void Application::startServerAndApp(QLocalSocket::LocalSocketError code) {
             }
         }
         APP_LOG(QStringLiteral("Application Error: failed to start listening to %1 server, "
-                               "error %2")
-                    .arg(serverName_)
-                    .arg(int(server_->serverError())));
+                               "error %2 (%3), quitting..")
+                    .arg(serverName_.isEmpty() ? QStringLiteral("(no private folder for the "
+                                                                "instance socket)")
+                                               : serverName_)
+                    .arg(int(server_->serverError()))
+                    .arg(server_->errorString()));
+        listenFailed_ = true;
         quitOnce();
         return;
     }
@@ -154,6 +191,7 @@ void Application::startServerAndApp(QLocalSocket::LocalSocketError code) {
 }
 
 void Application::startApp() {
+    servedAsFirstInstance_ = true;
     window_ = new Window();
     window_->winId();
     if (ClientHandler *handler = ClientHandler::instance())

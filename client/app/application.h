@@ -31,6 +31,10 @@ public:
     static Application *theApplication();
     Window *window() const { return window_; }
     QString serverName() const { return serverName_; }
+    // This process became the first instance and ran the window.
+    bool servedAsFirstInstance() const { return servedAsFirstInstance_; }
+    // Listening on the single-instance socket failed: the run ended at once.
+    bool listenFailed() const { return listenFailed_; }
     QString themeRoot() const { return themeRoot_; }
     QString themeFolder() const { return themeFolder_; }
 
@@ -59,6 +63,8 @@ private:
     QList<QPair<QLocalSocket *, QByteArray>> clients_;
     bool connected_ = false;
     bool retriedStale_ = false;
+    bool servedAsFirstInstance_ = false;
+    bool listenFailed_ = false;
     Window *window_ = nullptr;
     DeviceMonitor *deviceMonitor_ = nullptr;
 };
@@ -67,5 +73,13 @@ private:
 inline const char *const kExeBaseName = "Torvanix";
 // Program folder + "/".
 QString appFolderSlash();
+// Where the single-instance socket called name lives: the user's runtime folder
+// ($XDG_RUNTIME_DIR), else a folder of this user's own in the temp folder, so another user's
+// socket in a shared temp folder can neither block nor answer this user's start. Empty when
+// no such folder can be had.
+QString instanceSocketPath(const QString &name);
+// The first-start marker in the user's state folder ($XDG_STATE_HOME, ~/.local/state): "first
+// start" is the first run after install, not the first after each boot.
+QString firstStartMarkerPath();
 
 } // namespace torvanix

@@ -7,6 +7,8 @@
 #include "ui/window.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QThread>
@@ -18,14 +20,16 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+bool g_stoppedBySignal = false;
 
 void onStopSignal(int) {
     const char byte = 1;
     [[maybe_unused]] ssize_t n = ::write(g_signalPipe[0], &byte, 1);
 }
 
-// SIGTERM and SIGINT end the run the way the tray's close does: the local socket is removed
-// and, after a first start, the program starts again.
+// SIGTERM, SIGINT and SIGHUP (the session ending) always end the run, whatever quit was asked
+// for before: the local socket is removed, and there is no relaunch after a first start, or
+// every logout would start the program again.
 void quitOnStopSignals(QObject *context) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
@@ -33,7 +37,11 @@ void quitOnStopSignals(QObject *context) {
     QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
         char byte;
         [[maybe_unused]] ssize_t n = ::read(g_signalPipe[1], &byte, 1);
+        if (!g_stoppedBySignal)
+            APP_LOG(QStringLiteral("Application Info: stop signal received, quitting.."));
+        g_stoppedBySignal = true;
         torvanix::quitOnce();
+        QCoreApplication::quit();
     });
     struct sigaction action {};
     action.sa_handler = onStopSignal;
@@ -41,15 +49,34 @@ void quitOnStopSignals(QObject *context) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+// First start means no marker yet; it is set at once, so the relaunched run is no first start.
+// A marker that cannot be written makes no first start either: claiming one would relaunch
+// the program after every run.
+bool takeFirstStart(QString &problem) {
+    const QString marker = torvanix::firstStartMarkerPath();
+    if (QFileInfo::exists(marker))
+        return false;
+    QFile file(marker);
+    if (!QDir().mkpath(QFileInfo(marker).absolutePath()) || !file.open(QIODevice::WriteOnly)) {
+        problem = QStringLiteral("Application Error: cannot write the first-start marker %1, "
+                                 "not treated as a first start")
+                      .arg(marker);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
     using namespace torvanix;
-    // The window follows the display's DPI itself (1200x800 times the DPI step).
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling);
+    // Pages render at the screen's device scale; the window keeps 1200x800 device pixels times
+    // the DPI step.
+    configureHighDpi();
     // Offscreen there is no OpenGL context for the engine's scene graph.
     if (qEnvironmentVariable("QT_QPA_PLATFORM") == QLatin1String("offscreen") &&
         !qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
@@ -58,29 +85,37 @@ int main(int argc, char **argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX",
                 "1"); // the engine refuses to start as root otherwise
 
-    // The browser storage folder missing means this is the first start on this account.
     const QString tempFolder = QDir::tempPath() + QStringLiteral("/ozk");
-    shellState().firstStartFlag = !QDir(tempFolder).exists();
+    QString markerProblem;
+    shellState().firstStartFlag = takeFirstStart(markerProblem);
 
     int exitCode = 0;
+    bool ranWindow = false;
     {
         Application app(argc, argv);
         app.setApplicationName(QStringLiteral("Torvanix"));
         setShellLogFile(tempFolder + QStringLiteral("/ozk.log"));
+        if (!markerProblem.isEmpty())
+            APP_LOG(markerProblem);
         quitOnStopSignals(&app);
         auto handler = std::make_unique<ClientHandler>(
             ClientHandler::defaultSettings(app.applicationDirPath(), QStringLiteral("Torvanix")));
-        if (!quitRequested()) {
+        if (!quitRequested())
             app.start();
+        // start() may already have asked to quit (a later instance answered at once, or the
+        // socket cannot listen): the loop would not see that request and run for ever.
+        if (!quitRequested())
             exitCode = app.exec();
-        }
+        if (app.listenFailed())
+            exitCode = 1;
+        ranWindow = app.servedAsFirstInstance();
         app.releaseWindow();
         handler.reset();
     }
 
-    if (shellState().firstStartFlag) {
-        // After the first run the program starts again (the page asked for it with FirstStart
-        // or the run simply ended).
+    if (shellState().firstStartFlag && ranWindow && !g_stoppedBySignal) {
+        // After the first run the program starts again (the page asked for it with FirstStart,
+        // or the tray's close ended the run).
         QThread::msleep(2000);
         QProcess::startDetached(appFolderSlash() + QStringLiteral("torvanix"), QStringList());
     }

@@ -1,5 +1,7 @@
 #include "browser_rules.h"
 
+#include "loopback_server.h"
+
 #include <QFileInfo>
 #include <QHash>
 #include <QUrl>
@@ -85,6 +87,23 @@ QString downloadTarget(const QString &suggestedName, const QString &appFolder) {
            name;
 }
 
+bool fromVendorOrigin(const QUrl &url, const QString &vendorBase, const QUrl &initiator) {
+    QUrl source = url;
+    if (source.scheme() == QLatin1String("blob"))
+        source = QUrl(source.path());
+    else if (source.scheme() == QLatin1String("data"))
+        source = initiator;
+    const QUrl vendor(vendorBase);
+    if (!source.isValid() || !vendor.isValid() || source.host().isEmpty())
+        return false;
+    const auto port = [](const QUrl &u) {
+        return u.port(u.scheme() == QLatin1String("https") ? 443 : 80);
+    };
+    return source.scheme() == vendor.scheme() &&
+           source.host().compare(vendor.host(), Qt::CaseInsensitive) == 0 &&
+           port(source) == port(vendor);
+}
+
 QString errorPageHtml(const QString &failedUrl, const QString &errorText, int errorCode) {
     return QStringLiteral("<html><body bgcolor=\"white\"><h2>Failed to load URL ") + failedUrl +
            QStringLiteral(" with error ") + errorText + QStringLiteral(" (") +
@@ -138,6 +157,29 @@ int netErrorCode(const QString &shortName) {
         {QStringLiteral("ERR_HTTP_RESPONSE_CODE_FAILURE"), -379},
     };
     return codes.value(shortName, -2);
+}
+
+bool isLocalPageUrl(const QUrl &url, const QString &vendorBase) {
+    const QUrl base(vendorBase);
+    if (!url.isValid() || url.scheme().compare(base.scheme(), Qt::CaseInsensitive) != 0 ||
+        url.host().compare(base.host(), Qt::CaseInsensitive) != 0)
+        return false;
+    const int defaultPort = base.scheme() == QLatin1String("https") ? 443 : 80;
+    if (url.port(defaultPort) != base.port(defaultPort))
+        return false;
+    const QString path = url.path(QUrl::FullyEncoded);
+    if (path.split(QLatin1Char('/')).contains(QStringLiteral("..")))
+        return false;
+    return path.startsWith(QLatin1String("/local/")) ||
+           path == QLatin1String(LoopbackServer::kRelayPath);
+}
+
+bool isInheritingUrl(const QUrl &url) {
+    const QString scheme = url.scheme();
+    if (scheme == QLatin1String("data"))
+        return true;
+    return scheme == QLatin1String("about") &&
+           (url.path() == QLatin1String("blank") || url.path() == QLatin1String("srcdoc"));
 }
 
 } // namespace torvanix

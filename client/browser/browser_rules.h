@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QPoint>
 #include <QString>
+#include <QUrl>
 
 #include <optional>
 
@@ -13,6 +14,13 @@ bool isMoveWindowRequest(const QString &request);
 // The relative move of "MoveWindow<sep>dx,dy,a,b": exactly four integers, else nothing.
 std::optional<QPoint> parseMoveWindow(const QString &request);
 bool isMinimiseRequest(const QString &request);
+
+// Whether url is one of our own pages: under vendorBase + "/local/", or the loopback's relay
+// of a local page asked for under another host.
+bool isLocalPageUrl(const QUrl &url, const QString &vendorBase);
+// about:blank, about:srcdoc and data: documents: whether they are ours depends on who opened
+// them.
+bool isInheritingUrl(const QUrl &url);
 
 // The display density step from the logical DPI: 1, 1.25, 1.5, 1.75 or 2.
 double dpiScaleFor(double logicalDpi);
@@ -26,6 +34,11 @@ double zoomLevelForFactor(double factor);
 // Where a download goes: an empty result asks the user with a save dialog (macros and
 // archives); otherwise the file lands in the program's "update" folder.
 QString downloadTarget(const QString &suggestedName, const QString &appFolder);
+// Only files served from the vendor endpoint's own origin (scheme, host and port) may land in
+// the update folder without asking: whatever lies there is what the update commands work
+// with. A data: or blob: URL holds what a page made itself; it counts as coming from the page
+// that asked for the download (`initiator`; for blob: the origin written inside it).
+bool fromVendorOrigin(const QUrl &url, const QString &vendorBase, const QUrl &initiator = QUrl());
 
 // The page shown in place of a frame that failed to load.
 QString errorPageHtml(const QString &failedUrl, const QString &errorText, int errorCode);

@@ -4,6 +4,7 @@
 #include "client_handler.h"
 #include "message_event.h"
 #include "page_bridge.h"
+#include "resource_mapping.h"
 
 #include <QDragEnterEvent>
 #include <QGuiApplication>
@@ -14,6 +15,7 @@
 #include <QWebEngineHistory>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
+#include <QWindow>
 
 namespace torvanix {
 
@@ -75,6 +77,13 @@ BrowserPage::BrowserPage(ClientHandler *handler, QObject *parent)
     connect(this, &QWebEnginePage::loadFinished, this, &BrowserPage::onLoadFinished);
 }
 
+bool BrowserPage::mayQuery() const {
+    const QUrl shown = url();
+    if (isLocalPageUrl(shown, handler_->mapper().settings().vendorBase))
+        return true;
+    return isInheritingUrl(shown) && trusted_;
+}
+
 BrowserPage::~BrowserPage() {
     handler_->pageClosed(pageId_, url().toString(QUrl::FullyEncoded));
 }
@@ -83,9 +92,19 @@ bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType type, 
     Q_UNUSED(type)
     if (isMainFrame) {
         ++navigation_;
-        if (QScreen *screen = QGuiApplication::primaryScreen()) {
-            const double heightRatio = screen->size().height() / 1080.0;
-            const double density = dpiScaleFor(screen->logicalDotsPerInch());
+        if (!isInheritingUrl(url))
+            trusted_ = isLocalPageUrl(url, handler_->mapper().settings().vendorBase);
+        QScreen *screen = nullptr;
+        if (QWidget *shown = view(); shown && shown->window()->windowHandle())
+            screen = shown->window()->windowHandle()->screen();
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (screen) {
+            // Measured in device pixels: the page already renders at the screen's device
+            // scale, and the zoom rule applies on top of it.
+            const double ratio = screen->devicePixelRatio() > 0 ? screen->devicePixelRatio() : 1.0;
+            const double heightRatio = screen->size().height() * ratio / 1080.0;
+            const double density = dpiScaleFor(screen->logicalDotsPerInch() * ratio);
             if (auto level = zoomLevelFor(heightRatio, density, zoomLevelForFactor(zoomFactor())))
                 setZoomFactor(zoomFactorForLevel(*level));
         }
@@ -98,6 +117,7 @@ QWebEnginePage *BrowserPage::createWindow(WebWindowType type) {
     Q_UNUSED(type)
     // Pop-ups open as top-level browser windows of their own, like a plain browser would.
     auto *view = new BrowserView(nullptr, handler_);
+    view->browserPage()->trusted_ = mayQuery();
     view->setAttribute(Qt::WA_DeleteOnClose);
     view->resize(800, 600);
     view->show();

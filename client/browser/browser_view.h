@@ -56,6 +56,11 @@ public:
     ~BrowserPage() override;
     quint64 pageId() const { return pageId_; }
 
+    // Whether the page now shown may query native code: a page under the vendor endpoint's
+    // local prefix, or an about:blank / data: document that such a page (or this program on
+    // its behalf, as with the error page) opened. Pages of any other origin get no answer.
+    bool mayQuery() const;
+
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
     QWebEnginePage *createWindow(WebWindowType type) override;
@@ -66,6 +71,8 @@ private:
     ClientHandler *handler_;
     quint64 pageId_;
     quint64 navigation_ = 0;
+    // Trust that about:blank and data: documents inherit from what opened them.
+    bool trusted_ = false;
 };
 
 } // namespace torvanix

@@ -12,12 +12,15 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QThread>
 #include <QUrl>
 #include <QWebEngineDownloadItem>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWindow>
 
 #ifndef TORVANIX_VENDOR_ENDPOINT
 #define TORVANIX_VENDOR_ENDPOINT "http://www.torvanix.invalid"
@@ -167,7 +170,20 @@ void ClientHandler::moveWindowBy(QWidget *requester, const QPoint &delta) {
         return;
     }
     if (requester)
-        requester->window()->move(requester->window()->pos() + delta);
+        moveTopLevelBy(requester->window(), delta);
+}
+
+void ClientHandler::moveTopLevelBy(QWidget *window, const QPoint &delta) {
+    if (!window)
+        return;
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // The page sends its drag as a series of small moves; the compositor follows the
+        // pointer itself once asked, and ignores repeated asks during one drag.
+        if (QWindow *handle = window->windowHandle(); handle && handle->startSystemMove())
+            return;
+        qDebug() << "the compositor did not take the window move; moving by position";
+    }
+    window->move(window->pos() + delta);
 }
 
 void ClientHandler::toggleMinimised() {
@@ -278,7 +294,11 @@ QString ClientHandler::GetDataURI(const QByteArray &data, const QString &mimeTyp
 
 void ClientHandler::onDownloadRequested(QWebEngineDownloadItem *item) {
     const QString suggested = item->suggestedFileName();
-    QString target = downloadTarget(suggested, settings_.resources.appFolder);
+    // A file from anywhere else is the user's to place, never the update folder's.
+    const QUrl initiator = item->page() ? item->page()->url() : QUrl();
+    QString target = fromVendorOrigin(item->url(), settings_.resources.vendorBase, initiator)
+                         ? downloadTarget(suggested, settings_.resources.appFolder)
+                         : QString();
     if (target.isEmpty()) {
         const QString proposal = QDir(item->downloadDirectory()).filePath(suggested);
         target = saveDialog_ ? saveDialog_(proposal)

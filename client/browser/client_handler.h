@@ -52,6 +52,9 @@ public:
     static ClientHandler *instance();
 
     // Build-time settings of this program.
+    // Moves a top-level window by delta. Where the compositor ignores absolute moves
+    // (Wayland), the window asks the compositor for an interactive move instead.
+    static void moveTopLevelBy(QWidget *window, const QPoint &delta);
     static QString vendorBase();
     static QString portalUrl();
     static Settings defaultSettings(const QString &programFolder, const QString &edition);

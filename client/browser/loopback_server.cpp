@@ -8,6 +8,13 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdlib>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 namespace torvanix {
 
 namespace {
@@ -28,6 +35,38 @@ bool isHopByHop(const std::string &name) {
         if (lower == n)
             return true;
     return false;
+}
+
+// Ends the connection a request came in on without any answer, so the engine reports its own
+// network error (its error page for a page, a failed fetch for a script) instead of showing
+// a made-up answer as if the endpoint had sent it. The server keeps no handle to the
+// connection, so it is found by its two ends among this process's sockets.
+bool dropConnection(const httplib::Request &req) {
+    DIR *fds = ::opendir("/proc/self/fd");
+    if (!fds)
+        return false;
+    bool dropped = false;
+    while (dirent *e = ::readdir(fds)) {
+        char *end = nullptr;
+        const long fd = std::strtol(e->d_name, &end, 10);
+        if (end == e->d_name || *end != '\0' || fd == ::dirfd(fds))
+            continue;
+        sockaddr_in local{}, peer{};
+        socklen_t localLen = sizeof(local), peerLen = sizeof(peer);
+        if (::getsockname(int(fd), reinterpret_cast<sockaddr *>(&local), &localLen) != 0 ||
+            ::getpeername(int(fd), reinterpret_cast<sockaddr *>(&peer), &peerLen) != 0 ||
+            local.sin_family != AF_INET || peer.sin_family != AF_INET)
+            continue;
+        if (ntohs(local.sin_port) != req.local_port || ntohs(peer.sin_port) != req.remote_port)
+            continue;
+        // Reset rather than an orderly end once the server closes it.
+        const linger abortive{1, 0};
+        ::setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
+        dropped = ::shutdown(int(fd), SHUT_RDWR) == 0;
+        break;
+    }
+    ::closedir(fds);
+    return dropped;
 }
 
 } // namespace
@@ -78,7 +117,11 @@ bool LoopbackServer::start() {
             res.set_content("not found", "text/plain");
             return httplib::Server::HandlerResponse::Handled;
         }
-        // Pass-through to the real endpoint.
+        // Fetched from the real endpoint by the handlers below, which run once the request's
+        // body has been read (this hook runs before).
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    const auto passThrough = [this](const httplib::Request &req, httplib::Response &res) {
         const QUrl up(upstream_);
         httplib::Client client(up.host().toStdString(), up.port(80));
         client.set_connection_timeout(10, 0);
@@ -90,27 +133,35 @@ bool LoopbackServer::start() {
                 continue;
             headers.emplace(h.first, h.second);
         }
-        auto fetch = [&]() -> httplib::Result {
-            if (req.method == "HEAD")
-                return client.Head(req.target.c_str(), headers);
-            if (req.method == "POST")
-                return client.Post(req.target.c_str(), headers, req.body,
-                                   req.get_header_value("Content-Type").c_str());
-            return client.Get(req.target.c_str(), headers);
-        };
-        httplib::Result result = fetch();
+        // Every method goes on as it came (PUT, DELETE, OPTIONS... included), with its body.
+        httplib::Request forward;
+        forward.method = req.method;
+        forward.path = req.target;
+        forward.headers = std::move(headers);
+        forward.body = req.body;
+        httplib::Result result = client.send(forward);
         if (!result) {
-            res.status = 502;
-            res.set_content("the vendor endpoint cannot be reached", "text/plain");
-            return httplib::Server::HandlerResponse::Handled;
+            qWarning() << "loopback server: the vendor endpoint cannot be reached for"
+                       << QString::fromStdString(req.method) << QString::fromStdString(req.target);
+            if (!dropConnection(req)) {
+                res.status = 502;
+                res.set_content("the vendor endpoint cannot be reached", "text/plain");
+            }
+            return;
         }
         res.status = result->status;
         for (const auto &h : result->headers)
             if (!isHopByHop(h.first))
                 res.set_header(h.first.c_str(), h.second);
         res.body = result->body;
-        return httplib::Server::HandlerResponse::Handled;
-    });
+    };
+    // GET also takes HEAD.
+    server_->Get(".*", passThrough);
+    server_->Post(".*", passThrough);
+    server_->Put(".*", passThrough);
+    server_->Patch(".*", passThrough);
+    server_->Delete(".*", passThrough);
+    server_->Options(".*", passThrough);
     port_ = server_->bind_to_any_port("127.0.0.1");
     if (port_ <= 0) {
         port_ = 0;
@@ -118,6 +169,10 @@ bool LoopbackServer::start() {
         return false;
     }
     thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // A stop before the thread is listening would be lost and the join in stop() would wait
+    // for ever (a run that quits right after starting does that).
+    for (int i = 0; i < 5000 && !server_->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 

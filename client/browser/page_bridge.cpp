@@ -6,6 +6,7 @@
 #include "message_event.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QThread>
 
 namespace torvanix {
@@ -52,6 +53,17 @@ void PageBridge::query(int id, const QString &request, bool persistent) {
     Q_UNUSED(persistent)
     if (!view_)
         return;
+    // The channel exists in every page the view shows; only our own pages may use it.
+    BrowserPage *page = view_->browserPage();
+    if (!page || !page->mayQuery()) {
+        qWarning().noquote() << "page query refused from"
+                             << (page ? page->url()
+                                            .toString(QUrl::RemoveQuery | QUrl::RemoveFragment |
+                                                      QUrl::RemoveUserInfo)
+                                            .left(120)
+                                      : QStringLiteral("a closed page"));
+        return;
+    }
     QWidget *window = view_->window();
     handler_->SetMainWindowHandle(window);
 

@@ -26,6 +26,7 @@ int runApply(const torvanix::ctl::Options &options, const QStringList &args,
     torvanix::ctl::PrintingEventSink events(io.out);
     torvanix::device_data_handler translator(devices, events);
     torvanix::ctl::loadDriveTables(translator, io);
+    torvanix::ctl::WriteFailures failures(translator);
 
     using Dispatch = torvanix::device_data_handler::Dispatch;
     switch (translator.writeDevice(document)) {
@@ -43,7 +44,7 @@ int runApply(const torvanix::ctl::Options &options, const QStringList &args,
     }
     io.err.flush();
     translator.waitForDone();
-    return 0;
+    return failures.report(io);
 }
 
 const torvanix::ctl::Registration reg("apply", "apply FILE|-", runApply);

@@ -7,6 +7,7 @@
 
 #include "device/device_functions.h"
 #include "translate/device_data_handler.h"
+#include "translate/macro_array.h"
 
 #include <QJsonDocument>
 
@@ -24,7 +25,9 @@ int runMacro(const torvanix::ctl::Options &options, const QStringList &args,
         return 2;
     // The page's list is passed on as it is (a malformed list still clears the table), but
     // a person at a terminal deserves to know.
-    if (!QJsonDocument::fromJson(macroArr.toUtf8()).isArray())
+    // Read as the translator reads it: only as far as the entries that are used.
+    if (torvanix::macroTexts(macroArr).isEmpty() &&
+        macroArr.simplified().remove(QLatin1Char(' ')) != QLatin1String("[]"))
         io.err << "torvanix-ctl: the macro list is not a JSON array; an empty table is written\n";
 
     if (!torvanix::ctl::applyDevicesDirectory(options, io))
@@ -37,6 +40,7 @@ int runMacro(const torvanix::ctl::Options &options, const QStringList &args,
 
     torvanix::ctl::PrintingEventSink events(io.out);
     torvanix::device_data_handler translator(devices, events);
+    torvanix::ctl::WriteFailures failures(translator);
     if (!translator.loadDriverTemplate(QStringLiteral(":/drive/D4.0")))
         io.err << "torvanix-ctl: the D4.0 drive table failed to load\n";
     io.err.flush();
@@ -44,7 +48,7 @@ int runMacro(const torvanix::ctl::Options &options, const QStringList &args,
     // Bounded waits in a loop: the transfer must finish before `devices` goes out of scope.
     while (!translator.waitForDone(60000))
         io.err << "torvanix-ctl: still writing the macro table\n";
-    return 0;
+    return failures.report(io);
 }
 
 const torvanix::ctl::Registration reg("macro", "macro VER MACROARR|-", runMacro);

@@ -73,4 +73,19 @@ void loadDriveTables(device_data_handler &translator, Streams &io) {
     }
 }
 
+WriteFailures::WriteFailures(device_data_handler &translator) {
+    QObject::connect(&translator, &device_data_handler::SigWriteFailed, [this](const QString &why) {
+        QMutexLocker lock(&mutex_);
+        reasons_ << why;
+    });
+}
+
+int WriteFailures::report(Streams &io) {
+    QMutexLocker lock(&mutex_);
+    for (const QString &why : qAsConst(reasons_))
+        io.err << "torvanix-ctl: " << why << "; nothing was saved\n";
+    io.err.flush();
+    return reasons_.isEmpty() ? 0 : 1;
+}
+
 } // namespace torvanix::ctl

@@ -43,4 +43,16 @@ DeviceRecordMap listAndPublish(DeviceFunctions &devices, Streams &io);
 // Loads the three drive tables into a translator, saying so when one fails.
 void loadDriveTables(device_data_handler &translator, Streams &io);
 
+// Collects the writes a translator reports as failed (from any thread).
+class WriteFailures {
+public:
+    explicit WriteFailures(device_data_handler &translator);
+    // After the translations ended: says each reason and gives the exit code (0 or 1).
+    int report(Streams &io);
+
+private:
+    QMutex mutex_;
+    QStringList reasons_;
+};
+
 } // namespace torvanix::ctl

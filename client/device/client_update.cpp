@@ -1,13 +1,26 @@
 #include "client_update.h"
 
+#include "plain_file.h"
+#include "whole_file.h"
+
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QtEndian>
+#include <cctype>
 #include <lzma.h>
+#include <sodium.h>
+
+#ifndef TORVANIX_UPDATE_PUBLIC_KEY
+#error "TORVANIX_UPDATE_PUBLIC_KEY (hexadecimal Ed25519 public key) must be set by the build"
+#endif
 
 namespace torvanix::client_update {
 
@@ -55,19 +68,82 @@ bool decompress(const QByteArray &props, const QByteArray &data, quint32 size, Q
 bool isLinkOrOutside(const QString &path) {
     return QFileInfo(path).isSymLink();
 }
+
+bool sodiumReady() {
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+bool fail(QString *why, const QString &text) {
+    if (why)
+        *why = text;
+    qDebug().noquote() << "client update:" << text;
+    return false;
+}
 } // namespace
 
-bool decodePackage(const QByteArray &file, QByteArray *content) {
-    if (file.size() <= DataOffset)
+QByteArray releasePublicKey() {
+    return QByteArray::fromHex(QByteArrayLiteral(TORVANIX_UPDATE_PUBLIC_KEY));
+}
+
+QByteArray publicKeyForSeed(const QByteArray &seed) {
+    if (seed.size() != SecretSeedSize || !sodiumReady())
+        return QByteArray();
+    QByteArray publicKey(crypto_sign_PUBLICKEYBYTES, '\0');
+    QByteArray secret(crypto_sign_SECRETKEYBYTES, '\0');
+    crypto_sign_seed_keypair(reinterpret_cast<unsigned char *>(publicKey.data()),
+                             reinterpret_cast<unsigned char *>(secret.data()),
+                             reinterpret_cast<const unsigned char *>(seed.constData()));
+    sodium_memzero(secret.data(), static_cast<size_t>(secret.size()));
+    return publicKey;
+}
+
+bool readKeyFile(const QString &path, int size, QByteArray *key) {
+    QByteArray text;
+    if (!readPlainFile(path, 4096, &text))
         return false;
+    QByteArray hex;
+    for (const char c : text) {
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            hex.append(c);
+        else if (!std::isspace(static_cast<unsigned char>(c)))
+            return false;
+    }
+    const QByteArray bytes = QByteArray::fromHex(hex);
+    if (hex.size() != 2 * size || bytes.size() != size)
+        return false;
+    *key = bytes;
+    return true;
+}
+
+bool decodePackage(const QByteArray &file, const QByteArray &publicKey, QByteArray *content,
+                   QString *why) {
+    if (file.size() <= DataOffset + SignatureBlockSize)
+        return fail(why, QStringLiteral("too short for a signed package"));
     const QByteArray digest =
         QCryptographicHash::hash(file.mid(PropsOffset), QCryptographicHash::Sha1);
     if (digest != file.mid(DigestOffset, DigestSize))
-        return false;
+        return fail(why, QStringLiteral("digest mismatch"));
+    const int signedEnd = file.size() - SignatureBlockSize;
+    if (file.mid(signedEnd, 8) != QByteArray(SignatureTag, 8))
+        return fail(why, QStringLiteral("no signature"));
+    if (publicKey.size() != PublicKeySize || !sodiumReady() ||
+        crypto_sign_verify_detached(
+            reinterpret_cast<const unsigned char *>(file.constData() + signedEnd + 8),
+            reinterpret_cast<const unsigned char *>(file.constData() + PropsOffset),
+            static_cast<unsigned long long>(signedEnd - PropsOffset),
+            reinterpret_cast<const unsigned char *>(publicKey.constData())) != 0)
+        return fail(why, QStringLiteral("signature not valid for this program's release key"));
     const quint32 size = qFromLittleEndian<quint32>(file.constData() + SizeOffset);
-    if (size > MaxContentSize)
-        return false;
-    return decompress(file.mid(PropsOffset, PropsSize), file.mid(DataOffset), size, content);
+    if (size > MaxContentSize) {
+        return fail(why, QStringLiteral("content of %1 bytes is over the limit of %2 bytes")
+                             .arg(size)
+                             .arg(MaxContentSize));
+    }
+    if (!decompress(file.mid(PropsOffset, PropsSize), file.mid(DataOffset, signedEnd - DataOffset),
+                    size, content))
+        return fail(why, QStringLiteral("content does not decompress"));
+    return true;
 }
 
 bool parseContent(const QByteArray &content, Content *out) {
@@ -117,7 +193,9 @@ QByteArray encodeContent(const Content &content) {
     return bytes;
 }
 
-QByteArray encodePackage(const QByteArray &content) {
+QByteArray encodePackage(const QByteArray &content, const QByteArray &secretSeed) {
+    if (secretSeed.size() != SecretSeedSize || !sodiumReady())
+        return QByteArray();
     lzma_options_lzma options;
     lzma_lzma_preset(&options, 6);
     lzma_stream strm = LZMA_STREAM_INIT;
@@ -144,53 +222,106 @@ QByteArray encodePackage(const QByteArray &content) {
     qToLittleEndian<quint32>(static_cast<quint32>(content.size()), size);
     tail.append(size, 4);
     tail.append(encoded.mid(13));
+
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+    unsigned char secret[crypto_sign_SECRETKEYBYTES];
+    crypto_sign_seed_keypair(publicKey, secret,
+                             reinterpret_cast<const unsigned char *>(secretSeed.constData()));
+    unsigned char signature[crypto_sign_BYTES];
+    crypto_sign_detached(signature, nullptr,
+                         reinterpret_cast<const unsigned char *>(tail.constData()),
+                         static_cast<unsigned long long>(tail.size()), secret);
+    sodium_memzero(secret, sizeof secret);
+    tail.append(SignatureTag, 8);
+    tail.append(reinterpret_cast<const char *>(signature), SignatureSize);
+
     QByteArray package(DigestOffset, '\0');
     package.append(QCryptographicHash::hash(tail, QCryptographicHash::Sha1));
     package.append(tail);
     return package;
 }
 
-int runClientUpdate(const QString &packageFile, const QString &updateFolder) {
-    QFile file(packageFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    // Only a plain file is a package: a device or pipe reports no size and may never end.
-    if (!QFileInfo(packageFile).isFile() || file.size() > static_cast<qint64>(MaxContentSize)) {
-        qDebug() << "client update: not a package file of a usable size";
+QString manifestPath(const QString &updateFolder) {
+    QString folder = QDir::cleanPath(QFileInfo(updateFolder).absoluteFilePath());
+    return folder + QStringLiteral(".manifest");
+}
+
+bool emptyFolder(const QString &folder) {
+    const QDir dir(folder);
+    if (!dir.exists())
+        return true;
+    bool ok = true;
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        // A link goes itself; what it points to is not ours.
+        if (entry.isDir() && !entry.isSymLink())
+            ok = QDir(entry.absoluteFilePath()).removeRecursively() && ok;
+        else
+            ok = QFile::remove(entry.absoluteFilePath()) && ok;
+    }
+    return ok;
+}
+
+int runClientUpdate(const QString &packageFile, const QString &updateFolder,
+                    const QByteArray &publicKey) {
+    // A package compresses; a file larger than the largest content is not one.
+    QByteArray bytes;
+    if (!readPlainFile(packageFile, static_cast<qint64>(MaxContentSize), &bytes)) {
+        qDebug() << "client update: not a plain package file of a usable size" << packageFile;
         return 0;
     }
-    const QByteArray bytes = file.readAll();
-    file.close();
 
     QByteArray contentBytes;
-    if (!decodePackage(bytes, &contentBytes))
+    if (!decodePackage(bytes, publicKey, &contentBytes))
         return 0;
+    bytes.clear();
     Content content;
-    if (!parseContent(contentBytes, &content))
+    if (!parseContent(contentBytes, &content)) {
+        qDebug() << "client update: the content does not parse";
         return 0;
+    }
+    contentBytes.clear();
 
     // Every entry is checked before anything is written.
     QStringList targets;
     for (const Entry &entry : qAsConst(content.entries)) {
         const QString relative = safeRelativePath(entry.path);
-        if (relative.isEmpty()) {
+        if (relative.isEmpty() || targets.contains(relative)) {
             qDebug() << "client update: refused entry" << entry.path;
             return 0;
         }
         targets.append(relative);
     }
 
-    if (!QDir().mkpath(updateFolder))
+    // Whatever the folder held (downloads, leftovers of an earlier or interrupted update) is
+    // not part of this package and must never reach the updater. The package file itself
+    // may lie there; it has been read.
+    const QString manifest = manifestPath(updateFolder);
+    QFile::remove(manifest);
+    if (!QDir().mkpath(updateFolder) || !emptyFolder(updateFolder)) {
+        qDebug() << "client update: the update folder cannot be emptied" << updateFolder;
         return 0;
+    }
     const QString root = QFileInfo(updateFolder).canonicalFilePath();
     if (root.isEmpty())
         return 0;
+    // What a failed unpack wrote goes again, so no part of it lingers for a later run.
+    struct Abandon {
+        const QString &folder;
+        bool done = false;
+        ~Abandon() {
+            if (!done)
+                emptyFolder(folder);
+        }
+    } abandon{updateFolder};
+    QJsonArray files;
     for (int i = 0; i < content.entries.size(); ++i) {
         const QStringList parts = targets.at(i).split(QLatin1Char('/'));
         QString path = root;
         for (int p = 0; p < parts.size(); ++p) {
             path += QLatin1Char('/') + parts.at(p);
-            // A link already inside the folder could carry the write elsewhere.
+            // A link appearing inside the folder could carry the write elsewhere.
             if (isLinkOrOutside(path)) {
                 qDebug() << "client update: refused link" << path;
                 return 0;
@@ -198,14 +329,32 @@ int runClientUpdate(const QString &packageFile, const QString &updateFolder) {
             if (p + 1 < parts.size() && !QFileInfo(path).isDir() && !QDir().mkdir(path))
                 return 0;
         }
-        QFile target(path);
-        if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return 0;
+        // Written under a temporary name and renamed: an interrupted unpack leaves no half
+        // file under an entry's name (and no manifest, so nothing is installed).
+        QSaveFile target(path);
         const QByteArray &data = content.entries.at(i).data;
-        if (target.write(data) != data.size())
+        if (!target.open(QIODevice::WriteOnly) || !commitWhole(target, data)) {
+            qDebug() << "client update: cannot write" << path;
             return 0;
-        target.close();
+        }
+        QJsonObject file;
+        file.insert(QStringLiteral("path"), targets.at(i));
+        file.insert(QStringLiteral("size"), data.size());
+        file.insert(QStringLiteral("sha256"),
+                    QString::fromLatin1(
+                        QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
+        files.append(file);
     }
+    QJsonObject list;
+    list.insert(QStringLiteral("label"), content.label);
+    list.insert(QStringLiteral("files"), files);
+    const QByteArray listBytes = QJsonDocument(list).toJson();
+    QSaveFile out(manifest);
+    if (!out.open(QIODevice::WriteOnly) || !commitWhole(out, listBytes)) {
+        qDebug() << "client update: cannot write the manifest" << manifest;
+        return 0;
+    }
+    abandon.done = true;
     return 1;
 }
 

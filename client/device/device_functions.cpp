@@ -5,6 +5,7 @@
 #include "kb_handler.h"
 #include "ms_handler.h"
 #include "pacer.h"
+#include "update_firmware.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,6 +34,12 @@ struct DeviceLookup {
     bool known = false;
     std::vector<uint16_t> path;
 };
+
+// Addresses, packet types and commands travel as one byte. A value outside 0..255 is refused
+// rather than cut to its low byte: index -1 must not become register 255.
+bool isByte(int value) {
+    return value >= 0 && value <= 0xFF;
+}
 
 DeviceLookup lookupDevice(const QString &identity) {
     const QJsonObject record = PublishedDevices::instance().lookup(identity);
@@ -115,6 +122,17 @@ DeviceRecordMap DeviceFunctions::enumerateDevices() {
         if (device)
             found.insert(device->identity, device->record);
     }
+    // A device that a failed firmware run left in its boot loader is listed again, marked,
+    // so that the page can offer the retry.
+    BootLoaderDevices::instance().reconcile(found, [this] {
+        if (!usb().dcDeviceExist)
+            return false;
+        std::vector<tvx_char16> buffer(TVX_EXIST_PATH_BUFFER / sizeof(tvx_char16) + 1, 0);
+        const QString id = QString::fromLatin1(update_firmware::BootLoaderId);
+        std::vector<tvx_char16> wideId(id.utf16(), id.utf16() + id.size());
+        wideId.push_back(0);
+        return usb().dcDeviceExist(wideId.data(), buffer.data()) != 0;
+    });
     QMutexLocker locker(&registryMutex());
     registryStore() = found;
     return found;
@@ -126,13 +144,16 @@ bool DeviceFunctions::writeItems(const RwEntry &entry, const QString &identity,
     const DeviceLookup device = lookupDevice(identity);
     if (!device.known)
         return false;
+    const int target = parseDecimal(address);
+    if (!isByte(target))
+        return false;
     uint8_t block[kTransferBlockSize];
     const int n = parseDecimal(count);
     if (!commandStringToBlock(commandString, n, block))
         return false;
     if (!entry)
         return false;
-    return entry(device.path.data(), block, uint8_t(parseDecimal(address) & 0xFF), n) != 0;
+    return entry(device.path.data(), block, uint8_t(target), n) != 0;
 }
 
 bool DeviceFunctions::writeProperty(const QString &identity, const QString &address,
@@ -158,7 +179,8 @@ bool DeviceFunctions::writeSingleValue(const QString &identity, const QString &a
     if (!device.known)
         return false;
     const int n = parseDecimal(count);
-    if (n < 0)
+    const int command = parseDecimal(address);
+    if (n < 0 || !isByte(command))
         return false;
     uint8_t block[kTransferBlockSize];
     if (!commandItemsToBlock(commandString, block))
@@ -166,23 +188,24 @@ bool DeviceFunctions::writeSingleValue(const QString &identity, const QString &a
     const RwEntry &entry = usb().dcWriteStartTr;
     if (!entry)
         return false;
-    return entry(device.path.data(), block, uint8_t(parseDecimal(address) & 0xFF), n) != 0;
+    return entry(device.path.data(), block, uint8_t(command), n) != 0;
 }
 
 bool DeviceFunctions::readBlock(const RwEntry &entry, const QString &identity, int address,
                                 int count, uint8_t *block) {
-    Q_UNUSED(count);
     std::memset(block, 0, kTransferBlockSize);
+    if (!isByte(address))
+        return false;
     const DeviceLookup device = lookupDevice(identity);
     if (!entry)
         return false;
-    entry(device.path.data(), block, uint8_t(address & 0xFF), count);
+    entry(device.path.data(), block, uint8_t(address), count);
     return true;
 }
 
 QString DeviceFunctions::readProperty(const QString &identity, int address, int count) {
     // The answer starts at offset 8: more than the rest of the block cannot be read.
-    if (count < 0 || count > kTransferBlockSize - kPropertyReadOffset)
+    if (count < 0 || count > kTransferBlockSize - kPropertyReadOffset || !isByte(address))
         return QString();
     uint8_t block[kTransferBlockSize];
     readBlock(usb().dcReadProperty, identity, address, count, block);
@@ -190,7 +213,7 @@ QString DeviceFunctions::readProperty(const QString &identity, int address, int 
 }
 
 QString DeviceFunctions::requestPacket(const QString &identity, int packetType, int count) {
-    if (count < 0 || count > kTransferBlockSize)
+    if (count < 0 || count > kTransferBlockSize || !isByte(packetType))
         return QString();
     if (!lookupDevice(identity).known)
         return QString();
@@ -200,7 +223,7 @@ QString DeviceFunctions::requestPacket(const QString &identity, int packetType, 
 }
 
 bool DeviceFunctions::isAreaBlank(const QString &identity, int address, int count) {
-    if (count < 0 || count > kTransferBlockSize - kPropertyReadOffset)
+    if (count < 0 || count > kTransferBlockSize - kPropertyReadOffset || !isByte(address))
         return false;
     uint8_t block[kTransferBlockSize];
     readBlock(usb().dcReadProperty, identity, address, count, block);
@@ -212,7 +235,7 @@ bool DeviceFunctions::isAreaBlank(const QString &identity, int address, int coun
 }
 
 bool DeviceFunctions::clearArea(const QString &identity, int address, int count) {
-    if (count < 0 || count > kTransferBlockSize)
+    if (count < 0 || count > kTransferBlockSize || !isByte(address))
         return false;
     const RwEntry &entry = usb().dcWriteProperty;
     if (!entry)

@@ -39,6 +39,11 @@ QString devicesDirectory() {
         if (!directoryOverride().isEmpty())
             return directoryOverride();
     }
+    // Lets a whole session (the tests, a machine with real devices) choose the backend
+    // without a command-line option.
+    const QString fromEnvironment = qEnvironmentVariable("TORVANIX_DEVICES_DIR");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
     return QDir::currentPath();

@@ -8,9 +8,9 @@ class QLibrary;
 
 namespace torvanix {
 
-// Where the device access libraries are loaded from. Defaults to the folder of the running
-// program; the command-line tool (--devices DIR) and tests point it elsewhere for the whole
-// process. Thread-safe.
+// Where the device access libraries are loaded from: the folder set here (the command-line
+// tool's --devices DIR, tests), else TORVANIX_DEVICES_DIR, else the folder of the running
+// program. Thread-safe.
 void setDevicesDirectory(const QString &directory);
 QString devicesDirectory();
 

@@ -3,11 +3,17 @@
 #include "device_registry.h"
 #include "event_sink.h"
 #include "pacer.h"
+#include "plain_file.h"
+#include "whole_file.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QMutex>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QThread>
 #include <QtEndian>
 #include <cstring>
@@ -50,36 +56,179 @@ private:
 } // namespace
 
 bool FirmwareImage::parse(const QByteArray &file, FirmwareImage *image) {
-    if (file.size() < 8 || file.size() > AreaSize)
+    // A file that ends before its trailer would read as length 0 and check 0: the device
+    // would be erased and given an empty image.
+    if (file.size() < TrailerEnd || file.size() > AreaSize)
         return false;
     if (qFromLittleEndian<quint32>(file.constData()) != FormatMark ||
         qFromLittleEndian<quint32>(file.constData() + 4) != 0)
         return false;
+    const quint64 length = qFromLittleEndian<quint64>(file.constData() + LengthOffset);
+    // Nothing to write is no image; and the payload cannot reach into its own trailer (the
+    // trailer lies inside the file, so neither can it run past the file).
+    if (length == 0 || length > static_cast<quint64>(LengthOffset - PayloadOffset))
+        return false;
     QByteArray area(AreaSize, '\0');
     std::memcpy(area.data(), file.constData(), static_cast<size_t>(file.size()));
-    const quint64 length = qFromLittleEndian<quint64>(area.constData() + LengthOffset);
-    // The payload cannot reach into its own trailer, let alone past the area.
-    if (length > static_cast<quint64>(LengthOffset - PayloadOffset))
-        return false;
     image->area = area;
     image->payloadLength = length;
-    image->check = qFromLittleEndian<quint32>(area.constData() + CheckOffset);
+    image->check = qFromLittleEndian<quint32>(file.constData() + CheckOffset);
     return true;
 }
 
-bool FirmwareImage::readAndRemove(const QString &path, FirmwareImage *image) {
-    // Only a plain file is an image: a device or pipe named by the page is neither read nor
-    // removed.
-    if (!QFileInfo(path).isFile())
+bool FirmwareImage::read(const QString &path, FirmwareImage *image) {
+    QByteArray bytes;
+    // One byte over the area is enough to tell an oversized file.
+    if (!readPlainFile(path, AreaSize, &bytes))
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    // One byte more than the area tells an oversized file without reading all of it.
-    const QByteArray bytes = file.read(AreaSize + 1);
-    file.close();
-    file.remove();
     return parse(bytes, image);
+}
+
+bool FirmwareImage::removeIfDownloaded(const QString &path, const QString &downloadFolder) {
+    if (downloadFolder.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile())
+        return false;
+    const QString folder = QFileInfo(downloadFolder).canonicalFilePath();
+    const QString file = info.canonicalFilePath();
+    if (folder.isEmpty() || !file.startsWith(folder + QLatin1Char('/')))
+        return false;
+    FirmwareImage image;
+    if (!read(file, &image))
+        return false;
+    return QFile::remove(file);
+}
+
+// --- devices waiting in their boot loader ---------------------------------------------------
+
+namespace {
+const QString kBootLoaderField = QStringLiteral("BootLoader");
+}
+
+BootLoaderDevices::BootLoaderDevices()
+    : storeFile_(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                 QStringLiteral("/torvanix/firmware-boot-loader.json")) {}
+
+BootLoaderDevices &BootLoaderDevices::instance() {
+    static BootLoaderDevices devices;
+    return devices;
+}
+
+void BootLoaderDevices::setStoreFile(const QString &path) {
+    QMutexLocker lock(&mutex_);
+    storeFile_ = path;
+    loaded_ = false;
+    waiting_.clear();
+}
+
+void BootLoaderDevices::ensureLoaded() const {
+    if (loaded_)
+        return;
+    loaded_ = true;
+    QByteArray bytes;
+    if (storeFile_.isEmpty() || !readPlainFile(storeFile_, 1024 * 1024, &bytes))
+        return;
+    const QJsonObject stored = QJsonDocument::fromJson(bytes).object();
+    for (auto it = stored.constBegin(); it != stored.constEnd(); ++it) {
+        QJsonObject record = it.value().toObject();
+        if (record.isEmpty())
+            continue;
+        record.insert(kBootLoaderField, QStringLiteral("1"));
+        waiting_.insert(it.key(), record);
+    }
+}
+
+void BootLoaderDevices::save() const {
+    if (storeFile_.isEmpty())
+        return;
+    QJsonObject stored;
+    for (auto it = waiting_.constBegin(); it != waiting_.constEnd(); ++it)
+        stored.insert(it.key(), it.value());
+    QDir().mkpath(QFileInfo(storeFile_).absolutePath());
+    QSaveFile out(storeFile_);
+    const QByteArray bytes = QJsonDocument(stored).toJson(QJsonDocument::Compact);
+    if (!out.open(QIODevice::WriteOnly) || !commitWhole(out, bytes))
+        qDebug() << "firmware update: could not keep the boot-loader devices in" << storeFile_;
+}
+
+void BootLoaderDevices::add(const QString &identity, const QJsonObject &record) {
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    QJsonObject waiting = record;
+    waiting.insert(kBootLoaderField, QStringLiteral("1"));
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        if (it.key().compare(identity, Qt::CaseInsensitive) == 0)
+            it = waiting_.erase(it);
+        else
+            ++it;
+    }
+    waiting_.insert(identity, waiting);
+    save();
+}
+
+void BootLoaderDevices::remove(const QString &identity) {
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    bool changed = false;
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        if (it.key().compare(identity, Qt::CaseInsensitive) == 0) {
+            it = waiting_.erase(it);
+            changed = true;
+        } else {
+            ++it;
+        }
+    }
+    if (changed)
+        save();
+}
+
+QJsonObject BootLoaderDevices::lookup(const QString &identity) const {
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    for (auto it = waiting_.constBegin(); it != waiting_.constEnd(); ++it) {
+        if (it.key().compare(identity, Qt::CaseInsensitive) == 0)
+            return it.value();
+    }
+    return {};
+}
+
+bool BootLoaderDevices::isEmpty() const {
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    return waiting_.isEmpty();
+}
+
+void BootLoaderDevices::reconcile(QMap<QString, QJsonObject> &listed,
+                                  const std::function<bool()> &bootLoaderPresent) {
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    if (waiting_.isEmpty())
+        return;
+    bool changed = false;
+    int present = -1; // asked once, only when needed
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        bool listedAgain = false;
+        for (auto l = listed.constBegin(); l != listed.constEnd(); ++l) {
+            if (l.key().compare(it.key(), Qt::CaseInsensitive) == 0 &&
+                l.value().value(kBootLoaderField).toString() != QLatin1String("1")) {
+                listedAgain = true;
+                break;
+            }
+        }
+        if (listedAgain) {
+            it = waiting_.erase(it);
+            changed = true;
+            continue;
+        }
+        if (present < 0)
+            present = bootLoaderPresent && bootLoaderPresent() ? 1 : 0;
+        if (present == 1)
+            listed.insert(it.key(), it.value());
+        ++it;
+    }
+    if (changed)
+        save();
 }
 
 update_firmware::update_firmware(QThread *thread, const QString &identity, const QString &filePath,
@@ -103,10 +252,11 @@ void update_firmware::attach(QThread *thread) {
 }
 
 void update_firmware::start(const QString &identity, const QString &filePath, EventSink &events,
-                            std::function<void()> finished) {
+                            std::function<void()> finished, const QString &downloadFolder) {
     auto *thread = new QThread;
     thread->setObjectName(QStringLiteral("firmware-update"));
     auto *worker = new update_firmware(thread, identity, filePath, events);
+    worker->setDownloadFolder(downloadFolder);
     connect(worker, &update_firmware::done, thread, &QThread::quit, Qt::DirectConnection);
     connect(thread, &QThread::finished, worker, &QObject::deleteLater, Qt::DirectConnection);
     connect(
@@ -124,46 +274,98 @@ void update_firmware::report(const char *text) {
     events_.sendEvent(QString::fromLatin1(events::RefreshUpdateState), {QString::fromLatin1(text)});
 }
 
+const char *update_firmware::stepName(Step step) {
+    switch (step) {
+    case Step::Busy:
+        return "busy";
+    case Step::Image:
+        return "image";
+    case Step::Device:
+        return "device";
+    case Step::BootLoader:
+        return "bootloader";
+    case Step::Erase:
+        return "erase";
+    case Step::Write:
+        return "write";
+    case Step::Check:
+        return "check";
+    case Step::Commit:
+        return "commit";
+    }
+    return "";
+}
+
 void update_firmware::UpdateFirmware() {
-    if (!run())
-        report("-1");
+    Step failed = Step::Image;
+    if (!run(&failed)) {
+        // The page reads the first argument as before; the second names the step.
+        events_.sendEvent(QString::fromLatin1(events::RefreshUpdateState),
+                          {QStringLiteral("-1"), QString::fromLatin1(stepName(failed))});
+    }
     emit done();
 }
 
-bool update_firmware::run() {
+bool update_firmware::run(Step *failed) {
     RunSlot slot;
     if (!slot.owned()) {
         qDebug() << "firmware update refused: another update is running";
+        *failed = Step::Busy;
         return false;
     }
+    // Everything about the file is settled before the device is touched.
     FirmwareImage image;
-    if (!FirmwareImage::readAndRemove(filePath_, &image))
+    if (!FirmwareImage::read(filePath_, &image)) {
+        *failed = Step::Image;
         return false;
+    }
     report("20");
 
-    const QJsonObject record = PublishedDevices::instance().lookup(identity_);
+    // A device left in its boot loader by an earlier run is no longer listed under its own
+    // identity; its record was kept, and the switch is not needed again.
+    QJsonObject record = BootLoaderDevices::instance().lookup(identity_);
+    const bool inBootLoader =
+        !record.isEmpty() || PublishedDevices::instance().lookup(identity_).value(
+                                 QStringLiteral("BootLoader")) == QLatin1String("1");
     if (record.isEmpty())
+        record = PublishedDevices::instance().lookup(identity_);
+    if (record.isEmpty()) {
+        *failed = Step::Device;
         return false;
+    }
     const std::vector<tvx_char16> devicePath =
         wide(record.value(QStringLiteral("DevicePath")).toString());
     Pacer &wait = pacer();
     const UsbInterfaceTable &lib = usb();
 
-    wait.pause(2000);
-    if (lib.BootLoader && lib.Reset)
-        lib.Reset(devicePath.data(), 1, 0);
+    if (!inBootLoader) {
+        wait.pause(2000);
+        if (lib.BootLoader && lib.Reset)
+            lib.Reset(devicePath.data(), 1, 0);
+    }
     report("40");
-    wait.pause(8000);
+    if (!inBootLoader)
+        wait.pause(8000);
 
     std::vector<tvx_char16> bootPath(TVX_EXIST_PATH_BUFFER / sizeof(tvx_char16) + 1, 0);
     const std::vector<tvx_char16> bootId = wide(QString::fromLatin1(BootLoaderId));
-    if (!lib.dcDeviceExist || lib.dcDeviceExist(bootId.data(), bootPath.data()) == 0)
+    if (!lib.dcDeviceExist || lib.dcDeviceExist(bootId.data(), bootPath.data()) == 0) {
+        *failed = Step::BootLoader;
         return false;
+    }
     bootPath.back() = 0; // the library fills at most the 500-byte buffer
+    // From here until the commit the device only answers as its boot loader: it is kept so
+    // that the page can still see it and a retry can reach it.
+    {
+        QJsonObject waiting = record;
+        waiting.remove(QStringLiteral("BootLoader"));
+        BootLoaderDevices::instance().add(identity_, waiting);
+    }
 
     report("60");
     if (!lib.dcEraseRom || lib.dcEraseRom(bootPath.data()) == 0) {
         qDebug() << "firmware update: erase failed";
+        *failed = Step::Erase;
         return false;
     }
     wait.pause(5000);
@@ -171,6 +373,7 @@ bool update_firmware::run() {
     report("70");
     if (!writePayload(bootPath, image)) {
         qDebug() << "firmware update: write failed";
+        *failed = Step::Write;
         return false;
     }
     wait.pause(8000);
@@ -179,6 +382,7 @@ bool update_firmware::run() {
         lib.CheckRom(bootPath.data(), static_cast<int>(static_cast<quint32>(image.payloadLength)),
                      image.check) == 0) {
         qDebug() << "firmware update: check failed";
+        *failed = Step::Check;
         return false;
     }
     report("80");
@@ -186,8 +390,12 @@ bool update_firmware::run() {
 
     if (!lib.FinishUpdateRom || lib.FinishUpdateRom(bootPath.data()) == 0) {
         qDebug() << "firmware update: commit failed";
+        *failed = Step::Commit;
         return false;
     }
+    BootLoaderDevices::instance().remove(identity_);
+    // The image served; only now may a downloaded image go.
+    FirmwareImage::removeIfDownloaded(filePath_, downloadFolder_);
     wait.pause(8000);
 
     // The new firmware is in place from here on; a device that does not take the version

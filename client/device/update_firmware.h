@@ -3,7 +3,11 @@
 #include "devices_handler.h"
 
 #include <QByteArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QMutex>
 #include <QString>
+#include <functional>
 
 class QThread;
 
@@ -18,6 +22,7 @@ struct FirmwareImage {
     static constexpr int PayloadOffset = 264;
     static constexpr int LengthOffset = 66143;
     static constexpr int CheckOffset = 66151;
+    static constexpr int TrailerEnd = CheckOffset + 4; // a file must hold the whole trailer
     static constexpr quint32 FormatMark = 4118;
     static constexpr int ChunkSize = 2000;
 
@@ -25,19 +30,60 @@ struct FirmwareImage {
     quint64 payloadLength = 0;
     quint32 check = 0;
 
-    // Checks the format mark, the zero word after it, the file size against the area and the
-    // payload length against the trailer's place. False for anything else.
+    // Checks the format mark, the zero word after it, the file size (the whole trailer, at
+    // most the area) and the payload length (not zero, ending before the trailer). False for
+    // anything else: a truncated file must never pass as an empty image.
     static bool parse(const QByteArray &file, FirmwareImage *image);
-    // Reads and then deletes the file (also when its content is refused). False when it is
-    // missing, unreadable or refused; a file that cannot be opened, and anything that is not
-    // a plain file, is left alone.
-    static bool readAndRemove(const QString &path, FirmwareImage *image);
+    // Reads the file without blocking on anything that is not a plain file. The file stays:
+    // it is needed again when the run has to be retried.
+    static bool read(const QString &path, FirmwareImage *image);
+    // Removes the image file once it served: only a plain file that still parses as an image
+    // and lies in `downloadFolder` (where the page's downloads land). Anything else the page
+    // named is not ours to delete.
+    static bool removeIfDownloaded(const QString &path, const QString &downloadFolder);
+};
+
+// Devices left waiting in their boot loader by a run that failed after the switch. They are no
+// longer listed by the library under their own identity, so the enumeration lists them again
+// with the record field "BootLoader": "1" while their boot loader answers, and a new run for
+// such an identity goes straight to the boot-loader steps. The table is kept in a file (when
+// one is set) so that a restart of the program still knows the device.
+class BootLoaderDevices {
+public:
+    static BootLoaderDevices &instance();
+
+    // The file that keeps the table across runs (default: "torvanix/firmware-boot-loader.json"
+    // in the user's data folder); empty keeps it in memory only. Loads what the file holds.
+    void setStoreFile(const QString &path);
+
+    void add(const QString &identity, const QJsonObject &record);
+    void remove(const QString &identity);
+    // The waiting device's record (with "BootLoader": "1"), empty when none waits.
+    QJsonObject lookup(const QString &identity) const;
+    bool isEmpty() const;
+
+    // After an enumeration: a waiting device listed again under its identity runs normally
+    // (forgotten); one not listed is added with its waiting record while `bootLoaderPresent`
+    // says its boot loader answers.
+    void reconcile(QMap<QString, QJsonObject> &listed,
+                   const std::function<bool()> &bootLoaderPresent);
+
+private:
+    BootLoaderDevices();
+    void ensureLoaded() const;
+    void save() const;
+
+    mutable QMutex mutex_;
+    mutable bool loaded_ = false;
+    QString storeFile_;
+    mutable QMap<QString, QJsonObject> waiting_;
 };
 
 // Writes a firmware image to a listed device through its boot loader, on a thread of its own,
-// reporting "20", "40", "60", "70", "80", "100" (or "-1" once when it stops) as
-// RefreshUpdateState. One update runs at a time: the boot loader answers under one fixed
-// hardware id, so a second run while one is going is refused with "-1".
+// reporting "20", "40", "60", "70", "80", "100" as RefreshUpdateState. A run that stops sends
+// "-1" once, with the step that failed as a second argument (see client/device/README.md).
+// One update runs at a time: the boot loader answers under one fixed hardware id, so a second
+// run while one is going is refused with "-1".
 class update_firmware : public devices_handler {
     Q_OBJECT
 public:
@@ -54,7 +100,14 @@ public:
     // Starts a run on a new thread that deletes itself (and the worker) when done;
     // `finished` (may be empty) is called on that thread at the very end.
     static void start(const QString &identity, const QString &filePath, EventSink &events,
-                      std::function<void()> finished = {});
+                      std::function<void()> finished = {}, const QString &downloadFolder = {});
+
+    // Where the page's downloads land; an image from there is removed after a successful run.
+    void setDownloadFolder(const QString &folder) { downloadFolder_ = folder; }
+
+    // The second argument of "-1": the step that failed.
+    enum class Step { Busy, Image, Device, BootLoader, Erase, Write, Check, Commit };
+    static const char *stepName(Step step);
 
 public slots:
     void UpdateFirmware();
@@ -64,12 +117,13 @@ signals:
 
 private:
     void attach(QThread *thread);
-    bool run();
+    bool run(Step *failed);
     bool writePayload(const std::vector<tvx_char16> &bootPath, const FirmwareImage &image);
     void report(const char *text);
 
     QString identity_;
     QString filePath_;
+    QString downloadFolder_;
     EventSink &events_;
 };
 

@@ -1,5 +1,8 @@
 #include "file_container.h"
 
+#include "device/plain_file.h"
+#include "device/whole_file.h"
+
 #include <QFile>
 #include <QLatin1Char>
 #include <QSaveFile>
@@ -9,11 +12,19 @@ namespace torvanix::container {
 
 namespace {
 constexpr int HeaderSize = 8;
-// A null byte array written by the toolkit's data stream carries this length: an empty payload.
+// The length a null byte array gets from the toolkit's data stream. Saving never writes it
+// (an empty text is a payload of length 0), so a file carrying it is damaged.
 constexpr quint32 NullLength = 0xFFFFFFFFu;
 
-QString decodePayload(const QByteArray &payload) {
-    return QString::fromUtf8(QByteArray::fromBase64(payload));
+// The page's text, or false when the payload is not clean Base64: a damaged file must fail to
+// load, not come back as whatever a lenient decoder makes of it.
+bool decodePayload(const QByteArray &payload, QString *jsonText) {
+    const QByteArray::FromBase64Result decoded = QByteArray::fromBase64Encoding(
+        payload, QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return false;
+    *jsonText = QString::fromUtf8(decoded.decoded);
+    return true;
 }
 } // namespace
 
@@ -32,47 +43,34 @@ bool decode(const QByteArray &file, QString *jsonText) {
     if (qFromBigEndian<quint32>(file.constData()) != Magic)
         return false;
     const quint32 length = qFromBigEndian<quint32>(file.constData() + 4);
-    if (length == NullLength) {
-        *jsonText = QString();
-        return true;
-    }
-    if (length > static_cast<quint32>(file.size() - HeaderSize))
+    if (length == NullLength || length > static_cast<quint32>(file.size() - HeaderSize))
         return false;
-    *jsonText = decodePayload(file.mid(HeaderSize, static_cast<int>(length)));
-    return true;
+    return decodePayload(file.mid(HeaderSize, static_cast<int>(length)), jsonText);
 }
 
 bool readFile(const QString &path, QString *jsonText) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // The type is checked on the opened file, and the open never waits: a pipe named in the
+    // dialog must not hold every later page command.
+    QFile file;
+    if (!openPlainFile(path, file))
         return false;
     const QByteArray header = file.read(HeaderSize);
     if (header.size() < HeaderSize || qFromBigEndian<quint32>(header.constData()) != Magic)
         return false;
     const quint32 length = qFromBigEndian<quint32>(header.constData() + 4);
-    if (length == NullLength) {
-        *jsonText = QString();
-        return true;
-    }
-    if (length > MaxPayload || length > file.size() - HeaderSize)
+    if (length == NullLength || length > MaxPayload || length > file.size() - HeaderSize)
         return false;
     const QByteArray payload = file.read(length);
     if (payload.size() != static_cast<int>(length))
         return false;
-    *jsonText = decodePayload(payload);
-    return true;
+    return decodePayload(payload, jsonText);
 }
 
 bool writeFile(const QString &path, const QString &jsonText) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray bytes = encode(jsonText);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return commitWhole(file, encode(jsonText));
 }
 
 QString finalPath(const QString &chosenPath, const QString &extension) {

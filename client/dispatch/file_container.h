@@ -17,10 +17,11 @@ constexpr qint64 MaxPayload = 64 * 1024 * 1024;
 QByteArray encode(const QString &jsonText);
 
 // The stored JSON text, or false when the bytes are not a container (wrong magic, truncated
-// header or payload, oversized length).
+// header or payload, oversized or null length, a payload that is not clean Base64).
 bool decode(const QByteArray &file, QString *jsonText);
 
-// Reads a container file, checking lengths before reading the payload.
+// Reads a container file (a plain file only, opened without waiting), checking lengths before
+// reading the payload.
 bool readFile(const QString &path, QString *jsonText);
 
 // Writes the container next to `path` under a temporary name and renames it into place, so

@@ -3,6 +3,7 @@
 #include "command_lane.h"
 #include "device/client_update.h"
 #include "device/event_sink.h"
+#include "device/plain_file.h"
 #include "device/update_firmware.h"
 #include "file_container.h"
 #include "music_player.h"
@@ -77,6 +78,22 @@ int volumeLevel(const QString &text) {
     return static_cast<int>(qMin(value, 100.0));
 }
 
+// Copies a plain file (never waiting on a pipe or device) to a new file of that name.
+bool copyPlainFile(const QString &from, const QString &to) {
+    QByteArray bytes;
+    if (!readPlainFile(from, 64 * 1024 * 1024, &bytes))
+        return false;
+    QFile out(to);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    if (out.write(bytes) != bytes.size()) {
+        out.close();
+        out.remove();
+        return false;
+    }
+    return true;
+}
+
 int defaultRunProcess(const QString &program, const QStringList &arguments,
                       const QString &workingDir) {
     QProcess process;
@@ -108,6 +125,8 @@ public:
             services_.programDir = QCoreApplication::applicationDirPath();
         if (!services_.performance)
             services_.performance = std::make_shared<PerformanceFigures>();
+        if (services_.updatePublicKey.isEmpty())
+            services_.updatePublicKey = client_update::releasePublicKey();
         if (!services_.runProcess)
             services_.runProcess = &defaultRunProcess;
         if (!services_.startDetached) {
@@ -116,9 +135,13 @@ public:
             };
         }
         if (!services_.startFirmwareUpdate) {
-            services_.startFirmwareUpdate = [](const QString &identity, const QString &path,
-                                               EventSink &sink, std::function<void()> finished) {
-                update_firmware::start(identity, path, sink, std::move(finished));
+            // Images the page downloaded land in the update folder; only those are removed
+            // after a successful run.
+            const QString downloads = services_.programDir + QStringLiteral("/update");
+            services_.startFirmwareUpdate = [downloads](const QString &identity,
+                                                        const QString &path, EventSink &sink,
+                                                        std::function<void()> finished) {
+                update_firmware::start(identity, path, sink, std::move(finished), downloads);
             };
         }
         // GetLocalConf answers the built-in templates; they live in a static library.
@@ -429,7 +452,8 @@ void PageCommandsImpl::executeUpdateClient(const Args &args, const ReplyPtr &) {
         QMutexLocker lock(&stateMutex_);
         clientUpdateFile_ = arg(args, "FilePath");
     }
-    if (client_update::runClientUpdate(arg(args, "FilePath"), updateFolder()) == 0)
+    if (client_update::runClientUpdate(arg(args, "FilePath"), updateFolder(),
+                                       services_.updatePublicKey) == 0)
         return;
     const QString updater =
         services_.programDir + QLatin1Char('/') + QString::fromLatin1(page::UpdaterProgram);
@@ -443,7 +467,8 @@ void PageCommandsImpl::openUpdateDirectory(const Args &args, const ReplyPtr &) {
         QMutexLocker lock(&stateMutex_);
         clientUpdateFile_ = arg(args, "FilePath");
     }
-    client_update::runClientUpdate(arg(args, "FilePath"), updateFolder());
+    client_update::runClientUpdate(arg(args, "FilePath"), updateFolder(),
+                                   services_.updatePublicKey);
     const QString folder = QUrl::fromLocalFile(updateFolder()).toString();
     bridge_.run([this, folder] {
         actions_.openExternal(folder);
@@ -453,12 +478,19 @@ void PageCommandsImpl::openUpdateDirectory(const Args &args, const ReplyPtr &) {
 
 void PageCommandsImpl::openUpdateExe(const Args &, const ReplyPtr &) {
     // The flashing tool is an outside program dropped beside ours; a native build of it is
-    // preferred over the Windows one.
+    // preferred over the Windows one. It is run, not handed to the desktop's file handler,
+    // which would open a program file in some viewer instead of starting it.
     QString tool = services_.programDir + QStringLiteral("/iap");
     if (!QFileInfo(tool).isFile())
         tool = services_.programDir + QStringLiteral("/iap.exe");
-    const QString url = QUrl::fromLocalFile(tool).toString();
-    bridge_.run([this, url] { actions_.openExternal(url); });
+    const QFileInfo info(tool);
+    if (!info.isFile() || !info.isExecutable()) {
+        qWarning().noquote() << "OpenUpdateExe: no flashing tool to run at" << tool
+                             << (info.isFile() ? "(not executable)" : "(missing)");
+        return;
+    }
+    if (!services_.startDetached(info.absoluteFilePath(), QStringList()))
+        qWarning().noquote() << "OpenUpdateExe: the flashing tool" << tool << "did not start";
 }
 
 // --- macro and profile files ---------------------------------------------------------------
@@ -526,7 +558,7 @@ void PageCommandsImpl::openFileDialog(const Args &, const ReplyPtr &reply) {
         const QString target = screenFolder() + QLatin1Char('/') + name;
         if (QFileInfo::exists(target))
             continue;
-        if (!QFile::copy(path, target))
+        if (!copyPlainFile(path, target))
             break;
         replySuccess(reply, name);
         return;
@@ -569,8 +601,15 @@ void PageCommandsImpl::saveImageTemp(const Args &args, const ReplyPtr &reply) {
         qDebug() << "SaveImageTemp: refused image name" << name;
     } else if (services_.screenImages) {
         const QString target = screenFolder() + QLatin1Char('/') + name + QStringLiteral(".png");
-        if (!services_.screenImages->savePng(data, target))
+        const ScreenImages::Saved saved = services_.screenImages->storePng(data, target);
+        if (saved == ScreenImages::Saved::NotAPicture) {
+            qDebug() << "SaveImageTemp: not a picture" << name;
+        } else if (saved == ScreenImages::Saved::WriteFailed) {
+            // The page must not go on to convert a picture that is not there.
             qDebug() << "SaveImageTemp: picture not stored" << target;
+            replyFailure(reply, 0, QStringLiteral("failed"));
+            return;
+        }
     }
     replySuccess(reply, QString());
 }

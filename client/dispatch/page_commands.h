@@ -63,6 +63,9 @@ struct PageServices {
         startFirmwareUpdate;
     // Default: the real clock, memory and time sources.
     std::shared_ptr<PerformanceFigures> performance;
+    // The key client update packages must be signed with. Default: the release key the
+    // program was built with (tests sign with keys of their own).
+    QByteArray updatePublicKey;
 };
 
 // The state the page commands keep across queries, and the handle to wait for their work.

@@ -14,9 +14,15 @@ class ScreenImages {
 public:
     virtual ~ScreenImages() = default;
 
+    enum class Saved { Yes, NotAPicture, WriteFailed };
     // Loads a picture from encoded bytes (format detected from the content) and saves it as
-    // PNG to `path`. False when the bytes are no picture or the file cannot be written.
-    virtual bool savePng(const QByteArray &encoded, const QString &path) = 0;
+    // PNG to `path`, through a temporary file renamed into place: a failed or interrupted
+    // write leaves the earlier picture whole.
+    virtual Saved storePng(const QByteArray &encoded, const QString &path) = 0;
+    // The same; false when the bytes are no picture or the file cannot be written.
+    bool savePng(const QByteArray &encoded, const QString &path) {
+        return storePng(encoded, path) == Saved::Yes;
+    }
 
     // The size of the picture in the file; an invalid size when it cannot be loaded.
     virtual QSize pictureSize(const QString &path) = 0;

@@ -3,23 +3,38 @@
 #include "command_dispatcher.h"
 #include "window_actions.h"
 
+#include <algorithm>
+
 namespace torvanix {
 
 namespace {
 
+// The largest side a window may have.
+constexpr double kMaxSide = 16777215.0;
+
+// A pop-up side from the page, kept in the window range as a number before anything turns it
+// into an int: 1e308, -1e308 or NaN would make that conversion undefined.
+double clampedSide(double v) {
+    if (!(v > 0.0)) // also NaN
+        return 0.0;
+    return std::min(v, kMaxSide);
+}
+
 double argDouble(const QVariantMap &args, const QString &key) {
     bool ok = false;
     const double v = CommandDispatcher::arg(args, key).toDouble(&ok);
-    return ok ? v : 0.0;
+    return ok ? clampedSide(v) : 0.0;
 }
 
 } // namespace
 
 QSize popupSize(double width, double height, int desktopHeight) {
+    width = clampedSide(width);
+    height = clampedSide(height);
     const double scale = desktopHeight / 1080.0;
     if (scale >= 1.0) {
-        height = height * scale;
-        width = width * scale + 50;
+        height = clampedSide(height * scale);
+        width = clampedSide(width * scale + 50);
     }
     return QSize(static_cast<int>(width), static_cast<int>(height));
 }

@@ -18,7 +18,9 @@ qint16 sampleAt(const uchar *p, int bits, bool isFloat) {
     }
     switch (bits) {
     case 8:
-        return static_cast<qint16>((static_cast<int>(p[0]) - 128) << 8);
+        // Unsigned 8-bit samples centred on 128; a multiplication, since shifting a negative
+        // value left is undefined.
+        return static_cast<qint16>((static_cast<int>(p[0]) - 128) * 256);
     case 16:
         return qFromLittleEndian<qint16>(p);
     case 24:

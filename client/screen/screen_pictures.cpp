@@ -1,10 +1,14 @@
 #include "screen_pictures.h"
 
+#include "device/plain_file.h"
+#include "device/whole_file.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QSaveFile>
 #include <QtEndian>
 
 namespace torvanix {
@@ -75,23 +79,31 @@ QImage loadPicture(QIODevice *device) {
 }
 
 QImage loadPicture(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a plain file: a pipe named by the page would hold the caller until written to.
+    QFile file;
+    if (!openPlainFile(path, file))
         return QImage();
     return loadPicture(&file);
 }
 
 } // namespace screen
 
-bool ScreenPictures::savePng(const QByteArray &encoded, const QString &path) {
+ScreenImages::Saved ScreenPictures::storePng(const QByteArray &encoded, const QString &path) {
     QBuffer buffer;
     buffer.setData(encoded);
     buffer.open(QIODevice::ReadOnly);
     const QImage image = screen::loadPicture(&buffer);
     if (image.isNull())
-        return false;
+        return Saved::NotAPicture;
     QDir().mkpath(QFileInfo(path).absolutePath());
-    return image.save(path, "PNG");
+    QByteArray png;
+    QBuffer out(&png);
+    if (!out.open(QIODevice::WriteOnly) || !image.save(&out, "PNG"))
+        return Saved::WriteFailed;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return Saved::WriteFailed;
+    return commitWhole(file, png) ? Saved::Yes : Saved::WriteFailed;
 }
 
 QSize ScreenPictures::pictureSize(const QString &path) {

@@ -36,7 +36,7 @@ QImage loadPicture(const QString &path);
 // ScreenImages over QImage; safe to use from any thread.
 class ScreenPictures : public ScreenImages {
 public:
-    bool savePng(const QByteArray &encoded, const QString &path) override;
+    Saved storePng(const QByteArray &encoded, const QString &path) override;
     QSize pictureSize(const QString &path) override;
     QByteArray monochromePages(const QString &path, bool invert) override;
 };

@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <cmath>
 
 namespace torvanix::d2 {
@@ -21,6 +22,22 @@ double numberOf(const QJsonValue &v) {
     }
     return 0.0;
 }
+
+// x cut after two decimals, the way the decimal text the page sends reads: 1.999 gives 199,
+// while 2.3 (229.999... as x * 100 in binary) stays 230. Working on the shortest text that
+// reads back as x keeps binary rounding from cutting a hundredth off. x is finite and far
+// below 1e12 here (the caller takes anything else as 0), so the text has no exponent.
+long long hundredthsOf(double x) {
+    QString text = QString::number(x, 'f', QLocale::FloatingPointShortest);
+    const bool negative = text.startsWith(QLatin1Char('-'));
+    if (negative)
+        text.remove(0, 1);
+    const int dot = text.indexOf(QLatin1Char('.'));
+    const QString whole = dot < 0 ? text : text.left(dot);
+    const QString fraction = (dot < 0 ? QString() : text.mid(dot + 1)) + QStringLiteral("00");
+    const long long h = whole.toLongLong() * 100 + fraction.left(2).toInt();
+    return negative ? -h : h;
+}
 } // namespace
 
 QString globalPerformanceBytes(const QString &json) {
@@ -34,11 +51,13 @@ QString globalPerformanceBytes(const QString &json) {
         double x = numberOf(array.at(i));
         if (i == 1)
             x /= 1000.0;
+        if (!std::isfinite(x) || std::fabs(x) >= 1e12)
+            x = 0.0;
         if (x == 0.0) {
             items << QStringLiteral("0x00") << QStringLiteral("0x00");
             continue;
         }
-        const long long hundredths = std::llround(x * 100.0);
+        const long long hundredths = hundredthsOf(x);
         items << cmd::hex(static_cast<int>(hundredths % 100))
               << cmd::hex(static_cast<int>(hundredths / 100));
     }

@@ -127,7 +127,8 @@ void device_data_handler::slot_writeDevice(const QString &identity, const QStrin
                            events_,
                            pacer_ ? *pacer_ : pacer(),
                            [this](bool r) { emit SigcallbackReasult(r); },
-                           programDir_};
+                           programDir_,
+                           [this](const QString &why) { emit SigWriteFailed(why); }};
     writeKeyRecord(ctx, identity, slot, profile, playtype, playcount, type, task, repeatDelay,
                    flag);
 }
@@ -163,18 +164,16 @@ void device_data_handler::start(const QString &lockIdentity,
     }
     // One runner per busy device works through its documents in arrival order, so a pool
     // thread never sits waiting for another translation of the same device.
+    // The work counts as done only after the runner's last use of the handler: the owner may
+    // destroy it as soon as waitForDone() returns, so finished() comes after the lane check.
     auto runner = [this, deviceLane]() {
+        std::function<void(TranslationContext &)> next;
+        {
+            QMutexLocker lock(&lanesMutex_);
+            next = std::move(deviceLane->queue.front());
+            deviceLane->queue.pop_front();
+        }
         for (;;) {
-            std::function<void(TranslationContext &)> next;
-            {
-                QMutexLocker lock(&lanesMutex_);
-                if (deviceLane->queue.empty()) {
-                    deviceLane->running = false;
-                    return;
-                }
-                next = std::move(deviceLane->queue.front());
-                deviceLane->queue.pop_front();
-            }
             {
                 QMutexLocker hold(&deviceLane->mutex);
                 TranslationContext ctx{ops_,
@@ -182,10 +181,24 @@ void device_data_handler::start(const QString &lockIdentity,
                                        events_,
                                        pacer_ ? *pacer_ : pacer(),
                                        [this](bool r) { emit SigcallbackReasult(r); },
-                                       programDir_};
+                                       programDir_,
+                                       [this](const QString &why) { emit SigWriteFailed(why); }};
                 next(ctx);
             }
+            bool last = false;
+            {
+                QMutexLocker lock(&lanesMutex_);
+                if (deviceLane->queue.empty()) {
+                    deviceLane->running = false;
+                    last = true;
+                } else {
+                    next = std::move(deviceLane->queue.front());
+                    deviceLane->queue.pop_front();
+                }
+            }
             finished();
+            if (last)
+                return;
         }
     };
     QThreadPool *pool = pool_ ? pool_ : QThreadPool::globalInstance();

@@ -88,6 +88,9 @@ public slots:
 
 signals:
     void SigcallbackReasult(bool result);
+    // A translation's write did not reach the device (emitted on the translation's thread);
+    // no "saved" answer follows for that document.
+    void SigWriteFailed(const QString &reason);
 
 private:
     // The documents waiting for one device, and the lock its translations hold.

@@ -218,7 +218,15 @@ int keyValue(const pugi::xml_node &mode, const char *name) {
     return decimalValue(attr(mode.select_node(path.c_str()).node(), "value"));
 }
 
-void sendLighting(TranslationContext &ctx, const QString &identity, const pugi::xml_node &mode) {
+// False (and the reason told) when the transfer did not reach the device.
+bool checked(TranslationContext &ctx, const QString &what, const QString &identity,
+             const PacketTransferResult &r) {
+    if (!r.ok && ctx.failed)
+        ctx.failed(transferFailure(what, identity, r));
+    return r.ok;
+}
+
+bool sendLighting(TranslationContext &ctx, const QString &identity, const pugi::xml_node &mode) {
     if (attr(mode, "name") == QLatin1String("LightUp")) {
         QVector<QPair<int, QString>> colours;
         for (pugi::xml_node key : mode.children("key")) {
@@ -226,19 +234,21 @@ void sendLighting(TranslationContext &ctx, const QString &identity, const pugi::
             if (keyNumber(attr(key, "rc"), rc))
                 colours.append({rc, attr(key, "rgb")});
         }
-        runPacketTransfer(ctx.ops, ctx.pacer, identity, keyColourTransfer(),
-                          hfd::keyColourTable(colours));
-        return;
+        return checked(ctx, QStringLiteral("key colour"), identity,
+                       runPacketTransfer(ctx.ops, ctx.pacer, identity, keyColourTransfer(),
+                                         hfd::keyColourTable(colours)));
     }
     const pugi::xml_node colour = mode.select_node("key[@name='LightRGB']").node();
     const QString rgb = colour.attribute("value") ? attr(colour, "value") : attr(colour, "rgb");
-    runPacketTransfer(
-        ctx.ops, ctx.pacer, identity, lightingEffectTransfer(),
-        hfd::effectTable(keyValue(mode, "LightMode"), rgb, keyValue(mode, "LightDirection"),
-                         keyValue(mode, "LightBrightness"), keyValue(mode, "LightSpeed")));
+    return checked(ctx, QStringLiteral("lighting effect"), identity,
+                   runPacketTransfer(ctx.ops, ctx.pacer, identity, lightingEffectTransfer(),
+                                     hfd::effectTable(keyValue(mode, "LightMode"), rgb,
+                                                      keyValue(mode, "LightDirection"),
+                                                      keyValue(mode, "LightBrightness"),
+                                                      keyValue(mode, "LightSpeed"))));
 }
 
-void sendKeyTable(TranslationContext &ctx, const QString &identity, const pugi::xml_node &root,
+bool sendKeyTable(TranslationContext &ctx, const QString &identity, const pugi::xml_node &root,
                   int profile) {
     const CodeLookup lookup = templateLookup(ctx.templates, QStringLiteral("D4.0"));
     QVector<QPair<int, QStringList>> entries;
@@ -252,8 +262,9 @@ void sendKeyTable(TranslationContext &ctx, const QString &identity, const pugi::
         entries.append({rc, hfd::encodeKeyEntry(lookup, attr(child, "type"), attr(child, "task"),
                                                 attr(child, "count"), attr(child, "delay"))});
     }
-    runPacketTransfer(ctx.ops, ctx.pacer, identity, keyTableTransfer(profile),
-                      hfd::keyTable(entries));
+    return checked(ctx, QStringLiteral("key table"), identity,
+                   runPacketTransfer(ctx.ops, ctx.pacer, identity, keyTableTransfer(profile),
+                                     hfd::keyTable(entries)));
 }
 
 QString withoutActions(QString text) {
@@ -277,12 +288,22 @@ void translateHfdKeyboard(TranslationContext &ctx, const QString &document) {
         attr(doc.select_node("/configuration/key[@name='CurProfile']").node(), "value"));
     const bool reset = bool(doc.select_node("/configuration[@action='reset']"));
 
+    // A transfer that did not reach the device ends the document: nothing further is sent
+    // and the page gets no "saved" answer.
+    auto giveUp = [&ctx] {
+        if (ctx.callbackResult)
+            ctx.callbackResult(false);
+    };
+
     // Lighting: a reset restores the effect of mode 0 (missing keys read as 0).
     if (reset) {
-        sendLighting(ctx, identity, doc.select_node("/configuration/light/mode[@index=0]").node());
+        if (!sendLighting(ctx, identity,
+                          doc.select_node("/configuration/light/mode[@index=0]").node()))
+            return giveUp();
     } else if (pugi::xml_node mode =
                    doc.select_node("/configuration/light/mode[@action='set']").node()) {
-        sendLighting(ctx, identity, mode);
+        if (!sendLighting(ctx, identity, mode))
+            return giveUp();
     }
 
     // The Power key is a query, not an assignment: it must not rebuild (and so clear) the key
@@ -292,13 +313,15 @@ void translateHfdKeyboard(TranslationContext &ctx, const QString &document) {
     const bool keyChange =
         reset || doc.select_node("/configuration/key[@action='set' and not(@name='Power')]") ||
         doc.select_node("/configuration/key[@action='delete']");
-    if (keyChange)
-        sendKeyTable(ctx, identity, root, profile);
+    if (keyChange && !sendKeyTable(ctx, identity, root, profile))
+        return giveUp();
 
     QString answer = document;
     if (power) {
         const PacketTransferResult r =
             runPacketTransfer(ctx.ops, ctx.pacer, identity, powerQueryTransfer(), {});
+        if (!checked(ctx, QStringLiteral("power query"), identity, r))
+            return giveUp();
         const int battery = hfd::batteryFromReply(r.handshakeReply);
         if (battery >= 0) {
             // The page learns the level from the answered document.

@@ -9,10 +9,22 @@ namespace torvanix {
 
 namespace {
 
+// A key on its own: the page writes the modifier words as "Ctrl", "Alt", "Shift", "Win" for the
+// left-hand keys; a lone upper-case word such as "CTRL" is a key of its own with its own table
+// row (the D2.0 row "CTRL" carries code 1), not the left-hand modifier.
+QString lonePartTask(const QString &part) {
+    if (part == QLatin1String("Ctrl") || part == QLatin1String("Alt") ||
+        part == QLatin1String("Shift") || part == QLatin1String("Win"))
+        return QLatin1Char('L') + part.toUpper();
+    return part.toUpper();
+}
+
 QString hotKeyCode(const DriverTemplate &tmpl, const QString &task) {
     QStringList codes;
-    for (const QString &part : splitCombination(task))
-        codes << lookupTaskCode(tmpl, hotKeyPartTask(part));
+    const QStringList parts = splitCombination(task);
+    for (const QString &part : parts)
+        codes << lookupTaskCode(tmpl,
+                                parts.size() == 1 ? lonePartTask(part) : hotKeyPartTask(part));
     if (codes.size() == 1) {
         codes << QStringLiteral("0x00");
     } else {

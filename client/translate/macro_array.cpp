@@ -51,15 +51,93 @@ QStringList macroBody(const CodeLookup &lookup, const QString &text) {
 
 } // namespace
 
-QStringList macroTexts(const QString &macroArr) {
+namespace {
+
+bool isJsonSpace(QChar c) {
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
+           c == QLatin1Char('\r');
+}
+
+// The end (one past) of the JSON value starting at `from`, found by bracket depth outside
+// strings; -1 when the text ends first. The value itself is checked by the parser later.
+int valueEnd(const QString &text, int from) {
+    int depth = 0;
+    bool inString = false;
+    for (int i = from; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (inString) {
+            if (c == QLatin1Char('\\'))
+                ++i;
+            else if (c == QLatin1Char('"'))
+                inString = false;
+            continue;
+        }
+        if (c == QLatin1Char('"')) {
+            inString = true;
+        } else if (c == QLatin1Char('[') || c == QLatin1Char('{')) {
+            ++depth;
+        } else if (c == QLatin1Char(']') || c == QLatin1Char('}')) {
+            if (depth == 0)
+                return i; // the end of the enclosing array
+            if (--depth == 0)
+                return i + 1;
+        } else if (depth == 0 && c == QLatin1Char(',')) {
+            return i;
+        }
+    }
+    return depth == 0 && !inString ? int(text.size()) : -1;
+}
+
+} // namespace
+
+QStringList macroTexts(const QString &macroArr, int limit) {
+    // The table holds `limit` macros; a list of a million entries is read only as far as
+    // that, never parsed whole.
     QStringList out;
-    const QJsonDocument json = QJsonDocument::fromJson(macroArr.toUtf8());
-    if (!json.isArray())
-        return out;
-    for (const QJsonValue &v : json.array())
+    int i = 0;
+    const int n = int(macroArr.size());
+    auto skipSpace = [&] {
+        while (i < n && isJsonSpace(macroArr.at(i)))
+            ++i;
+    };
+    skipSpace();
+    if (i >= n || macroArr.at(i) != QLatin1Char('['))
+        return {};
+    ++i;
+    skipSpace();
+    if (i < n && macroArr.at(i) == QLatin1Char(']')) {
+        ++i;
+        skipSpace();
+        return QStringList();
+    }
+    while (true) {
+        if (out.size() == limit)
+            return out;
+        skipSpace();
+        const int end = valueEnd(macroArr, i);
+        if (end < 0 || end == i)
+            return {};
+        // One element at a time through the parser, wrapped so that strings parse too.
+        const QString element = QLatin1Char('[') + macroArr.mid(i, end - i) + QLatin1Char(']');
+        const QJsonDocument json = QJsonDocument::fromJson(element.toUtf8());
+        if (!json.isArray() || json.array().size() != 1)
+            return {};
+        const QJsonValue v = json.array().at(0);
         out.append(v.isObject() ? v.toObject().value(QLatin1String("content")).toString()
                                 : v.toString());
-    return out;
+        i = end;
+        skipSpace();
+        if (i >= n)
+            return {};
+        if (macroArr.at(i) == QLatin1Char(']')) {
+            ++i;
+            skipSpace();
+            return i == n ? out : QStringList();
+        }
+        if (macroArr.at(i) != QLatin1Char(','))
+            return {};
+        ++i;
+    }
 }
 
 QStringList macroTableImage(const CodeLookup &lookup, const QStringList &texts) {
@@ -91,7 +169,10 @@ void writeMacroArray(TranslationContext &ctx, const QString &ver, const QString 
     const QString identity = ver.toLower();
     const CodeLookup lookup = templateLookup(ctx.templates, QStringLiteral("D4.0"));
     const QStringList image = macroTableImage(lookup, macroTexts(macroArr));
-    runPacketTransfer(ctx.ops, ctx.pacer, identity, macroTableTransfer(int(image.size())), image);
+    const PacketTransferResult r = runPacketTransfer(ctx.ops, ctx.pacer, identity,
+                                                     macroTableTransfer(int(image.size())), image);
+    if (!r.ok && ctx.failed)
+        ctx.failed(transferFailure(QStringLiteral("macro table"), identity, r));
 }
 
 } // namespace torvanix

@@ -19,9 +19,10 @@ enum : int {
     kMacroTableMaxMacros = 100,
 };
 
-// The `content` texts of the page's macro list (a JSON array of objects); anything that is
-// not a JSON array gives no macros.
-QStringList macroTexts(const QString &macroArr);
+// The `content` texts of the page's macro list (a JSON array of objects), at most `limit` of
+// them: the list is read only as far as the entries that are used, so what follows them is
+// not looked at. Anything that is not a JSON array (up to there) gives no macros.
+QStringList macroTexts(const QString &macroArr, int limit = kMacroTableMaxMacros);
 
 // The macro memory image of the packet keyboard: the offset table, the bodies from offset 400,
 // padded to whole 64-item packets, with the 0xaa/0x55 marker in items 62/63. Only key presses,

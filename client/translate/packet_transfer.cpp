@@ -85,12 +85,18 @@ void padToPackets(QStringList &items, int minimum) {
 PacketTransferResult runPacketTransfer(DeviceOperations &ops, Pacer &pacer, const QString &identity,
                                        const PacketTransferPlan &plan, const QStringList &items) {
     PacketTransferResult r;
-    auto track = [&r](bool done) { r.ok = r.ok && done; };
+    auto failed = [&r](const QString &step) {
+        r.ok = false;
+        r.failedStep = step;
+        return r;
+    };
 
-    track(ops.writeSingleValue(identity, plan.command, plan.firstByte, plan.packetCount));
+    if (!ops.writeSingleValue(identity, plan.command, plan.firstByte, plan.packetCount))
+        return failed(QStringLiteral("announce"));
     pacer.pause(kPacketPauseMs);
     r.handshakeReply = ops.requestPacket(identity, plan.handshakeCommand, plan.handshakeCount);
-    track(!r.handshakeReply.isEmpty());
+    if (r.handshakeReply.isEmpty())
+        return failed(QStringLiteral("handshake"));
 
     if (plan.sendsData) {
         pacer.pause(kPacketPauseMs);
@@ -98,23 +104,33 @@ PacketTransferResult runPacketTransfer(DeviceOperations &ops, Pacer &pacer, cons
         const QString count = QString::number(kPacketItems);
         for (int g = 0; g < groups; ++g) {
             const QString packet = items.mid(g * kPacketItems, kPacketItems).join(QLatin1Char(','));
-            track(ops.writePacket(identity, plan.dataCommand, packet, count));
+            if (!ops.writePacket(identity, plan.dataCommand, packet, count))
+                return failed(QStringLiteral("data packet %1 of %2").arg(g + 1).arg(groups));
             ++r.packetsSent;
             pacer.pause(kPacketPauseMs);
         }
     }
 
     pacer.pause(kPacketPauseMs);
-    track(ops.writeSingleValue(identity, QStringLiteral("2"), plan.finishFirstByte,
-                               QStringLiteral("0")));
+    if (!ops.writeSingleValue(identity, QStringLiteral("2"), plan.finishFirstByte,
+                              QStringLiteral("0")))
+        return failed(QStringLiteral("finish"));
     pacer.pause(kPacketFinishPauseMs);
     r.finishReply = ops.requestPacket(identity, 2, 1);
-    track(!r.finishReply.isEmpty());
+    if (r.finishReply.isEmpty())
+        return failed(QStringLiteral("finish handshake"));
 
-    if (!plan.trailingCommand.isEmpty())
-        track(ops.writeSingleValue(identity, plan.trailingCommand, plan.trailingFirstByte,
-                                   plan.trailingCount));
+    if (!plan.trailingCommand.isEmpty() &&
+        !ops.writeSingleValue(identity, plan.trailingCommand, plan.trailingFirstByte,
+                              plan.trailingCount))
+        return failed(QStringLiteral("command %1 after the finish").arg(plan.trailingCommand));
     return r;
+}
+
+QString transferFailure(const QString &what, const QString &identity,
+                        const PacketTransferResult &result) {
+    return QStringLiteral("%1 transfer to %2 failed at the %3")
+        .arg(what, identity, result.failedStep);
 }
 
 int packetTransferPauseMs(const PacketTransferPlan &plan, int itemCount) {

@@ -46,16 +46,23 @@ struct PacketTransferResult {
     int packetsSent = 0;    // data packets written (whole 64-item groups only)
     QString handshakeReply; // what the handshake request answered
     QString finishReply;    // what the finish handshake answered
+    QString failedStep;     // when not ok: "announce", "handshake", "data packet N", "finish", ...
 };
 
-// Runs one transfer of `items` (byte texts); only whole groups of 64 items are sent. A failing
-// operation does not stop the transfer: the device expects the whole sequence, and the next
-// announce starts over anyway.
+// Runs one transfer of `items` (byte texts); only whole groups of 64 items are sent. The
+// transfer stops at the first step that fails and sends no finish: a finish would make the
+// device commit a table with a packet missing and everything after it shifted. The device
+// drops the open transfer at the next announce.
 PacketTransferResult runPacketTransfer(DeviceOperations &ops, Pacer &pacer, const QString &identity,
                                        const PacketTransferPlan &plan, const QStringList &items);
 
 // Sum of the pauses runPacketTransfer makes for `itemCount` items (benchmark reference).
 int packetTransferPauseMs(const PacketTransferPlan &plan, int itemCount);
+
+// The reason a failed transfer gives the page's tools: "<what> transfer to <identity> failed
+// at <step>".
+QString transferFailure(const QString &what, const QString &identity,
+                        const PacketTransferResult &result);
 
 // Pads `items` with "0x00" to a multiple of 64 (at least `minimum` items).
 void padToPackets(QStringList &items, int minimum = 0);

@@ -22,6 +22,9 @@ struct TranslationContext {
     // Folder that screen images are read from ("" = the program folder). Image names are
     // confined to it.
     QString programDir = QString();
+    // Told when a write did not reach the device (why, in words); the translation then sends
+    // no "saved" answer. May be empty.
+    std::function<void(const QString &reason)> failed = {};
 };
 
 // One translator per device family. Each takes the unchanged document text.

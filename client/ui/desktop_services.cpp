@@ -99,17 +99,38 @@ bool AutoStart::isEnabled() const {
     return hasExec && !hidden;
 }
 
-ScreenScales currentScreenScales() {
+void configureHighDpi() {
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
+
+ScreenScales currentScreenScales(QScreen *screen) {
     ScreenScales s;
-    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
     if (!screen)
         return s;
-    const QSize size = screen->size();
+    s.devicePixelRatio = screen->devicePixelRatio() > 0 ? screen->devicePixelRatio() : 1.0;
+    const QSize size = screen->size() * s.devicePixelRatio;
     s.desktopWidth = size.width();
     s.desktopHeight = size.height();
     s.desktopScale = size.height() / 1080.0;
-    s.dpiScale = dpiScaleFor(screen->logicalDotsPerInch());
+    s.dpiScale = dpiScaleFor(screen->logicalDotsPerInch() * s.devicePixelRatio);
     return s;
+}
+
+QRect fitWindowToScreen(const QSize &wanted, const QRect &current, const QRect &available) {
+    if (available.isEmpty() || wanted.isEmpty())
+        return QRect(current.topLeft(), wanted);
+    QSize size = wanted;
+    if (size.width() > available.width() || size.height() > available.height())
+        size = wanted.scaled(available.size(), Qt::KeepAspectRatio);
+    QPoint pos = current.topLeft();
+    pos.setX(qBound(available.left(), pos.x(), available.right() + 1 - size.width()));
+    pos.setY(qBound(available.top(), pos.y(), available.bottom() + 1 - size.height()));
+    return QRect(pos, size);
 }
 
 } // namespace torvanix

@@ -43,7 +43,8 @@ Window::Window(QWidget *parent) : QWidget(parent) {
         connect(screen, &QScreen::logicalDotsPerInchChanged, this,
                 &Window::onLogicalDotsPerInchChanged);
 
-    resize(int(1200 * dpiScale_), int(800 * dpiScale_));
+    trayAvailable_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    fitToScreen();
     setWindowOpacity(1.0);
     setMouseTracking(true);
 
@@ -130,6 +131,32 @@ void Window::scheduleScreenshot(const QString &path) {
     QTimer::singleShot(20000, this, shoot);
 }
 
+void Window::fitToScreen() {
+    QScreen *screen = windowHandle() ? windowHandle()->screen() : nullptr;
+    if (!screen)
+        screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const ScreenScales scales = currentScreenScales(screen);
+    desktopScale_ = scales.desktopScale;
+    dpiScale_ = scales.dpiScale;
+    desktopWidth_ = scales.desktopWidth;
+    desktopHeight_ = scales.desktopHeight;
+    const QSize wanted(qRound(1200 * dpiScale_ / scales.devicePixelRatio),
+                       qRound(800 * dpiScale_ / scales.devicePixelRatio));
+    setGeometry(
+        fitWindowToScreen(wanted, geometry(), screen ? screen->availableGeometry() : QRect()));
+}
+
+void Window::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    if (!windowHandle() || screenConnection_)
+        return;
+    fitToScreen();
+    screenConnection_ =
+        connect(windowHandle(), &QWindow::screenChanged, this, [this] { fitToScreen(); });
+}
+
 void Window::showClient() {
     onGui([this] {
         setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
@@ -144,7 +171,8 @@ void Window::openView(const QString &url, double width, double height) {
         desktopScale_ = scales.desktopScale;
         desktopWidth_ = scales.desktopWidth;
         desktopHeight_ = scales.desktopHeight;
-        const QSize size = popupSize(width, height, desktopHeight_);
+        // The page's numbers are device pixels; the pop-up is sized in window units.
+        const QSize size = popupSize(width, height, desktopHeight_) / scales.devicePixelRatio;
         // An entry whose pop-up was closed along with another one no longer blocks its URL.
         auto existing = popViews_.constFind(url);
         if (existing != popViews_.constEnd() && !existing.value().isNull())
@@ -248,18 +276,15 @@ void Window::moveWindowBy(QWidget *requester, const QPoint &delta) {
         target = currentPopView_;
     else if (lastPopView_ && lastPopView_->isVisible())
         target = lastPopView_;
-    target->move(target->pos() + delta);
+    ClientHandler::moveTopLevelBy(target, delta);
 }
 
 void Window::onLogicalDotsPerInchChanged(qreal) {
-    const ScreenScales scales = currentScreenScales();
-    desktopScale_ = scales.desktopScale;
-    dpiScale_ = scales.dpiScale;
-    desktopWidth_ = scales.desktopWidth;
-    desktopHeight_ = scales.desktopHeight;
+    // The page renders at the screen's device scale, so it stays as large as the window: the
+    // window takes its size for the new DPI step and the browser fills it.
+    fitToScreen();
     if (view_)
-        view_->ResizeBrowser(
-            QSize(int(1200 * desktopScale_ * dpiScale_), int(800 * desktopScale_ * dpiScale_)));
+        view_->ResizeBrowser(size());
 }
 
 void Window::dofunc(const QString &funcname, const QVariantMap &args, const ReplyPtr &callbackPtr) {
@@ -333,6 +358,9 @@ void Window::resizeEvent(QResizeEvent *event) {
 void Window::closeEvent(QCloseEvent *event) {
     hide();
     event->ignore();
+    // Without a tray (many desktops have none) nothing could show the window again.
+    if (!tray_ || !trayAvailable_ || !trayAvailable_())
+        quitOnce();
 }
 
 } // namespace torvanix

@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace torvanix {
@@ -52,6 +53,10 @@ public:
     PopWidget *currentPopView() const { return currentPopView_; }
     PopWidget *lastPopView() const { return lastPopView_; }
     QMap<QString, QPointer<PopWidget>> popViews() const { return popViews_; }
+
+    // Whether the desktop shows a tray, asked at each close: without one, closing the window
+    // quits, since a hidden window could never be brought back. Replaceable for tests.
+    void setTrayAvailableCheck(std::function<bool()> check) { trayAvailable_ = std::move(check); }
 
     // Writes a picture of the window to path once the page has loaded (and a moment more).
     void scheduleScreenshot(const QString &path);
@@ -101,8 +106,13 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
+    void showEvent(QShowEvent *event) override;
+
 private:
     template <typename F> auto onGui(F f) const -> decltype(f());
+    // 1200x800 device pixels times the DPI step of the screen the window is on, kept on that
+    // screen; again whenever the window moves to another screen.
+    void fitToScreen();
     void setupPageCommands();
     void rememberDirectory(const QString &chosenFile, const QString &offered);
 
@@ -118,6 +128,8 @@ private:
     QMap<QString, QPointer<PopWidget>> popViews_;
     QPointer<PopWidget> lastPopView_;
     QPointer<PopWidget> currentPopView_;
+    std::function<bool()> trayAvailable_;
+    QMetaObject::Connection screenConnection_;
     // The device, file, update, screen and music commands with what they work on.
     std::shared_ptr<PageCommandsHost> pageCommands_;
 };

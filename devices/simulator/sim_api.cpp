@@ -843,4 +843,31 @@ int msGetFwVersion(char *text, int length) {
     return c.finish(n);
 }
 
+// ---- emulator view -------------------------------------------------------------------------
+
+bool viewInterface(int index, InterfaceView *view) {
+    if (!view || index < 0)
+        return false;
+    Engine &e = Engine::instance();
+    std::lock_guard<std::mutex> lock(e.mutex);
+    e.begin();
+    const bool exists = size_t(index) < e.devices.size();
+    if (exists) {
+        const DeviceConfig &d = e.devices[size_t(index)];
+        fillDescription(view->description, d);
+        std::memset(view->bootPath, 0, sizeof view->bootPath);
+        if (d.hasBootloader)
+            for (size_t i = 0; i < d.bootPath16.size() && i + 1 < size_t(kPathUnits); ++i)
+                view->bootPath[i] = d.bootPath16[i];
+        view->vendor = d.vid;
+        view->product = d.pid;
+        view->usage = d.usage;
+        view->usagePage = d.usagePage;
+        view->present = e.present(index);
+        view->inBootLoader = view->present && e.state(index).bootloader;
+    }
+    e.end(false);
+    return exists;
+}
+
 } // namespace torvanix::sim

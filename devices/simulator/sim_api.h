@@ -3,6 +3,8 @@
 // virtual devices however many of the libraries it loads.
 #pragma once
 
+#include "torvanix/devlib.h"
+
 #include <cstdint>
 
 #define TVX_SIMCORE_API __attribute__((visibility("default")))
@@ -52,5 +54,18 @@ TVX_SIMCORE_API void msSetDebug(int on);
 TVX_SIMCORE_API int msIsDeviceOnline();
 TVX_SIMCORE_API int msGetPower();
 TVX_SIMCORE_API int msGetFwVersion(char *text, int length);
+
+// For the device emulator, which serves this model over a real device interface: one interface
+// of the device set as it stands now, read without a trace line, a fault count or a state change.
+struct InterfaceView {
+    uint8_t description[TVX_DESCRIPTION_SIZE]; // as dcDevices would list it
+    uint16_t bootPath[TVX_DESC_PATH_UNITS];    // NUL-terminated; empty without a boot loader
+    int vendor, product;                       // -1 when unknown
+    int usage, usagePage;                      // -1 when the device set gives none
+    bool present;                              // not vanished
+    bool inBootLoader;
+};
+// False past the last interface.
+TVX_SIMCORE_API bool viewInterface(int index, InterfaceView *view);
 
 } // namespace torvanix::sim

@@ -318,6 +318,23 @@ TEST(Downloads, MacrosAndArchivesAskOthersGoToTheUpdateFolder) {
     EXPECT_EQ(downloadTarget("..", "/opt/tvx"), QString("/opt/tvx/update/download"));
 }
 
+TEST(Downloads, OnlyTheVendorOriginMayFillTheUpdateFolder) {
+    const QString vendor = "http://vendor.example";
+    EXPECT_TRUE(fromVendorOrigin(QUrl("http://vendor.example/fw/1.bin"), vendor));
+    EXPECT_TRUE(fromVendorOrigin(QUrl("http://VENDOR.example:80/x"), vendor));
+    EXPECT_TRUE(fromVendorOrigin(QUrl("blob:http://vendor.example/5e1b"), vendor));
+    EXPECT_FALSE(fromVendorOrigin(QUrl("https://vendor.example/x"), vendor));
+    EXPECT_FALSE(fromVendorOrigin(QUrl("http://vendor.example:8080/x"), vendor));
+    EXPECT_FALSE(fromVendorOrigin(QUrl("http://vendor.example.evil.test/x"), vendor));
+    EXPECT_FALSE(fromVendorOrigin(QUrl("http://evil.test/libUsbInterface.so"), vendor));
+    EXPECT_FALSE(fromVendorOrigin(QUrl("blob:http://evil.test/5e1b"), vendor));
+    const QUrl data("data:application/octet-stream;base64,AA==");
+    EXPECT_FALSE(fromVendorOrigin(data, vendor));
+    EXPECT_TRUE(fromVendorOrigin(data, vendor, QUrl("http://vendor.example/local/x.html")));
+    EXPECT_FALSE(fromVendorOrigin(data, vendor, QUrl("http://evil.test/pop-up.html")));
+    EXPECT_FALSE(fromVendorOrigin(QUrl("file:///etc/passwd"), vendor));
+}
+
 TEST(ErrorPage, TextAndDataUrl) {
     const QString page = errorPageHtml("http://x.invalid/", "ERR_NAME_NOT_RESOLVED", -105);
     EXPECT_EQ(page, QString("<html><body bgcolor=\"white\"><h2>Failed to load URL "

@@ -81,7 +81,7 @@ TEST(CommandBytes, BlockFilledOnlyWhenCountMatches) {
 }
 
 TEST_F(Operations, WritesPassBlockAddressAndCount) {
-    EXPECT_TRUE(devices->writeProperty("TOB-NIR-V1.2.0", "300", "0x01,0x1ff,zz", "3"));
+    EXPECT_TRUE(devices->writeProperty("TOB-NIR-V1.2.0", "44", "0x01,0x1ff,zz", "3"));
     ASSERT_EQ(usb.calls.size(), 1);
     EXPECT_EQ(usb.calls[0].entry, "dcWriteProperty");
     EXPECT_EQ(usb.calls[0].path, kPath);
@@ -111,6 +111,18 @@ TEST_F(Operations, RefusedWritesNeverReachTheLibrary) {
     EXPECT_FALSE(devices->writePacket("0c458075", "1", many.join(','), "3000"));
     EXPECT_FALSE(devices->writeSingleValue("0c458075", "1", many.join(','), "1"));
     EXPECT_FALSE(devices->writeSingleValue("0c458075", "1", "0x00", "-4"));
+    // An address is one byte: nothing outside 0..255 wraps onto another register.
+    for (const char *address : {"-1", "256", "300", "-256"}) {
+        EXPECT_FALSE(devices->writeProperty("TOB-NIR-V1.2.0", address, "0x01", "1")) << address;
+        EXPECT_FALSE(devices->writePropertyForQpa("TOB-NIR-V1.2.0", address, "0x01", "1"));
+        EXPECT_FALSE(devices->writePacket("0c458075", address, "0x01", "1"));
+        EXPECT_FALSE(devices->writeSingleValue("0c458075", address, "0x01", "1"));
+        const int value = QString(address).toInt();
+        EXPECT_EQ(devices->readProperty("TOB-NIR-V1.2.0", value, 1), "");
+        EXPECT_EQ(devices->requestPacket("0c458075", value, 1), "");
+        EXPECT_FALSE(devices->isAreaBlank("TOB-NIR-V1.2.0", value, 1));
+        EXPECT_FALSE(devices->clearArea("TOB-NIR-V1.2.0", value, 1));
+    }
     EXPECT_TRUE(usb.calls.isEmpty());
 }
 
@@ -140,11 +152,11 @@ TEST_F(Operations, SingleValueTransferPassesItsPacketCount) {
 
 TEST_F(Operations, ReadsFormatTheAnsweredBytes) {
     usb.readAnswer = QByteArray("\x0a\xff\x00\x33", 4);
-    EXPECT_EQ(devices->readProperty("TOB-NIR-V1.2.0", 300, 3), "0x0a,0xff,0x00");
+    EXPECT_EQ(devices->readProperty("TOB-NIR-V1.2.0", 44, 3), "0x0a,0xff,0x00");
     ASSERT_EQ(usb.calls.size(), 1);
     EXPECT_EQ(usb.calls[0].arg, 44);
     EXPECT_EQ(usb.calls[0].count, 3);
-    EXPECT_EQ(devices->requestPacket("0c458075", 0x105, 2), "0x0a,0xff");
+    EXPECT_EQ(devices->requestPacket("0c458075", 5, 2), "0x0a,0xff");
     EXPECT_EQ(usb.calls[1].entry, "dcReadHFDData");
     EXPECT_EQ(usb.calls[1].arg, 5);
     EXPECT_EQ(devices->readProperty("TOB-NIR-V1.2.0", 1, 0), "");
@@ -172,7 +184,7 @@ TEST_F(Operations, AreaChecksResetNotifyAndInputReports) {
     EXPECT_FALSE(devices->isAreaBlank("TOB-NIR-V1.2.0", 10, 5000));
 
     usb.calls.clear();
-    EXPECT_TRUE(devices->clearArea("TOB-NIR-V1.2.0", 258, 16));
+    EXPECT_TRUE(devices->clearArea("TOB-NIR-V1.2.0", 2, 16));
     EXPECT_FALSE(devices->clearArea("TOB-NIR-V1.2.0", 1, 2049));
     ASSERT_EQ(usb.calls.size(), 1);
     EXPECT_EQ(usb.calls[0].arg, 2);

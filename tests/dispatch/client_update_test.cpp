@@ -4,21 +4,45 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
 #include <lzma.h>
+#include <sodium.h>
 
 using namespace torvanix;
 using namespace torvanix::client_update;
 
 namespace {
 
-QByteArray package(const QList<Entry> &entries) {
+// The tests' own signing key; the program trusts only the release key.
+const QByteArray kSeed = QByteArray("client update test signing key!!");
+QByteArray testKey() {
+    return publicKeyForSeed(kSeed);
+}
+int unpack(const QString &package, const QString &folder) {
+    return runClientUpdate(package, folder, testKey());
+}
+
+QByteArray package(const QList<Entry> &entries, const QByteArray &seed = kSeed) {
     Content content;
     content.label = QStringLiteral("1.2.3");
     content.entries = entries;
-    return encodePackage(encodeContent(content));
+    return encodePackage(encodeContent(content), seed);
+}
+
+// The signature block over bytes 148.. of a package tail, as a packer appends it.
+QByteArray signatureBlock(const QByteArray &tail, const QByteArray &seed) {
+    unsigned char pk[crypto_sign_PUBLICKEYBYTES], sk[crypto_sign_SECRETKEYBYTES];
+    unsigned char sig[crypto_sign_BYTES];
+    EXPECT_GE(sodium_init(), 0);
+    crypto_sign_seed_keypair(pk, sk, reinterpret_cast<const unsigned char *>(seed.constData()));
+    crypto_sign_detached(sig, nullptr, reinterpret_cast<const unsigned char *>(tail.constData()),
+                         static_cast<unsigned long long>(tail.size()), sk);
+    return QByteArray("TVXSIGN1") + QByteArray(reinterpret_cast<const char *>(sig), 64);
 }
 
 QString writePackage(const QTemporaryDir &dir, const QByteArray &bytes) {
@@ -51,16 +75,16 @@ TEST(ClientUpdate, PackageRoundTripWritesEntriesBelowTheUpdateFolder) {
                                                    {"pkg/share/data/big.bin", big},
                                                    {"pkg/readme", ""}}));
     const QString update = dir.path() + "/prog/update"; // missing: created first
-    EXPECT_EQ(runClientUpdate(pkg, update), 1);
+    EXPECT_EQ(unpack(pkg, update), 1);
     EXPECT_EQ(readAll(update + "/bin/app.dll"), QByteArray("binary"));
     EXPECT_EQ(readAll(update + "/share/data/big.bin"), big);
     EXPECT_TRUE(QFileInfo(update + "/readme").isFile());
     EXPECT_TRUE(QFile::exists(pkg)) << "the package file stays";
     // Running it again replaces the content.
-    EXPECT_EQ(runClientUpdate(pkg, update), 1);
+    EXPECT_EQ(unpack(pkg, update), 1);
     // An empty package succeeds.
     const QString empty = writePackage(dir, package({}));
-    EXPECT_EQ(runClientUpdate(empty, dir.path() + "/other"), 1);
+    EXPECT_EQ(unpack(empty, dir.path() + "/other"), 1);
 }
 
 // A package put together byte by byte, compressed by a plain LZMA1 encoder without end
@@ -99,13 +123,14 @@ TEST(ClientUpdate, HandBuiltPackageWithoutEndMarkerUnpacks) {
     QByteArray size(4, '\0');
     torvanix::test::storeLE<quint32>(size, 0, static_cast<quint32>(content.size()));
     tail += size + raw;
+    tail += signatureBlock(tail, kSeed);
     const QByteArray file =
         QByteArray(128, '\x5a') + QCryptographicHash::hash(tail, QCryptographicHash::Sha1) + tail;
     ASSERT_EQ(file.mid(148, 5), tail.left(5));
 
     QTemporaryDir dir;
     const QString update = dir.path() + "/update";
-    EXPECT_EQ(runClientUpdate(writePackage(dir, file), update), 1);
+    EXPECT_EQ(unpack(writePackage(dir, file), update), 1);
     EXPECT_EQ(readAll(update + "/b/x"), QByteArray("hi"));
 }
 
@@ -125,8 +150,16 @@ TEST(ClientUpdate, BadPackagesWriteNothing) {
     QByteArray shortSize = good;
     torvanix::test::storeLE<quint32>(shortSize, 153, 3);
 
+    const int block = SignatureBlockSize;
+    QByteArray flipped = good;
+    flipped[flipped.size() - 1] = static_cast<char>(flipped[flipped.size() - 1] ^ 1);
     const QList<QPair<const char *, QByteArray>> cases = {
         {"digest mismatch", digest},
+        {"unsigned", resign(good.left(good.size() - block))},
+        {"signature altered", resign(flipped)},
+        {"signed by another key", package({{"pkg/a", "x"}}, QByteArray(32, 'k'))},
+        {"signature of other bytes",
+         resign(good.left(good.size() - block) + package({{"pkg/b", "y"}}).right(block))},
         {"157 bytes", good.left(157)},
         {"empty", QByteArray()},
         {"corrupt data", resign(content)},
@@ -135,14 +168,14 @@ TEST(ClientUpdate, BadPackagesWriteNothing) {
         {"short content", resign(shortSize)},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(runClientUpdate(writePackage(dir, c.second), update), 0) << c.first;
+        EXPECT_EQ(unpack(writePackage(dir, c.second), update), 0) << c.first;
         EXPECT_TRUE(QDir(update).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty())
             << c.first;
     }
-    EXPECT_EQ(runClientUpdate(dir.path() + "/missing.pkg", update), 0);
+    EXPECT_EQ(unpack(dir.path() + "/missing.pkg", update), 0);
     // A path to an endless device is refused after a bounded read.
     if (QFileInfo::exists("/dev/zero")) {
-        EXPECT_EQ(runClientUpdate("/dev/zero", update), 0);
+        EXPECT_EQ(unpack("/dev/zero", update), 0);
     }
 }
 
@@ -153,19 +186,79 @@ TEST(ClientUpdate, EntriesThatWouldLeaveTheFolderAreRefused) {
                              "pkg/./evil", "pkg\\..\\evil", "readme.txt", "pkg/"}) {
         // A good entry before the bad one is not written either.
         const QString pkg = writePackage(dir, package({{"pkg/good", "1"}, {path, "x"}}));
-        EXPECT_EQ(runClientUpdate(pkg, update), 0) << path;
+        EXPECT_EQ(unpack(pkg, update), 0) << path;
         EXPECT_FALSE(QFile::exists(update + "/good")) << path;
     }
     EXPECT_FALSE(QFile::exists(dir.path() + "/evil"));
     EXPECT_EQ(safeRelativePath("pkg/bin/app.dll"), "bin/app.dll");
 
-    // A link inside the update folder does not carry writes outside it.
+    // A link inside the update folder goes with the rest of the folder; it carries no write
+    // outside and what it pointed to stays.
     QDir().mkpath(update);
     QDir().mkpath(dir.path() + "/outside");
+    QFile(dir.path() + "/outside/keep").open(QIODevice::WriteOnly);
     ASSERT_TRUE(QFile::link(dir.path() + "/outside", update + "/bin"));
     const QString pkg = writePackage(dir, package({{"pkg/bin/app", "x"}}));
-    EXPECT_EQ(runClientUpdate(pkg, update), 0);
+    EXPECT_EQ(unpack(pkg, update), 1);
     EXPECT_FALSE(QFile::exists(dir.path() + "/outside/app"));
+    EXPECT_TRUE(QFile::exists(dir.path() + "/outside/keep"));
+    EXPECT_FALSE(QFileInfo(update + "/bin").isSymLink());
+}
+
+// Only what the package holds reaches the updater: the folder is emptied first, every entry
+// is listed with its digest, and a refused package leaves no list at all.
+TEST(ClientUpdate, TheManifestListsExactlyThePackageAndLeftoversAreGone) {
+    QTemporaryDir dir;
+    const QString update = dir.path() + "/update";
+    QDir().mkpath(update + "/old");
+    for (const QString &stray : {update + "/libUsbInterface.so", update + "/old/half.tmp"}) {
+        QFile f(stray);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("planted");
+    }
+    // The package itself may lie in the folder it is unpacked into.
+    QFile in(update + "/client.pkg");
+    ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+    in.write(package({{"pkg/bin/app", "new app"}, {"pkg/theme.pak", "pack"}}));
+    in.close();
+    ASSERT_EQ(unpack(update + "/client.pkg", update), 1);
+    EXPECT_EQ(QDir(update).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+              (QStringList{"bin", "theme.pak"}));
+    QFile listFile(manifestPath(update));
+    ASSERT_EQ(manifestPath(update), dir.path() + "/update.manifest");
+    ASSERT_TRUE(listFile.open(QIODevice::ReadOnly));
+    const QJsonArray files =
+        QJsonDocument::fromJson(listFile.readAll()).object()["files"].toArray();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files[0].toObject()["path"], "bin/app");
+    EXPECT_EQ(files[0].toObject()["size"], 7);
+    EXPECT_EQ(files[0].toObject()["sha256"].toString().toLatin1(),
+              QCryptographicHash::hash("new app", QCryptographicHash::Sha256).toHex());
+
+    // A refused package leaves the earlier unpack alone and writes no list for itself; a
+    // failed one (entry colliding with a folder) leaves nothing and no list.
+    QByteArray bad = package({{"pkg/x", "x"}});
+    bad[bad.size() - 1] = static_cast<char>(bad[bad.size() - 1] ^ 1);
+    EXPECT_EQ(unpack(writePackage(dir, resign(bad)), update), 0);
+    EXPECT_TRUE(QFile::exists(manifestPath(update)));
+    EXPECT_EQ(unpack(writePackage(dir, package({{"pkg/a", "1"}, {"pkg/a/b", "2"}})), update), 0);
+    EXPECT_FALSE(QFile::exists(manifestPath(update)));
+    EXPECT_TRUE(QDir(update).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
+TEST(ClientUpdate, ContentOverTheCapIsRefusedBeforeItIsUnpacked) {
+    QTemporaryDir dir;
+    // 80 MiB of zeros compress to a few kilobytes.
+    const QString pkg =
+        writePackage(dir, package({{"pkg/zeros", QByteArray(80 * 1024 * 1024, '\0')}}));
+    EXPECT_LT(QFileInfo(pkg).size(), 1024 * 1024);
+    QByteArray content;
+    QString why;
+    QFile f(pkg);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(decodePackage(f.readAll(), testKey(), &content, &why));
+    EXPECT_TRUE(why.contains("over the limit")) << why.toStdString();
+    EXPECT_EQ(unpack(pkg, dir.path() + "/update"), 0);
 }
 
 TEST(ClientUpdate, EveryTruncationOfAContentStreamIsRefusedCleanly) {

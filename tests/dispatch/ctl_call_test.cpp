@@ -114,7 +114,7 @@ TEST(CtlCall, FirmwareUpdateReportsProgressAndFaults) {
     EXPECT_EQ(ok.events("RefreshUpdateState"), (QStringList{"20", "40", "60", "70", "80", "100"}))
         << ok.err.toStdString();
     EXPECT_EQ(ok.answer().value("answer"), "none");
-    EXPECT_FALSE(QFile::exists(dir.path() + "/fw.bin"));
+    EXPECT_TRUE(QFile::exists(dir.path() + "/fw.bin")) << "only downloaded images are removed";
 
     // The boot loader saw the switch, the erase, three chunks, the check and the commit.
     env.insert("TORVANIX_SIM_TRACE", dir.path() + "/trace.jsonl");
@@ -158,5 +158,91 @@ TEST(CtlCall, FirmwareUpdateReportsProgressAndFaults) {
         env.insert("TORVANIX_SIM_FAULTS", fault.first);
         Output failed = ctl({"--no-pause", "call", QString(query).arg(writeImage())}, env);
         EXPECT_EQ(failed.events("RefreshUpdateState"), fault.second) << fault.first.toStdString();
+    }
+}
+
+// A run that fails after the switch leaves the device in its boot loader with its ROM in any
+// state; it is listed as such, and a retry reaches the end with the image on the device.
+TEST(CtlCall, FirmwareRetryBringsBackADeviceLeftInItsBootLoader) {
+    QTemporaryDir dir;
+    QByteArray file(67200, '\0');
+    file[0] = 0x16;
+    file[1] = 0x10;
+    file[66143] = static_cast<char>(0xA0); // 4000 = 0x0FA0
+    file[66144] = 0x0F;
+    for (int i = 0; i < 4000; ++i)
+        file[264 + i] = static_cast<char>(i * 7 + 3);
+    const QString image = dir.path() + "/fw.bin";
+    QFile f(image);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(file);
+    f.close();
+    const QString query =
+        QString(
+            R"({"FuncName":"ExecuteUpdateFirmware","Version":"HJE-XAV-V1.2.0","FilePath":"%1"})")
+            .arg(image);
+    const QString payloadHex = QString::fromLatin1(file.mid(264, 4000).toHex());
+    auto device = [&] {
+        QFile state(dir.path() + "/state.json");
+        state.open(QIODevice::ReadOnly);
+        const QJsonObject devices =
+            QJsonDocument::fromJson(state.readAll()).object().value("devices").toObject();
+        for (const QString &path : devices.keys())
+            if (path.contains("vid_276d&pid_2238"))
+                return devices.value(path).toObject();
+        return QJsonObject();
+    };
+    auto failedStep = [](const Output &out) {
+        for (const QJsonObject &l : out.lines)
+            if (l.value("event") == "RefreshUpdateState" && l.value("args").toArray().size() > 1)
+                return l.value("args").toArray().at(1).toString();
+        return QString();
+    };
+
+    struct Case {
+        QString fault, step;
+        QStringList progress;
+        QString romAfterFailure; // hex of the image the failure leaves
+    };
+    const QList<Case> cases = {
+        {"dcEraseRom@1", "erase", {"20", "40", "60", "-1"}, QString()},
+        {"dcWriteRom@2", "write", {"20", "40", "60", "70", "-1"}, payloadHex.left(4000)},
+        {"CheckRom@1", "check", {"20", "40", "60", "70", "-1"}, payloadHex},
+        {"FinishUpdateRom@1", "commit", {"20", "40", "60", "70", "80", "-1"}, payloadHex},
+    };
+    for (const Case &c : cases) {
+        QFile::remove(dir.path() + "/state.json");
+        QProcessEnvironment env;
+        env.insert("TORVANIX_SIM_STATE", dir.path() + "/state.json");
+        env.insert("TORVANIX_SIM_FAULTS", c.fault);
+        const Output failed = ctl({"--no-pause", "call", query}, env);
+        EXPECT_EQ(failed.events("RefreshUpdateState"), c.progress) << c.fault.toStdString();
+        EXPECT_EQ(failedStep(failed), c.step);
+        EXPECT_TRUE(device().value("bootloader").toBool()) << c.fault.toStdString();
+        if (!c.romAfterFailure.isNull()) {
+            EXPECT_EQ(device().value("rom").toObject().value("image").toString(), c.romAfterFailure)
+                << c.fault.toStdString();
+        }
+        ASSERT_TRUE(QFile::exists(image)) << "the image stays for the retry";
+
+        // The page sees the device waiting in its boot loader.
+        env.insert("TORVANIX_SIM_FAULTS", "");
+        const Output list = ctl({"--no-pause", "call", R"({"FuncName":"GetDevicesList"})"}, env);
+        const QJsonArray records =
+            QJsonDocument::fromJson(list.answer().value("text").toString().toUtf8()).array();
+        QJsonObject waiting;
+        for (const QJsonValue &r : records)
+            if (r.toObject().value("Version") == "HJE-XAV-V1.2.0")
+                waiting = r.toObject();
+        EXPECT_EQ(waiting.value("BootLoader"), "1") << c.fault.toStdString();
+
+        const Output retry = ctl({"--no-pause", "call", query}, env);
+        EXPECT_EQ(retry.events("RefreshUpdateState"),
+                  (QStringList{"20", "40", "60", "70", "80", "100"}))
+            << c.fault.toStdString() << retry.err.toStdString();
+        const QJsonObject after = device();
+        EXPECT_FALSE(after.value("bootloader").toBool());
+        EXPECT_EQ(after.value("rom").toObject().value("image").toString(), payloadHex);
+        EXPECT_EQ(after.value("rom").toObject().value("updates").toInt(), 1);
     }
 }

@@ -15,6 +15,12 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace torvanix;
 using namespace torvanix::test;
 
@@ -94,6 +100,10 @@ TEST(MacroFiles, BrokenFilesFailToLoad) {
         {"truncated length", good.left(6)},
         {"truncated payload", good.left(good.size() - 1)},
         {"huge length", QByteArray::fromHex("0a0b0c0d7fffffff") + "abc"},
+        // Damaged files that a lenient reading took for an empty or garbled profile.
+        {"null length", QByteArray::fromHex("0a0b0c0dffffffff")},
+        {"not Base64", QByteArray::fromHex("0a0b0c0d00000008") + "e30=!!!!"},
+        {"Base64 with a gap", QByteArray::fromHex("0a0b0c0d00000005") + "e3 0="},
     };
     for (const auto &c : cases) {
         const QString path = user.path() + "/broken.macro";
@@ -268,4 +278,97 @@ TEST(ScreenPictureCommands, ImageConvBinAnswersBeforeTheConverterEnds) {
     EXPECT_EQ(reply->answer().kind, Answer::Success);
     finish.release();
     EXPECT_TRUE(f.page->waitForIdleProcessingEvents(10000));
+}
+
+TEST(ScreenPictureCommands, AFailedPictureWriteKeepsTheOldPictureAndAnswersFailure) {
+    ScreenPictures pictures;
+    PageServices services;
+    services.screenImages = &pictures;
+    PageFixture f(services);
+    QImage big(320, 172, QImage::Format_RGB32);
+    for (int y = 0; y < big.height(); ++y)
+        for (int x = 0; x < big.width(); ++x)
+            big.setPixel(x, y, qRgb(x * 7, y * 13, x ^ y));
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        big.save(&buffer, "PNG");
+    }
+    const QString target = f.programDir.path() + "/screen/a.png";
+    QDir().mkpath(f.programDir.path() + "/screen");
+    QImage earlier(8, 8, QImage::Format_RGB32);
+    earlier.fill(Qt::red);
+    earlier.save(target);
+    const QByteArray before = readAll(target);
+    const QString query = QString::fromUtf8(
+        QJsonDocument(QJsonObject{{"FuncName", "SaveImageTemp"},
+                                  {"ImageName", "a"},
+                                  {"ImageBase64Data", QString::fromLatin1(png.toBase64())}})
+            .toJson(QJsonDocument::Compact));
+
+    // A profile save hits the same limit.
+    const QString profile = f.programDir.path() + "/keep.profile";
+    writeAll(profile, container::encode("old"));
+    PageFixture saver({}, {profile});
+
+    // Files may not grow past 64 bytes: the write of the new picture fails.
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Answer a = f.call(query);
+    const Answer saved = saver.call(saveQuery("SaveProfile", QString(200, 'p')));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldSignal);
+
+    EXPECT_EQ(a.kind, Answer::Failure);
+    EXPECT_EQ(readAll(target), before) << "the old picture was cut";
+    EXPECT_EQ(saved.text, "SaveCommand is failed!");
+    EXPECT_EQ(readAll(profile), container::encode("old"));
+    EXPECT_EQ(QDir(f.programDir.path() + "/screen").entryList(QDir::Files), QStringList{"a.png"});
+    EXPECT_EQ(f.call(query).kind, Answer::Success);
+    EXPECT_EQ(QImage(target).size(), QSize(320, 172));
+}
+
+// A pipe named by the page (through a dialog or an argument) is refused at once; the commands
+// behind it keep running.
+TEST(FileCommands, APipeForAFileStallsNoCommand) {
+    QTemporaryDir user;
+    const QString fifo = user.path() + "/pipe.macro";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ScreenPictures pictures;
+    PageServices services;
+    services.screenImages = &pictures;
+    PageFixture f(services, {fifo, fifo, fifo, fifo});
+    ASSERT_EQ(::mkfifo(QFile::encodeName(f.programDir.path() + "/pipe.png").constData(), 0600), 0);
+    const QStringList queries = {
+        R"({"FuncName":"LoadCommand"})",
+        R"({"FuncName":"LoadProfile"})",
+        R"({"FuncName":"OpenFileDialog"})",
+        QString(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})").arg(fifo),
+        R"({"FuncName":"ScreenImageDownload","FilePath":"pipe.png"})",
+        QString(R"({"FuncName":"OpenUpdateDirectory","FilePath":"%1"})").arg(fifo),
+        saveQuery("SaveCommand", "{}"),
+    };
+    QList<std::shared_ptr<RecordingReply>> replies;
+    for (const QString &q : queries)
+        replies << f.send(q);
+    auto last = f.send(R"({"FuncName":"GetMonitorStatus"})");
+    const bool idle = f.page->waitForIdleProcessingEvents(20000);
+    // Release a reader still waiting (only when the commands did block), so the test ends.
+    for (const QString &p : {fifo, f.programDir.path() + "/pipe.png"}) {
+        const int fd = ::open(QFile::encodeName(p).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ASSERT_TRUE(idle) << "a command waits on the pipe";
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(replies[i]->answer().kind, Answer::Failure) << i;
+        EXPECT_EQ(replies[i]->answer().text, "LoadCommand file failed!") << i;
+    }
+    EXPECT_EQ(last->answer().text, "off");
+    EXPECT_TRUE(QFileInfo::exists(fifo));
 }

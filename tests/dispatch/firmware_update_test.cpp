@@ -27,17 +27,25 @@ class Progress : public EventSink {
 public:
     void sendEvent(const QString &name, const QVariantList &args) override {
         QMutexLocker lock(&mutex_);
-        if (name == QLatin1String(events::RefreshUpdateState))
+        if (name == QLatin1String(events::RefreshUpdateState)) {
             texts_ << args.value(0).toString();
+            if (args.size() > 1)
+                failedStep_ = args.value(1).toString();
+        }
     }
     QStringList texts() const {
         QMutexLocker lock(&mutex_);
         return texts_;
     }
+    QString failedStep() const {
+        QMutexLocker lock(&mutex_);
+        return failedStep_;
+    }
 
 private:
     mutable QMutex mutex_;
     QStringList texts_;
+    QString failedStep_;
 };
 
 QString text(const tvx_char16 *p) {
@@ -124,9 +132,13 @@ struct FirmwareRun {
         r.insert("DevicePath", "dev-path");
         records.insert("HJE-XAV-V1.2.0", r);
         PublishedDevices::instance().publish(records);
+        BootLoaderDevices::instance().setStoreFile(QString()); // no device waits
     }
-    QStringList go(FakeLoader &loader, const QString &identity = "HJE-XAV-V1.2.0") {
+    // The image lies in the download folder unless told otherwise.
+    QStringList go(FakeLoader &loader, const QString &identity = "HJE-XAV-V1.2.0",
+                   const QString &downloads = QString()) {
         update_firmware worker(loader.table(), nullptr, identity, path, progress);
+        worker.setDownloadFolder(downloads.isNull() ? dir.path() : downloads);
         worker.UpdateFirmware();
         return progress.texts();
     }
@@ -139,8 +151,11 @@ TEST(FirmwareImageFile, FormatChecks) {
     EXPECT_TRUE(FirmwareImage::parse(image(4000), &img));
     EXPECT_EQ(img.payloadLength, 4000u);
     EXPECT_EQ(img.check, 0xA1B2C3D4u);
-    EXPECT_TRUE(FirmwareImage::parse(image(4000).left(300), &img)) << "short files are zero-filled";
-    EXPECT_EQ(img.payloadLength, 0u);
+    // A file that ends before its trailer would pass as an empty image and wipe the device.
+    EXPECT_FALSE(FirmwareImage::parse(image(4000).left(300), &img));
+    EXPECT_FALSE(FirmwareImage::parse(image(4000).left(FirmwareImage::TrailerEnd - 1), &img));
+    EXPECT_TRUE(FirmwareImage::parse(image(4000).left(FirmwareImage::TrailerEnd), &img));
+    EXPECT_FALSE(FirmwareImage::parse(image(0), &img)) << "nothing to write";
     EXPECT_FALSE(FirmwareImage::parse(image(4000, 0, 1), &img));
     EXPECT_FALSE(FirmwareImage::parse(image(4000) + "x", &img)) << "larger than the area";
     EXPECT_FALSE(FirmwareImage::parse(image(4000).left(7), &img));
@@ -161,7 +176,7 @@ TEST(FirmwareImageFile, OnlyPlainFilesAreReadAndRemoved) {
     bool accepted = true;
     std::thread reader([&] {
         FirmwareImage img;
-        accepted = FirmwareImage::readAndRemove(QFile::decodeName(fifo), &img);
+        accepted = FirmwareImage::read(QFile::decodeName(fifo), &img);
         done = true;
     });
     for (int i = 0; i < 200 && !done; ++i)
@@ -176,7 +191,7 @@ TEST(FirmwareUpdate, SuccessfulRunReportsAllStepsAndWritesChunks) {
     FirmwareRun run(image(4000));
     FakeLoader loader;
     EXPECT_EQ(run.go(loader), (QStringList{"20", "40", "60", "70", "80", "100"}));
-    EXPECT_FALSE(QFile::exists(run.path)) << "the image file is removed after reading";
+    EXPECT_FALSE(QFile::exists(run.path)) << "a downloaded image goes once it served";
     ASSERT_EQ(loader.chunks.size(), 3);
     EXPECT_EQ(loader.chunks[0].length, 2000);
     EXPECT_EQ(loader.chunks[1].offset, 2000);
@@ -258,7 +273,16 @@ TEST(FirmwareUpdate, EveryFailureEndsWithMinusOneOnce) {
         FirmwareRun run(image(4000, 0, 1));
         FakeLoader loader;
         EXPECT_EQ(run.go(loader), QStringList{"-1"});
-        EXPECT_FALSE(QFile::exists(run.path));
+        EXPECT_EQ(run.progress.failedStep(), "image");
+        EXPECT_TRUE(QFile::exists(run.path)) << "what is no image is not ours to delete";
+    }
+    {
+        // Cut before the length field: refused before any device step, nothing erased.
+        FirmwareRun run(image(4000).left(FirmwareImage::LengthOffset));
+        FakeLoader loader;
+        EXPECT_EQ(run.go(loader), QStringList{"-1"});
+        EXPECT_TRUE(loader.calls.isEmpty());
+        EXPECT_TRUE(loader.chunks.isEmpty());
     }
     {
         FirmwareRun run(image(4000) + QByteArray(10, 'x'));
@@ -299,7 +323,55 @@ TEST(FirmwareUpdate, EveryFailureEndsWithMinusOneOnce) {
         FakeLoader loader;
         c.set(loader);
         EXPECT_EQ(run.go(loader), c.expected) << c.name;
+        EXPECT_EQ(run.progress.failedStep(), c.name);
+        EXPECT_TRUE(QFile::exists(run.path)) << "kept for the retry: " << c.name;
+        EXPECT_EQ(BootLoaderDevices::instance().lookup("HJE-XAV-V1.2.0").value("BootLoader"), "1")
+            << c.name;
     }
+}
+
+TEST(FirmwareUpdate, OnlyADownloadedImageIsRemovedAndOnlyAfterSuccess) {
+    {
+        // A text file named by the page is neither flashed nor deleted.
+        QTemporaryDir dir;
+        const QString notes = dir.path() + "/notes.txt";
+        QFile f(notes);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("my notes\n");
+        f.close();
+        Progress progress;
+        FakeLoader loader;
+        update_firmware worker(loader.table(), nullptr, "HJE-XAV-V1.2.0", notes, progress);
+        worker.setDownloadFolder(dir.path());
+        worker.UpdateFirmware();
+        EXPECT_EQ(progress.texts(), QStringList{"-1"});
+        EXPECT_TRUE(QFile::exists(notes));
+    }
+    {
+        FirmwareRun run(image(4000));
+        QTemporaryDir elsewhere;
+        FakeLoader loader;
+        EXPECT_EQ(run.go(loader, "HJE-XAV-V1.2.0", elsewhere.path()).last(), "100");
+        EXPECT_TRUE(QFile::exists(run.path)) << "outside the download folder";
+    }
+}
+
+// The whole retry runs against the simulator (ctl_call_test); here only the listing rule.
+TEST(FirmwareUpdate, AWaitingDeviceIsListedWhileItsBootLoaderAnswers) {
+    FirmwareRun run(image(4000));
+    FakeLoader failing;
+    failing.failChunk = 0;
+    run.go(failing);
+    DeviceRecordMap listed;
+    BootLoaderDevices::instance().reconcile(listed, [] { return false; });
+    EXPECT_TRUE(listed.isEmpty());
+    BootLoaderDevices::instance().reconcile(listed, [] { return true; });
+    EXPECT_EQ(listed.value("HJE-XAV-V1.2.0").value("BootLoader"), "1");
+    EXPECT_EQ(listed.value("HJE-XAV-V1.2.0").value("DevicePath"), "dev-path");
+    // Listed normally again: it runs, and is forgotten.
+    DeviceRecordMap normal{{"hje-xav-v1.2.0", QJsonObject{{"DevicePath", "dev-path"}}}};
+    BootLoaderDevices::instance().reconcile(normal, [] { return true; });
+    EXPECT_TRUE(BootLoaderDevices::instance().isEmpty());
 }
 
 TEST(FirmwareUpdate, SecondRunWhileOneIsGoingIsRefused) {

@@ -227,6 +227,8 @@ TEST(UpdateCommands, ClientUpdateStartsUpdaterAndQuitsOnlyAfterAGoodPackage) {
         launched << program << args;
         return true;
     };
+    const QByteArray seed(32, 's');
+    services.updatePublicKey = client_update::publicKeyForSeed(seed);
     PageFixture f(services);
     const QString dir = f.programDir.path();
 
@@ -245,7 +247,7 @@ TEST(UpdateCommands, ClientUpdateStartsUpdaterAndQuitsOnlyAfterAGoodPackage) {
     content.entries.append({QStringLiteral("pkg/bin/app"), QByteArray("new program")});
     QFile good(dir + "/good.pkg");
     ASSERT_TRUE(good.open(QIODevice::WriteOnly));
-    good.write(client_update::encodePackage(client_update::encodeContent(content)));
+    good.write(client_update::encodePackage(client_update::encodeContent(content), seed));
     good.close();
     a = f.call(QStringLiteral(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})")
                    .arg(good.fileName()));
@@ -257,14 +259,32 @@ TEST(UpdateCommands, ClientUpdateStartsUpdaterAndQuitsOnlyAfterAGoodPackage) {
     EXPECT_EQ(written.readAll(), QByteArray("new program"));
 }
 
-TEST(UpdateCommands, UpdateFolderAndFlashToolOpenThroughTheDesktop) {
-    PageFixture f;
+// The update folder opens through the desktop; the flashing tool is a program to run (the
+// desktop's file handler does not run programs), and only when it is there and executable.
+TEST(UpdateCommands, UpdateFolderOpensThroughTheDesktopTheFlashToolIsRun) {
+    QStringList launched;
+    PageServices services;
+    services.startDetached = [&](const QString &program, const QStringList &args) {
+        launched << program << args;
+        return true;
+    };
+    PageFixture f(services);
     const QString dir = f.programDir.path();
     f.call(R"({"FuncName":"OpenUpdateExe"})");
+    EXPECT_TRUE(launched.isEmpty());
+    QFile tool(dir + "/iap.exe");
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+    tool.close();
+    f.call(R"({"FuncName":"OpenUpdateExe"})");
+    EXPECT_TRUE(launched.isEmpty()) << "a file without execute permission is no program";
+    ASSERT_TRUE(tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner));
+    f.call(R"({"FuncName":"OpenUpdateExe"})");
+    EXPECT_EQ(launched, QStringList{dir + "/iap.exe"});
+
     Answer a = f.call(R"({"FuncName":"OpenUpdateDirectory","FilePath":"/nonexistent.pkg"})");
     EXPECT_EQ(a.kind, Answer::None);
     const QStringList log = f.actions.log();
-    EXPECT_TRUE(log.contains("openExternal " + QUrl::fromLocalFile(dir + "/iap.exe").toString()));
+    EXPECT_FALSE(log.join('\n').contains("iap"));
     EXPECT_TRUE(log.contains("openExternal " + QUrl::fromLocalFile(dir + "/update").toString()));
     EXPECT_EQ(f.actions.quitCount(), 1);
 }

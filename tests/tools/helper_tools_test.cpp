@@ -5,10 +5,14 @@
 #include "device/client_update.h"
 #include "screen/screen_pictures.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QThread>
 #include <QtEndian>
@@ -44,6 +48,20 @@ void writeAll(const QString &path, const QByteArray &bytes) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+// What the unpacking step leaves for the updater: the list of the files it wrote.
+void writeManifest(const QString &program, const QStringList &paths) {
+    QJsonArray files;
+    for (const QString &path : paths) {
+        const QByteArray bytes = readAll(program + "/update/" + path);
+        files.append(QJsonObject{
+            {"path", path},
+            {"size", bytes.size()},
+            {"sha256", QString::fromLatin1(
+                           QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())}});
+    }
+    writeAll(program + "/update.manifest", QJsonDocument(QJsonObject{{"files", files}}).toJson());
 }
 
 } // namespace
@@ -99,20 +117,32 @@ TEST(UpdatePackage, PackerOutputUnpacksToTheSameFiles) {
     writeAll(release + "/theme/Galecrafter/client.html", "<html/>");
     QFile::setPermissions(release + "/torvanix",
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // A key made for the test; the release key's secret never comes near the tests.
+    const QString secret = dir.path() + "/test.key", publicFile = dir.path() + "/test.pub";
+    ASSERT_EQ(run("torvanix-updatepack", {"--make-key", secret, publicFile}), 0);
+    EXPECT_EQ(run("torvanix-updatepack", {"--make-key", secret, publicFile}), 1) << "kept";
+    QByteArray publicKey;
+    ASSERT_TRUE(client_update::readKeyFile(publicFile, 32, &publicKey));
     QString output;
-    ASSERT_EQ(run("torvanix-updatepack", {"--label", "2.0.0", release, dir.path() + "/up.pkg"},
-                  QString(), &output),
+    EXPECT_EQ(run("torvanix-updatepack", {release, dir.path() + "/up.pkg"}), 2) << "needs a key";
+    ASSERT_EQ(run("torvanix-updatepack",
+                  {"--key", secret, "--label", "2.0.0", release, dir.path() + "/up.pkg"}, QString(),
+                  &output),
               0)
         << output;
     EXPECT_TRUE(output.contains("3 entries"));
 
     const QString update = dir.path() + "/program/update";
-    ASSERT_EQ(client_update::runClientUpdate(dir.path() + "/up.pkg", update), 1);
+    EXPECT_EQ(client_update::runClientUpdate(dir.path() + "/up.pkg", update), 0)
+        << "not signed with the release key";
+    ASSERT_EQ(client_update::runClientUpdate(dir.path() + "/up.pkg", update, publicKey), 1);
     for (const char *file :
          {"/torvanix", "/lib/libUsbInterface.so", "/theme/Galecrafter/client.html"})
         EXPECT_EQ(readAll(update + file), readAll(release + file)) << file;
 
-    EXPECT_EQ(run("torvanix-updatepack", {dir.path() + "/missing", dir.path() + "/x.pkg"}), 1);
+    EXPECT_EQ(run("torvanix-updatepack",
+                  {"--key", secret, dir.path() + "/missing", dir.path() + "/x.pkg"}),
+              1);
     EXPECT_EQ(run("torvanix-updatepack", {}), 2);
 }
 
@@ -128,6 +158,10 @@ TEST(Updater, InstallsTheUpdateFolderOverTheProgramAndRestartsIt) {
              QStringLiteral("#!/bin/sh\necho started > \"%1/restarted\"\n").arg(program).toUtf8());
     QFile::setPermissions(program + "/update/torvanix",
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    writeManifest(program, {"lib/old.so", "share/new.txt", "torvanix"});
+    // Dropped into the folder after the unpacking (a download): not in the list, never
+    // installed.
+    writeAll(program + "/update/libUsbInterface.so", "planted");
 
     EXPECT_EQ(run("torvanix-updater", {"--program-dir", program}), 2) << "needs --Upgrade";
     QString output;
@@ -138,6 +172,8 @@ TEST(Updater, InstallsTheUpdateFolderOverTheProgramAndRestartsIt) {
     EXPECT_EQ(readAll(program + "/share/new.txt"), "added");
     EXPECT_EQ(readAll(program + "/keep.txt"), "untouched");
     EXPECT_FALSE(QFileInfo::exists(program + "/update"));
+    EXPECT_FALSE(QFileInfo::exists(program + "/update.manifest"));
+    EXPECT_FALSE(QFileInfo::exists(program + "/libUsbInterface.so"));
     EXPECT_TRUE(QFileInfo(program + "/torvanix").isExecutable());
     QElapsedTimer waited;
     waited.start();
@@ -157,6 +193,7 @@ TEST(Updater, WaitsForTheRunningProgramToEnd) {
     QFile::setPermissions(program + "/torvanix",
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     writeAll(program + "/update/data.txt", "new");
+    writeManifest(program, {"data.txt"});
     QProcess running;
     running.start(program + "/torvanix", {"1.5"});
     ASSERT_TRUE(running.waitForStarted());
@@ -170,10 +207,26 @@ TEST(Updater, WaitsForTheRunningProgramToEnd) {
 
     // A program that does not end in time leaves everything as it was.
     writeAll(program + "/update/data.txt", "newer");
+    writeManifest(program, {"data.txt"});
     running.start(program + "/torvanix", {"5"});
     ASSERT_TRUE(running.waitForStarted());
     EXPECT_EQ(run("torvanix-updater", {"--Upgrade", "--program-dir", program, "--wait", "1"}), 1);
     EXPECT_EQ(readAll(program + "/data.txt"), "new");
     running.kill();
     running.waitForFinished();
+}
+
+TEST(Updater, AFileChangedAfterTheUnpackStopsTheWholeInstall) {
+    QTemporaryDir dir;
+    const QString program = dir.path();
+    writeAll(program + "/lib/a.so", "old a");
+    writeAll(program + "/update/lib/a.so", "new a");
+    writeAll(program + "/update/lib/libUsbInterface.so", "unpacked");
+    writeManifest(program, {"lib/a.so", "lib/libUsbInterface.so"});
+    writeAll(program + "/update/lib/libUsbInterface.so", "replaced by a download");
+    EXPECT_EQ(run("torvanix-updater", {"--Upgrade", "--program-dir", program, "--no-restart"}), 1);
+    EXPECT_EQ(readAll(program + "/lib/a.so"), "old a");
+    EXPECT_FALSE(QFile::exists(program + "/lib/libUsbInterface.so"));
+    EXPECT_FALSE(QFile::exists(program + "/update")) << "nothing of it is left for later";
+    EXPECT_FALSE(QFile::exists(program + "/update.manifest"));
 }

@@ -186,4 +186,37 @@ TEST(CtlApplyOnSimulator, AnswersArePrintedAsEventLinesAndDroppedDocumentsSayWhy
     EXPECT_TRUE(err.contains(QStringLiteral("no listed device")));
 }
 
+// Without a state file the run is short enough that a worker still finishing its last
+// translation used to meet the handler already being destroyed (a crash in some runs).
+TEST(CtlApplyOnSimulator, ShortRunsWithoutStateFileEndCleanly) {
+    if (!QFile::exists(Program) ||
+        !QFile::exists(QStringLiteral(TORVANIX_PROGRAM_DIR "/libUsbInterface.so")))
+        GTEST_SKIP() << "torvanix-ctl or the simulated libraries are not built";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("TORVANIX_SIM_STATE"));
+    env.remove(QStringLiteral("TORVANIX_SIM_DEVICES"));
+    env.remove(QStringLiteral("TORVANIX_SIM_FAULTS"));
+    const QByteArray document =
+        "<configuration><key name=\"UsbId\" value=\"WSU-DFO-V1.1.0.6\"/><parameters><key "
+        "name=\"sleep\" index=\"175\" value=\"300\" action=\"set\"/></parameters>"
+        "</configuration>";
+    const QStringList runs[] = {
+        {QStringLiteral("--no-pause"), QStringLiteral("apply"), QStringLiteral("-")},
+        {QStringLiteral("--no-pause"), QStringLiteral("macro"), QStringLiteral("HJE-XUB-V1.5.0"),
+         QStringLiteral("[]")}};
+    for (const QStringList &args : runs) {
+        for (int i = 0; i < 15; ++i) {
+            QProcess ctl;
+            ctl.setProcessEnvironment(env);
+            ctl.start(Program, args);
+            ctl.write(document);
+            ctl.closeWriteChannel();
+            ASSERT_TRUE(ctl.waitForFinished(60000));
+            ASSERT_EQ(ctl.exitStatus(), QProcess::NormalExit)
+                << args.at(1).toStdString() << " run " << i;
+            ASSERT_EQ(ctl.exitCode(), 0) << args.at(1).toStdString() << " run " << i;
+        }
+    }
+}
+
 } // namespace

@@ -16,6 +16,12 @@ TEST(D2Settings, GlobalPerformanceBytes) {
     // Hundredths that binary floating point cannot hold exactly are not cut one short.
     EXPECT_EQ(d2::globalPerformanceBytes(R"(["2.3","4290","0.29","1.1","0.07"])"),
               "1e,2,1d,4,1d,0,a,1,7,0");
+    // Cut, not rounded, after two decimals; 1.15 keeps its last hundredth.
+    EXPECT_EQ(d2::globalPerformanceBytes(R"([1.999,"1999","1.15",1.009,"0.999"])"),
+              "63,1,63,1,f,1,0,1,63,0");
+    // Out of any byte pair's reach or not finite: no overflowing conversion, a zero pair.
+    EXPECT_EQ(d2::globalPerformanceBytes(R"([1e300,"inf","nan"])"),
+              "0x00,0x00,0x00,0x00,0x00,0x00");
     EXPECT_EQ(d2::globalPerformanceBytes(R"(["x"])"), "0x00,0x00");
     EXPECT_EQ(d2::globalPerformanceBytes("2.5"), "");
     EXPECT_EQ(d2::globalPerformanceBytes("{}"), "");

@@ -13,6 +13,7 @@
 #include <QThreadPool>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <memory>
 
 using namespace torvanix;
 using namespace torvanix::test;
@@ -192,6 +193,36 @@ TEST(DispatchWaiting, WaitWithoutLimitWaitsForEveryTranslation) {
     EXPECT_TRUE(handler.waitForDone());
     EXPECT_EQ(handler.pendingTranslations(), 0);
     EXPECT_EQ(log.lines().size(), 3);
+}
+
+// The owner destroys the handler as soon as waiting returns (the command-line tool and the
+// window's shutdown do): no pool thread may touch it afterwards. Under the address sanitizer a
+// late touch is reported as a use after free; in a plain build it crashed now and then.
+TEST(DispatchWaiting, HandlerCanBeDestroyedAsSoonAsWaitingReturns) {
+    publish({QStringLiteral("WSU-DFO-V1.1.0")});
+    CallLog log;
+    RecordingDeviceOperations ops(log);
+    CollectingEventSink events;
+    QThreadPool pool;
+    pool.setMaxThreadCount(2);
+    for (int i = 0; i < 2000; ++i) {
+        auto handler = std::make_unique<device_data_handler>(ops, events);
+        handler->setThreadPool(&pool);
+        ASSERT_EQ(handler->writeDevice(
+                      doc(QStringLiteral("WSU-DFO-V1.1.0"),
+                          "<key name=\"Route\" index=\"160\" value=\"1\" action=\"set\"/>")),
+                  Dispatch::Started);
+        // Every other round polls instead of waiting, which ends the wait sooner still.
+        if (i % 2) {
+            while (handler->pendingTranslations() > 0)
+                QThread::yieldCurrentThread();
+        } else {
+            ASSERT_TRUE(handler->waitForDone(10000));
+        }
+        handler.reset();
+    }
+    pool.waitForDone();
+    EXPECT_EQ(log.lines().size(), 2000);
 }
 
 // Device operations that record which translation (by its DPI level) each write belongs to,

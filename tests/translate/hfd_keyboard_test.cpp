@@ -146,6 +146,17 @@ TEST_F(Fixture, MacroTableOffsetsFollowTheStoredBodies) {
 
     // Not a JSON array: no macros, but the first entry, the padding and the marker still go.
     const QStringList empty = macroTableImage(lookup(), macroTexts(QStringLiteral("{oops")));
+    // The list is read only as far as the hundred entries the table holds.
+    QString list = "[";
+    for (int i = 0; i < 100; ++i)
+        list += QString(i ? "," : "") + "{\"content\":\"延迟(" + QString::number(i) + ")\"}";
+    const QStringList hundred = macroTexts(list + ",{\"content\":\"x\"}, this is not JSON");
+    ASSERT_EQ(hundred.size(), 100);
+    EXPECT_EQ(hundred.last(), "延迟(99)");
+    EXPECT_EQ(macroTexts(R"([ "a" , {"content":"b,]"} ])"), (QStringList{"a", "b,]"}));
+    for (const char *bad : {R"([{"content":"a"}] x)", R"([{"content":"a"},])", R"([{"content":)",
+                            R"([{"content":"a"} {"content":"b"}])"})
+        EXPECT_TRUE(macroTexts(QString::fromUtf8(bad)).isEmpty()) << bad;
     EXPECT_EQ(empty.size(), 448);
     EXPECT_EQ(empty.mid(0, 2), QStringList({"0x90", "0x01"}));
     EXPECT_EQ(empty.mid(62, 2), QStringList({"0xaa", "0x55"}));

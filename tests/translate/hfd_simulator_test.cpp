@@ -20,6 +20,7 @@ const QString kProgramDir = QStringLiteral(TORVANIX_PROGRAM_DIR);
 struct Simulator : ::testing::Test {
     QTemporaryDir dir;
     QString out, err;
+    QString faults;
 
     void SetUp() override {
         if (!QFile::exists(kProgramDir + "/torvanix-ctl") ||
@@ -35,6 +36,7 @@ struct Simulator : ::testing::Test {
         env.insert("TORVANIX_SIM_STATE", dir.filePath("state.json"));
         env.insert("TORVANIX_SIM_DEVICES", kProgramDir + "/sim-devices.json");
         env.insert("TORVANIX_NO_PAUSE", "1");
+        env.insert("TORVANIX_SIM_FAULTS", faults);
         p.setProcessEnvironment(env);
         p.start(kProgramDir + "/torvanix-ctl",
                 QStringList{"--no-pause", "--devices", kProgramDir} + args);
@@ -105,6 +107,31 @@ TEST_F(Simulator, MacroTableArrivesWhole) {
                                                       "00002cb0"
                                                       "00002c30"));
     EXPECT_EQ(device("vid_0c45").value("lastFinish").toString(), "accepted");
+}
+
+// A packet the device refused, or a device gone mid-transfer: no finish is sent, the stored
+// table stays the last whole one, the page gets no "saved" answer and the tool says why.
+TEST_F(Simulator, AFailedTransferIsNeitherCommittedNorReportedAsSaved) {
+    const QString first = "[{\"content\":\"键盘按下(A)键盘弹起(A):1\"}]";
+    ASSERT_EQ(ctl({"macro", "0c458075", first}), 0) << err.toStdString();
+    const QByteArray stored = transfer("21");
+    ASSERT_EQ(stored.size(), 448);
+
+    QString many = "[";
+    for (int i = 0; i < 60; ++i)
+        many += QString(i ? "," : "") + "{\"content\":\"延迟(7)键盘按下(B)延迟(9)键盘弹起(B):1\"}";
+    many += "]";
+    faults = "dcWriteHFDData@5";
+    EXPECT_NE(ctl({"macro", "0c458075", many}), 0);
+    EXPECT_TRUE(err.contains("macro table transfer to 0c458075 failed at the data packet 5"))
+        << err.toStdString();
+    EXPECT_EQ(transfer("21"), stored) << "a table with a packet missing was committed";
+
+    faults = "vanish:vid_0c45@6";
+    EXPECT_NE(apply(fromTemplate("0c458075", "/configuration/key[@name='Button2']")), 0);
+    EXPECT_FALSE(out.contains("OnNotifySaveXml")) << out.toStdString();
+    EXPECT_TRUE(err.contains("key table transfer")) << err.toStdString();
+    EXPECT_TRUE(transfer("17").isEmpty());
 }
 
 TEST_F(Simulator, PacketKeyboardTemplateDrivesKeysLightingAndPower) {

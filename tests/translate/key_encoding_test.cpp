@@ -48,6 +48,10 @@ TEST_F(Encoding, HotKeys) {
     // Modifier words in any case are modifiers, not the table's modifier-bit rows.
     EXPECT_EQ(enc("HOTKEY", "CTRL+A"), "0x02,1,04,0");
     EXPECT_EQ(enc("HOTKEY", "shift+win+b"), "0x02,a,05,0");
+    // A lone upper-case key word is its own table row; the page's "Ctrl" is the left key.
+    EXPECT_EQ(enc("KEYBOARD", "CTRL"), "0x02,1,0x00,0");
+    EXPECT_EQ(enc("KEYBOARD", "SHIFT"), "0x02,2,0x00,0");
+    EXPECT_EQ(enc("KEYBOARD", "Ctrl"), "0x02,E0,0x00,0");
     // A part the table lacks gives an empty item.
     EXPECT_EQ(enc("HOTKEY", "Ctrl+Nope"), "0x02,1,,0");
     // The plus key (Task "+") can be combined.

@@ -3,6 +3,7 @@
 #include "dispatch/window_actions.h"
 #include "dispatch/window_commands.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace torvanix;
@@ -102,4 +103,13 @@ TEST(PopupSize, ScalesOnLargeDesktopsOnly) {
     EXPECT_EQ(popupSize(400, 300, 1440), QSize(583, 400));
     EXPECT_EQ(popupSize(400, 300, 768), QSize(400, 300));
     EXPECT_EQ(popupSize(400.9, 300.9, 768), QSize(400, 300));
+    // Out-of-range sizes are clamped as numbers before they become ints.
+    EXPECT_EQ(popupSize(1e308, -1e308, 1080), QSize(16777215, 0));
+    EXPECT_EQ(popupSize(std::nan(""), 1e308, 2160), QSize(50, 16777215));
+}
+
+TEST_F(WindowCommandsTest, PopUpSizesFromThePageAreClampedAsNumbers) {
+    send(R"({"FuncName":"OpenView","Url":"u","Width":"1e308","Height":"-1e308"})");
+    send(R"({"FuncName":"OpenView","Url":"u","Width":"NaN","Height":1e308})");
+    EXPECT_EQ(actions.calls, QStringList({"openView u 1.67772e+07 0", "openView u 0 1.67772e+07"}));
 }

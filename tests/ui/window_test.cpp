@@ -53,9 +53,18 @@ protected:
 } // namespace
 
 TEST_F(WindowTest, StartsFramelessAtTheDpiScaledSizeAndHidesOnClose) {
+    window->setTrayAvailableCheck([] { return true; });
     const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
     const double step = dpi / 96 < 1.1 ? 1.0 : window->dpiScale();
-    EXPECT_EQ(window->size(), QSize(int(1200 * step), int(800 * step)));
+    // 1200x800 times the DPI step, shrunk with its aspect kept where the screen is smaller
+    // (the test screen is).
+    const QRect available = window->screen()->availableGeometry();
+    const QSize wanted(int(1200 * step), int(800 * step));
+    if (available.width() >= wanted.width() && available.height() >= wanted.height())
+        EXPECT_EQ(window->size(), wanted);
+    else
+        EXPECT_NEAR(double(window->width()) / window->height(), 1.5, 0.01);
+    EXPECT_TRUE(available.contains(window->geometry()));
     EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(window->objectName(), "MainWindow");
     EXPECT_EQ(window->startUrl().toString(),
@@ -163,4 +172,38 @@ TEST_F(WindowTest, AutoRunWritesTheUsersAutostartEntry) {
     EXPECT_TRUE(QFile::exists(autostart.entryPath()));
     EXPECT_FALSE(autostart.isEnabled());
     qunsetenv("XDG_CONFIG_HOME");
+}
+
+// A desktop without a tray (many have none): closing the window ends the program instead of
+// hiding it for good. With a tray it only hides.
+TEST_F(WindowTest, ClosingQuitsWhereNoTrayCanBringTheWindowBack) {
+    bool trayShown = true;
+    window->setTrayAvailableCheck([&] { return trayShown; });
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(quitRequested());
+    window->show();
+    trayShown = false;
+    send(R"({"FuncName":"CloseX"})");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(quitRequested());
+}
+
+// Where the window does not fit the screen it is on, it is shrunk with its aspect kept and
+// placed inside the free area.
+TEST(WindowPlacement, FitsTheFreeAreaOfItsScreen) {
+    const QRect laptop(0, 0, 1366, 728);
+    EXPECT_EQ(fitWindowToScreen(QSize(1200, 800), QRect(300, 100, 1200, 800), laptop),
+              QRect(274, 0, 1092, 728));
+    EXPECT_EQ(
+        fitWindowToScreen(QSize(1200, 800), QRect(50, 40, 1200, 800), QRect(0, 0, 1920, 1040)),
+        QRect(50, 40, 1200, 800));
+    // 144 DPI on a 1080p screen: 1800x1200 device pixels do not fit either.
+    EXPECT_EQ(
+        fitWindowToScreen(QSize(1800, 1200), QRect(0, 0, 1800, 1200), QRect(0, 0, 1920, 1040)),
+        QRect(0, 0, 1560, 1040));
+    // Off the right and bottom edges of a second screen: moved back inside.
+    EXPECT_EQ(fitWindowToScreen(QSize(1200, 800), QRect(3500, 900, 1200, 800),
+                                QRect(1920, 0, 2560, 1400)),
+              QRect(3280, 600, 1200, 800));
 }

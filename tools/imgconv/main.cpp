@@ -7,6 +7,7 @@
 // output is <outdir>/<name>.bin: a 4-byte header and the pixels as 16-bit 5-6-5 colours, two
 // bytes each, high byte first for bin_565_swap and low byte first for bin_565.
 // Exit codes: 0 written, 1 picture not loadable or output not writable, 2 bad parameters.
+#include "device/whole_file.h"
 #include "screen/screen_pictures.h"
 
 #include <QCoreApplication>
@@ -68,7 +69,7 @@ int main(int argc, char **argv) {
 
     QDir().mkpath(outdir);
     QSaveFile out(QDir(outdir).filePath(name + QStringLiteral(".bin")));
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) || !torvanix::commitWhole(out, bytes))
         return fail(1, QStringLiteral("cannot write %1").arg(out.fileName()));
     return 0;
 }

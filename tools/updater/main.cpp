@@ -1,7 +1,8 @@
 // torvanix-updater: the program starts it with --Upgrade right after it unpacked a client
 // update into <program folder>/update, and quits. The updater waits for the program to end,
-// installs every file of the update folder over the program folder, removes the update folder
-// and starts the program again.
+// installs exactly the files the unpacking listed in <program folder>/update.manifest (each
+// only when its size and SHA-256 still match; anything else in the folder is ignored), removes
+// the update folder and the list, and starts the program again.
 //
 //   torvanix-updater --Upgrade [--program-dir DIR] [--program NAME] [--wait SECONDS]
 //                    [--no-restart]
@@ -9,10 +10,13 @@
 // Each file is written beside its target and renamed over it, so a file is either the old or
 // the new one, never half written. Links in the update folder are not followed.
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSaveFile>
 #include <QTextStream>
@@ -60,6 +64,49 @@ bool safeRelative(const QString &relative) {
     return true;
 }
 
+struct Listed {
+    QString path;
+    qint64 size = 0;
+    QByteArray sha256; // hexadecimal, lower case
+};
+
+// The unpacking step's list; false when it is missing or malformed.
+bool readManifest(const QString &file, QList<Listed> *out) {
+    QFile in(file);
+    if (QFileInfo(file).isSymLink() || !QFileInfo(file).isFile() || in.size() > (4 << 20) ||
+        !in.open(QIODevice::ReadOnly))
+        return false;
+    const QJsonObject list = QJsonDocument::fromJson(in.readAll()).object();
+    if (!list.value(QStringLiteral("files")).isArray())
+        return false;
+    for (const QJsonValue &v : list.value(QStringLiteral("files")).toArray()) {
+        const QJsonObject entry = v.toObject();
+        Listed l{entry.value(QStringLiteral("path")).toString(),
+                 static_cast<qint64>(entry.value(QStringLiteral("size")).toDouble(-1)),
+                 entry.value(QStringLiteral("sha256")).toString().toLatin1()};
+        out->append(l);
+    }
+    return true;
+}
+
+// The listed file is still what the package held: a plain file reached without links, of
+// the listed size and digest.
+bool unchanged(const QString &updateDir, const Listed &listed) {
+    QString path = updateDir;
+    for (const QString &part : listed.path.split(QLatin1Char('/'))) {
+        path += QLatin1Char('/') + part;
+        if (QFileInfo(path).isSymLink())
+            return false;
+    }
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || file.size() != listed.size || !file.open(QIODevice::ReadOnly))
+        return false;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return false;
+    return hash.result().toHex() == listed.sha256;
+}
+
 bool install(const QString &source, const QString &target) {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
@@ -78,6 +125,11 @@ bool install(const QString &source, const QString &target) {
             out.cancelWriting();
             return false;
         }
+    }
+    // A write that failed in the buffer shows at the flush; the commit would not notice.
+    if (!out.flush() || out.error() != QFileDevice::NoError) {
+        out.cancelWriting();
+        return false;
     }
     if (!out.commit())
         return false;
@@ -118,7 +170,10 @@ int main(int argc, char **argv) {
 
     const QDir programFolder(programDir);
     const QString updateDir = programFolder.absoluteFilePath(QStringLiteral("update"));
-    if (!QFileInfo(updateDir).isDir() || QFileInfo(updateDir).isSymLink()) {
+    const QString manifest = updateDir + QStringLiteral(".manifest");
+    QList<Listed> listed;
+    if (!QFileInfo(updateDir).isDir() || QFileInfo(updateDir).isSymLink() ||
+        !readManifest(manifest, &listed)) {
         err() << "torvanix-updater: nothing to install in " << updateDir << '\n';
         return 1;
     }
@@ -133,27 +188,32 @@ int main(int argc, char **argv) {
         QThread::msleep(200);
     }
 
-    const QDir update(updateDir);
-    QStringList files;
-    QDirIterator it(updateDir, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << update.relativeFilePath(it.next());
-    files.sort();
-    for (const QString &relative : qAsConst(files)) {
-        if (!safeRelative(relative)) {
-            err() << "torvanix-updater: refused " << relative << '\n';
+    // After an attempt, good or bad, nothing of it stays to be installed later.
+    auto clear = [&] {
+        QDir(updateDir).removeRecursively();
+        QFile::remove(manifest);
+    };
+    for (const Listed &l : qAsConst(listed)) {
+        if (!safeRelative(l.path)) {
+            err() << "torvanix-updater: refused " << l.path << '\n';
+            clear();
+            return 1;
+        }
+        if (!unchanged(updateDir, l)) {
+            err() << "torvanix-updater: " << l.path << " is not the file the package held\n";
+            clear();
             return 1;
         }
     }
-    for (const QString &relative : qAsConst(files)) {
-        if (!install(update.filePath(relative), programFolder.absoluteFilePath(relative))) {
-            err() << "torvanix-updater: could not install " << relative << '\n';
+    for (const Listed &l : qAsConst(listed)) {
+        if (!install(QDir(updateDir).filePath(l.path), programFolder.absoluteFilePath(l.path))) {
+            err() << "torvanix-updater: could not install " << l.path << '\n';
+            clear();
             return 1;
         }
     }
-    QDir(updateDir).removeRecursively();
-    QTextStream(stdout) << "installed " << files.size() << " files\n";
+    clear();
+    QTextStream(stdout) << "installed " << listed.size() << " files\n";
 
     if (restart && QFileInfo(programFile).isExecutable()) {
         if (!QProcess::startDetached(programFile, {}, programDir)) {

@@ -221,8 +221,8 @@ export class App {
     await this.page.attach({ reload: observeFromStart });
   }
 
-  // Waits until the page has stopped talking to the devices: no "reading" notice on screen and
-  // no library call for `quietMs`. Reads answer asynchronously; values shown before are stale.
+  // Waits until the page has stopped talking to the devices: nothing marked busy and no
+  // library call for `quietMs`. Reads answer asynchronously; values shown before are stale.
   async quiet({ quietMs = 400, timeout = 15000 } = {}) {
     let size = -1;
     let since = Date.now();
@@ -234,7 +234,8 @@ export class App {
         return false;
       }
       if (Date.now() - since < quietMs) return false;
-      return !(await this.page.exists({ name: /^Reading the device/ }));
+      // The page marks what it is still reading as busy.
+      return !(await this.page.eval('document.querySelector(\'[aria-busy="true"]\') !== null'));
     }, { timeout, interval: 100, what: 'the page to finish reading the device' });
   }
 

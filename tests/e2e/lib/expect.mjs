@@ -8,6 +8,8 @@ const short = (w) => w.replace(/\\\\\?\\hid#[^ ]*/, '<path>');
 // `action` does what the user does; `document` (text, or a function answering it once the
 // action is done) is what a correct page sends for it.
 export async function assertWrites(app, action, document, { atLeast = 1 } = {}) {
+  // Whatever an earlier step still sends must not be taken for this action's writes.
+  await app.quiet();
   const mark = app.trace.mark();
   // The state before the action, so translators that read before writing see the same device.
   const stateBefore = `${app.stateFile}.before`;

@@ -238,8 +238,11 @@ export class Page {
     if (info.want < 0) throw new Error(`${describe(q)} has no option "${optionLabel}" (${info.labels.join(', ')})`);
     const steps = info.want - info.at;
     if (steps) await this.key(...Array(Math.abs(steps)).fill(steps > 0 ? 'Down' : 'Up'));
-    await waitUntil(async () => (await this.find(q)).value === optionLabel,
-      { timeout: 5000, what: `${describe(q)} to show "${optionLabel}"` });
+    // Checked on the element itself: choosing a language renames the list box.
+    await waitUntil(async () => (await this.onNode(el.objectId, `function () {
+      const o = this.options[this.selectedIndex];
+      return o ? o.label || o.text : '';
+    }`)) === optionLabel, { timeout: 5000, what: `${describe(q)} to show "${optionLabel}"` });
   }
 
   // Replaces the text of a field by typing, as a user does: select all, type, then a key

@@ -52,7 +52,12 @@ describe('configuring devices', () => {
   test('lighting: paint all keys, then two keys, then a row by dragging (D2.0 keyboard)', { timeout: 90000 }, async () => {
     const { app } = ctx;
     const { page } = app;
+    // Choosing per-key colours writes the table at once; on a loaded machine that write can
+    // come later than a quiet spell, so wait for it before taking the next step's mark.
+    const modeMark = app.trace.mark();
     await page.click({ role: 'radio', name: 'Per-key colours' });
+    await app.trace.settle(modeMark);
+    await app.quiet();
     const table = (painted) => {
       const m = new ModelDocument('keystone-104.xml');
       const mode = m.set(m.element('mode', 'LightUp'), { action: 'set' });

@@ -1,5 +1,6 @@
 // The same work with the keyboard alone: a key picked in the key grid with the arrows, an
-// effect, a DPI stage nudged on its slider, and Ctrl+Z taking the last change back.
+// effect, a key assigned in Chinese, a DPI stage nudged on its slider, and Ctrl+Z taking the
+// last change back.
 import assert from 'node:assert/strict';
 import { describe, test } from 'node:test';
 import { ModelDocument } from '../lib/documents.mjs';
@@ -49,6 +50,30 @@ describe('keyboard only', () => {
       await page.key('Down');
     }, m.excerpt([light]));
     assert.equal((await page.find({ role: 'combobox', name: 'Effect' })).value, `Effect ${next}`);
+  });
+
+  test('in Chinese: F3 becomes the key C', { timeout: 60000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    await page.choose({ role: 'combobox', name: 'Language' }, '中文');
+    try {
+      await page.click({ role: 'button', name: 'Torvanix Keystone 104' });
+      await page.click({ role: 'tab', name: '按键' });
+      await app.quiet();
+      await page.focus({ role: 'gridcell', name: 'F3' });
+      await page.key('Enter');
+      await page.choose({ role: 'combobox', name: '功能类型' }, '键盘按键');
+      await page.choose({ role: 'combobox', name: '键盘按键' }, 'C');
+      const m = new ModelDocument('keystone-104.xml');
+      const key = m.set(m.key('Button4'), { type: 'KEYBOARD', task: 'C', value: 'C', action: 'set' });
+      await assertWrites(app, async () => {
+        await page.focus({ role: 'button', name: '应用' });
+        await page.key('Enter');
+      }, m.excerpt([key]));
+      await page.find({ role: 'heading', name: 'F3：C' });
+    } finally {
+      await page.choose({ role: 'combobox', name: /^(Language|语言)$/ }, 'English');
+    }
   });
 
   test('performance: stage 3 one step up on its slider, then Ctrl+Z', { timeout: 60000 }, async () => {
