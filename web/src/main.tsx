@@ -11,6 +11,7 @@ import { startNotifyRouting } from './state/notify';
 import { bindDocumentTheme } from './state/prefs';
 import { busyCount } from './state/messages';
 import { pendingEdits, setUndoTexts } from './state/undo';
+import { checkFirstStart } from './state/settings';
 
 bindDocumentLanguage();
 bindDocumentTheme();
@@ -23,6 +24,7 @@ startNotifyRouting();
 watchDevices();
 void loadPages();
 installShortcuts();
+void checkFirstStart();
 
 // Lets scripted checks (and the end-to-end tests) wait until nothing is in flight.
 effect(() => {

@@ -7,6 +7,7 @@ import { EmptyState } from './EmptyState';
 import { PageTabs } from './PageTabs';
 import { StatusArea } from './StatusArea';
 import { TitleBar } from './TitleBar';
+import { Welcome } from './Welcome';
 
 function DeviceView() {
   const device = selectedDevice.value;
@@ -57,6 +58,7 @@ export function App() {
   return (
     <div class="app" data-screen={empty ? 'empty' : 'device'}>
       <TitleBar />
+      <Welcome />
       {empty ? (
         <main class="main">
           <EmptyState />

@@ -1,5 +1,6 @@
-import { Minus, Moon, Sun, Undo2, X } from 'lucide-preact';
-import { useRef } from 'preact/hooks';
+import { Minus, Moon, Settings, Sun, Undo2, X } from 'lucide-preact';
+import type { ComponentType } from 'preact';
+import { useRef, useState } from 'preact/hooks';
 import { language, setLanguage, t, type Language } from '../i18n';
 import { native } from '../native/client';
 import { setTheme, theme } from '../state/prefs';
@@ -12,6 +13,20 @@ export function TitleBar() {
   // Movement is gathered and sent once per frame: a fast drag would otherwise queue a window
   // request for every pointer event.
   const pending = useRef({ dx: 0, dy: 0, frame: 0 });
+  const [settingsOpen, setSettingsOpen] = useState(false);
+  // The dialog uses the form controls that travel with the settings pages, so it is fetched
+  // when first wanted instead of weighing on the window's first paint.
+  const [SettingsDialog, setSettingsDialog] = useState<ComponentType<{ open: boolean; onClose: () => void }> | null>(null);
+  const openSettings = () => {
+    if (SettingsDialog) return setSettingsOpen(true);
+    import('./SettingsDialog').then(
+      (m) => {
+        setSettingsDialog(() => m.SettingsDialog);
+        setSettingsOpen(true);
+      },
+      (e: unknown) => console.error('the settings could not be loaded', e),
+    );
+  };
 
   const flush = () => {
     const p = pending.current;
@@ -97,6 +112,17 @@ export function TitleBar() {
       >
         {theme.value === 'light' ? <Sun size={16} aria-hidden="true" /> : <Moon size={16} aria-hidden="true" />}
       </button>
+      <button
+        type="button"
+        class="icon-button"
+        aria-haspopup="dialog"
+        aria-label={t('settings.open')}
+        title={t('settings.open')}
+        onClick={openSettings}
+      >
+        <Settings size={16} aria-hidden="true" />
+      </button>
+      {SettingsDialog ? <SettingsDialog open={settingsOpen} onClose={() => setSettingsOpen(false)} /> : null}
       <button
         type="button"
         class="icon-button"

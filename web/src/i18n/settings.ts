@@ -1,0 +1,46 @@
+import type { AreaDictionary } from './index';
+
+const settings: AreaDictionary = {
+  en: {
+    'settings.open': 'Settings',
+    'settings.title': 'Settings',
+    'settings.autorun': 'Start Torvanix when I log on',
+    'settings.autorunOn': 'Asked to start Torvanix at logon',
+    'settings.autorunOff': 'Asked not to start Torvanix at logon',
+    'settings.notSent': 'Torvanix did not take the request',
+    'settings.about': 'About',
+    'settings.program': 'Torvanix, page version {version}',
+    'settings.bluetooth': 'Bluetooth {version}',
+    'settings.noDevices': 'No device connected.',
+    'settings.close': 'Close',
+    'welcome.title': 'Welcome to Torvanix',
+    'welcome.what': 'Torvanix sets up the keys, lighting and performance of your keyboards, mice and notebook.',
+    'welcome.next': 'To finish setting up, Torvanix restarts once with the rights it needs to reach your devices. If you choose later, it restarts by itself when you close it. Your devices keep their settings.',
+    'welcome.restart': 'Restart now',
+    'welcome.restarting': 'Restarting…',
+    'welcome.later': 'Later',
+    'welcome.notSent': 'Torvanix did not take the request',
+  },
+  zh: {
+    'settings.open': '设置',
+    'settings.title': '设置',
+    'settings.autorun': '登录时启动 Torvanix',
+    'settings.autorunOn': '已请求登录时启动 Torvanix',
+    'settings.autorunOff': '已请求登录时不启动 Torvanix',
+    'settings.notSent': 'Torvanix 未接受该请求',
+    'settings.about': '关于',
+    'settings.program': 'Torvanix，页面版本 {version}',
+    'settings.bluetooth': '蓝牙 {version}',
+    'settings.noDevices': '没有连接设备。',
+    'settings.close': '关闭',
+    'welcome.title': '欢迎使用 Torvanix',
+    'welcome.what': 'Torvanix 用于设置键盘、鼠标和笔记本的按键、灯光和性能。',
+    'welcome.next': '为完成设置，Torvanix 会以访问设备所需的权限重新启动一次。如果选择稍后，关闭时它会自行重启。设备中的设置不会改变。',
+    'welcome.restart': '立即重启',
+    'welcome.restarting': '正在重启…',
+    'welcome.later': '稍后',
+    'welcome.notSent': 'Torvanix 未接受该请求',
+  },
+};
+
+export default settings;

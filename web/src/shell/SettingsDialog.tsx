@@ -1,0 +1,63 @@
+import { version } from '../../package.json';
+import { language, setLanguage, t, type Language } from '../i18n';
+import { devices } from '../state/devices';
+import { showMessage } from '../state/messages';
+import { setTheme, theme } from '../state/prefs';
+import { autorun, setAutorun } from '../state/settings';
+import { Dialog } from '../ui/Dialog';
+import { Select } from '../ui/Select';
+import { Toggle } from '../ui/Toggle';
+import { deviceName } from './DeviceBar';
+
+export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () => void }) {
+  const list = devices.value;
+  return (
+    <Dialog open={open} title={t('settings.title')} onClose={onClose}>
+      <div class="settings">
+        <Toggle
+          label={t('settings.autorun')}
+          checked={autorun.value}
+          onChange={(on) => {
+            if (setAutorun(on)) showMessage(t(on ? 'settings.autorunOn' : 'settings.autorunOff'));
+            else showMessage(t('settings.notSent'), 'error');
+          }}
+        />
+        <Select
+          label={t('shell.language')}
+          value={language.value}
+          options={[
+            { value: 'en', label: 'English' },
+            { value: 'zh', label: '中文' },
+          ]}
+          onChange={(v) => setLanguage(v as Language)}
+        />
+        <Toggle label={t('shell.lightTheme')} checked={theme.value === 'light'} onChange={(on) => setTheme(on ? 'light' : 'dark')} />
+        <section aria-labelledby="settings-about">
+          <h3 id="settings-about">{t('settings.about')}</h3>
+          <p>{t('settings.program', { version })}</p>
+          {list.length ? (
+            <dl class="settings-devices">
+              {list.map((d) => (
+                <div key={d.id}>
+                  <dt>{deviceName(d)}</dt>
+                  <dd>
+                    {d.record.Version}
+                    {d.record.LastVersionNum ? ` (${d.record.LastVersionNum})` : ''}
+                    {d.record.BluetoothVersion ? ` · ${t('settings.bluetooth', { version: d.record.BluetoothVersion })}` : ''}
+                  </dd>
+                </div>
+              ))}
+            </dl>
+          ) : (
+            <p class="page-note">{t('settings.noDevices')}</p>
+          )}
+        </section>
+        <div class="dialog-actions">
+          <button type="button" class="button" onClick={onClose}>
+            {t('settings.close')}
+          </button>
+        </div>
+      </div>
+    </Dialog>
+  );
+}
