@@ -1,6 +1,6 @@
 // Preloaded into the ThreadSanitizer runs. Debian's Qt is not built for the thread sanitizer, so
 // the hand-offs Qt synchronises inside its own (uninstrumented) code are invisible to it: a
-// contended mutex, a wait on a condition, an event posted to another thread, a task handed to
+// contended mutex, a read-write lock, a wait on a condition, an event posted to another thread, a task handed to
 // a thread pool, a thread that finished. Each exported entry point below calls the real one and
 // tells the sanitizer about the happens-before edge it stands for, so only races in our own
 // code are reported. Nothing here changes what Qt does.
@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QMutex>
+#include <QReadWriteLock>
 #include <QRunnable>
 #include <QThread>
 #include <QThreadPool>
@@ -158,6 +159,60 @@ bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT {
 
 void QMutex::unlock() noexcept {
     static auto f = real<void (*)(QMutex *)>("_ZN6QMutex6unlockEv");
+    release(this);
+    f(this);
+}
+
+// Read-write locks take even their uncontended path inside Qt. One edge per lock: what a
+// writer did happens before every later holder, and what readers did before the next writer.
+void QReadWriteLock::lockForRead() {
+    static auto f = real<void (*)(QReadWriteLock *)>("_ZN14QReadWriteLock11lockForReadEv");
+    f(this);
+    acquire(this);
+}
+
+bool QReadWriteLock::tryLockForRead() {
+    static auto f = real<bool (*)(QReadWriteLock *)>("_ZN14QReadWriteLock14tryLockForReadEv");
+    const bool locked = f(this);
+    if (locked)
+        acquire(this);
+    return locked;
+}
+
+bool QReadWriteLock::tryLockForRead(int timeout) {
+    static auto f =
+        real<bool (*)(QReadWriteLock *, int)>("_ZN14QReadWriteLock14tryLockForReadEi");
+    const bool locked = f(this, timeout);
+    if (locked)
+        acquire(this);
+    return locked;
+}
+
+void QReadWriteLock::lockForWrite() {
+    static auto f = real<void (*)(QReadWriteLock *)>("_ZN14QReadWriteLock12lockForWriteEv");
+    f(this);
+    acquire(this);
+}
+
+bool QReadWriteLock::tryLockForWrite() {
+    static auto f = real<bool (*)(QReadWriteLock *)>("_ZN14QReadWriteLock15tryLockForWriteEv");
+    const bool locked = f(this);
+    if (locked)
+        acquire(this);
+    return locked;
+}
+
+bool QReadWriteLock::tryLockForWrite(int timeout) {
+    static auto f =
+        real<bool (*)(QReadWriteLock *, int)>("_ZN14QReadWriteLock15tryLockForWriteEi");
+    const bool locked = f(this, timeout);
+    if (locked)
+        acquire(this);
+    return locked;
+}
+
+void QReadWriteLock::unlock() {
+    static auto f = real<void (*)(QReadWriteLock *)>("_ZN14QReadWriteLock6unlockEv");
     release(this);
     f(this);
 }
