@@ -25,7 +25,8 @@ bool acceptable(const uint8_t *data, size_t size) {
     if (littleEndian(data, 4) != 4118 || littleEndian(data + 4, 4) != 0)
         return false;
     const uint64_t length = littleEndian(data + 66143, 8);
-    return length >= 1 && 264 + length <= 66143;
+    // Compared without adding to the length: a length near 2^64 would wrap round.
+    return length >= 1 && length <= 66143 - 264;
 }
 
 } // namespace
