@@ -180,6 +180,9 @@ export class App {
     for (const k of ['QT_QPA_PLATFORM', 'WAYLAND_DISPLAY', 'TORVANIX_SIM_FAULTS', 'TORVANIX_SCREENSHOT']) delete env[k];
     Object.assign(env, {
       QT_QPA_PLATFORM: this.offscreen ? 'offscreen' : 'xcb',
+      // The offscreen screen reports 100 dpi, which would scale the window by 1.04 and put
+      // clicks off by that factor; both runs see a 96-dpi screen like the Xvfb one.
+      QT_FONT_DPI: '96',
       QT_QUICK_BACKEND: 'software',
       QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${this.port}`,
       TMPDIR: path.join(dir, 'tmp'),
