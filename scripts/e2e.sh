@@ -15,4 +15,4 @@ fi
 # ./test runs everything offscreen; the harness sets up its own display per program.
 unset QT_QPA_PLATFORM
 shift || true
-exec node --test --test-concurrency=1 --test-reporter=spec "${@:-specs/}"
+exec node --test --test-concurrency=1 "${@:-scenarios/}"

@@ -11,9 +11,9 @@ const require = createRequire(import.meta.url);
 const AXE_SOURCE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
 
 // Runs in the page: the visible elements whose role and accessible name match.
-const QUERY_SOURCE = `function (spec) {
-  const matchName = (name) => !spec.name || (spec.name.re !== undefined
-    ? new RegExp(spec.name.re, spec.name.flags).test(name) : name === spec.name.text);
+const QUERY_SOURCE = `function (query) {
+  const matchName = (name) => !query.name || (query.name.re !== undefined
+    ? new RegExp(query.name.re, query.name.flags).test(name) : name === query.name.text);
   axe.setup(document);
   try {
     const out = [];
@@ -22,7 +22,7 @@ const QUERY_SOURCE = `function (spec) {
       const vn = axe.utils.getNodeFromTree(el);
       if (!vn || !axe.commons.dom.isVisibleToScreenReaders(vn)) continue;
       const role = axe.commons.aria.getRole(vn);
-      if (!role || (spec.role && role !== spec.role)) continue;
+      if (!role || (query.role && role !== query.role)) continue;
       const name = axe.commons.text.accessibleTextVirtual(vn).trim();
       if (!matchName(name)) continue;
       const attr = (a) => el.getAttribute(a);
@@ -142,11 +142,11 @@ export class Page {
   // Every element the query matches, each with role, name, value and states.
   async queryAll(q) {
     await this.ensureAxe();
-    const spec = {
+    const query = {
       role: q.role === undefined ? null : q.role,
       name: q.name === undefined ? null : (q.name instanceof RegExp ? { re: q.name.source, flags: q.name.flags } : { text: q.name }),
     };
-    const found = await this.eval(`(${QUERY_SOURCE})(${JSON.stringify(spec)})`);
+    const found = await this.eval(`(${QUERY_SOURCE})(${JSON.stringify(query)})`);
     return found.filter((n) => (q.selected === undefined || Boolean(n.props.selected) === q.selected)
       && (q.checked === undefined || String(n.props.checked) === String(q.checked))
       && (q.pressed === undefined || String(n.props.pressed) === String(q.pressed)));
