@@ -60,6 +60,14 @@ function gridRows(cells: Cell[]): GridRows {
 
 const buttonNumber = (k: KeyDef) => parseInt(k.name.replace(/^\D+/, ''), 10) || 0;
 
+// A dark key light (a dim colour, or a low brightness) needs a light legend to stay readable.
+function isDim(hex: string): boolean {
+  const n = parseInt(hex, 16);
+  if (hex.length !== 6 || Number.isNaN(n)) return false;
+  const luminance = 0.2126 * ((n >> 16) & 255) + 0.7152 * ((n >> 8) & 255) + 0.0722 * (n & 255);
+  return luminance < 110;
+}
+
 export function KeyPicture(props: KeyPictureProps) {
   const { keys, mouse, label, selected, multiSelect, colours, buttonName, describe, onSelect, onDrag, decorative } = props;
   const dragging = useRef(false);
@@ -159,6 +167,7 @@ export function KeyPicture(props: KeyPictureProps) {
             {row.map((c) => {
               const isSelected = selected.indexOf(c.key.name) >= 0;
               const colour = colours && colours[c.key.name];
+              const dim = !!colour && isDim(colour);
               const tip = describe ? describe(c.key) : '';
               return (
                 <div
@@ -172,7 +181,7 @@ export function KeyPicture(props: KeyPictureProps) {
                   tabIndex={decorative ? undefined : grid.tabIndexFor(c.id)}
                   ref={decorative ? undefined : grid.register(c.id)}
                   onFocus={decorative ? undefined : () => grid.setActive(c.id)}
-                  class={`key-cap${isSelected ? ' is-selected' : ''}${colour ? ' is-lit' : ''}`}
+                  class={`key-cap${isSelected ? ' is-selected' : ''}${colour ? ' is-lit' : ''}${dim ? ' is-dim' : ''}`}
                   style={{
                     left: `${(mouse ? c.x - 0.5 : c.x) * unitW}%`,
                     top: `${(mouse ? c.y - 0.5 : c.y) * unitH}%`,
