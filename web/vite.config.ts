@@ -21,13 +21,27 @@ export default defineConfig({
     modulePreload: { polyfill: false },
     reportCompressedSize: false,
     rollupOptions: {
-      input: 'client.html',
+      // The main page, the hot-key panel the program opens as a pop-up, and the offline help
+      // page (also what the endpoint's root is answered with). They share the native client,
+      // the language machinery and the base styles; each brings only its own texts.
+      input: {
+        client: 'client.html',
+        quick_set: 'quick_set.html',
+        help: 'bbs/index.html',
+      },
       output: {
         // The settings pages and what only they use travel as one file, loaded after the shell.
         manualChunks(id) {
           if (/[\\/]src[\\/]pages[\\/]index\.ts$/.test(id)) return undefined;
           if (/[\\/]src[\\/](pages|model|pictures|ui)[\\/]/.test(id) || id.indexOf('vanilla-colorful') >= 0)
             return 'pages';
+          // What every page needs goes into one file of its own; left to the bundler, part of
+          // it (preact's hooks) lands in the settings pages' file and the small pages load it.
+          if (
+            /[\\/]node_modules[\\/](preact|@preact|core-js)[\\/]/.test(id) ||
+            /[\\/]src[\\/](native[\\/]|polyfills|i18n[\\/](core|quickset)|state[\\/]prefs|styles[\\/]base)/.test(id)
+          )
+            return 'common';
           return undefined;
         },
       },

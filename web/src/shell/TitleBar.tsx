@@ -1,4 +1,4 @@
-import { Minus, Moon, Settings, Sun, Undo2, X } from 'lucide-preact';
+import { CircleHelp, Minus, Moon, Settings, Sun, Undo2, X } from 'lucide-preact';
 import type { ComponentType } from 'preact';
 import { useRef, useState } from 'preact/hooks';
 import { language, setLanguage, t, type Language } from '../i18n';
@@ -112,6 +112,10 @@ export function TitleBar() {
       >
         {theme.value === 'light' ? <Sun size={16} aria-hidden="true" /> : <Moon size={16} aria-hidden="true" />}
       </button>
+      {/* The help page is shown in this window; it links back with the same address query. */}
+      <a class="icon-button" href={`bbs/index.html${location.search}`} aria-label={t('links.help')} title={t('links.help')}>
+        <CircleHelp size={16} aria-hidden="true" />
+      </a>
       <button
         type="button"
         class="icon-button"

@@ -31,3 +31,12 @@ export function bindDocumentTheme(): () => void {
     root.style.colorScheme = theme.value;
   });
 }
+
+// A theme chosen in another page of the program (same storage) is followed here at once.
+export function followStoredTheme(): () => void {
+  const onStorage = (e: StorageEvent) => {
+    if (e.key === STORAGE_KEY) theme.value = e.newValue === 'light' ? 'light' : 'dark';
+  };
+  window.addEventListener('storage', onStorage);
+  return () => window.removeEventListener('storage', onStorage);
+}
