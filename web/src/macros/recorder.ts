@@ -66,6 +66,22 @@ export class MacroRecorder {
     this.steps.push({ kind: down ? 'mouseDown' : 'mouseUp', button });
   }
 
+  /** Ends a recording that a key combination stopped. Presses of `keys` still held at the end
+   *  of the recording, with the pauses that led to them, are that combination and not part of
+   *  the macro; a key held earlier for the macro's own presses stays in it. */
+  stopWithout(keys: string[]): RecordResult {
+    let end = this.steps.length;
+    while (end > 0) {
+      const s = this.steps[end - 1];
+      const chordKey = s.kind === 'keyDown' && keys.indexOf(s.key) >= 0 && this.keysDown.indexOf(s.key) >= 0;
+      if (s.kind !== 'delay' && !chordKey) break;
+      if (chordKey) this.keysDown.splice(this.keysDown.indexOf(s.key), 1);
+      end--;
+    }
+    this.steps.length = end;
+    return this.stop();
+  }
+
   /** The recording; whatever is still held is released at the end so that the played macro
    *  never leaves a key or button down. */
   stop(): RecordResult {

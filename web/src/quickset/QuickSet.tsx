@@ -80,11 +80,8 @@ export function QuickSet({ client = native }: { client?: NativeClient }) {
           <ul class="quickset-list">
             {HOT_KEYS.map((key) => (
               <li key={key} class={last && last.key === key ? 'current' : undefined}>
-                <label for={`hotkey-${key}`}>
-                  <kbd>{key}</kbd>
-                  <span class="visually-hidden">{t('quickset.actionFor', { key })}</span>
-                </label>
-                <select id={`hotkey-${key}`} value={assignments[key]} onChange={(e) => choose(key, (e.currentTarget as HTMLSelectElement).value as HotKeyAction)}>
+                <kbd aria-hidden="true">{key}</kbd>
+                <select aria-label={t('quickset.actionFor', { key })} value={assignments[key]} onChange={(e) => choose(key, (e.currentTarget as HTMLSelectElement).value as HotKeyAction)}>
                   {ACTIONS.map((a) => (
                     <option key={a} value={a}>
                       {t(`quickset.action.${a}`)}

@@ -102,3 +102,34 @@ describe('macro files', () => {
     expect(parseMacroFile('not json', 'x')).toBeNull();
   });
 });
+
+describe('recorder stopped by its key combination', () => {
+  it('leaves out the combination with the pause before it and keeps a modifier the macro used', () => {
+    const r = new MacroRecorder('recorded');
+    r.key(true, 'Ctrl', 0);
+    r.key(true, 'C', 50);
+    r.key(false, 'C', 90);
+    r.key(true, 'Shift', 900);
+    const { steps } = r.stopWithout(['Ctrl', 'Shift']);
+    // Ctrl was held for the macro's own C, so it stays and is released at the end.
+    expect(steps).toEqual([
+      { kind: 'keyDown', key: 'Ctrl' },
+      { kind: 'delay', ms: 50 },
+      { kind: 'keyDown', key: 'C' },
+      { kind: 'delay', ms: 40 },
+      { kind: 'keyUp', key: 'C' },
+      { kind: 'keyUp', key: 'Ctrl' },
+    ]);
+
+    const plain = new MacroRecorder('fixed', 30);
+    plain.key(true, 'Esc', 0);
+    plain.key(false, 'Esc', 10);
+    plain.key(true, 'Shift', 500);
+    plain.key(true, 'Ctrl', 520);
+    expect(plain.stopWithout(['Ctrl', 'Shift']).steps).toEqual([
+      { kind: 'keyDown', key: 'Esc' },
+      { kind: 'delay', ms: 30 },
+      { kind: 'keyUp', key: 'Esc' },
+    ]);
+  });
+});

@@ -2,7 +2,7 @@ import { Circle, Copy, Download, Pencil, Plus, Square, Trash2, Upload } from 'lu
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
 import { addMacro, deleteMacro, duplicateMacro, macroFileText, macros, parseMacroFile, renameMacro, updateMacro, type Macro } from '../../macros/library';
-import { MacroRecorder, type DelayMode } from '../../macros/recorder';
+import { MacroRecorder, type DelayMode, type RecordResult } from '../../macros/recorder';
 import { DEFAULT_PLAYBACK, MAX_DELAY, clampInt, macroText, parseMacroText } from '../../macros/text';
 import { d2KeyName, generationOf, modifierOf } from '../../model/generations';
 import { assignKey, type Change } from '../../model/builders';
@@ -19,7 +19,13 @@ function keyOf(e: KeyboardEvent): string {
   return modifierOf(e.code) ?? d2KeyName(e.code);
 }
 
-function Recorder({ onDone }: { onDone: (r: ReturnType<MacroRecorder['stop']>) => void }) {
+// Ctrl+Shift+Esc ends a recording from the keyboard.
+const STOP_CHORD_KEYS = ['Ctrl', 'Shift'];
+function isStopChord(e: KeyboardEvent): boolean {
+  return e.code === 'Escape' && e.ctrlKey && e.shiftKey && !e.altKey && !e.metaKey;
+}
+
+function Recorder({ onDone }: { onDone: (r: RecordResult) => void }) {
   const [mode, setMode] = useState<DelayMode>('recorded');
   const [fixedMs, setFixedMs] = useState(50);
   const [recording, setRecording] = useState(false);
@@ -36,6 +42,12 @@ function Recorder({ onDone }: { onDone: (r: ReturnType<MacroRecorder['stop']>) =
     const onKey = (e: KeyboardEvent) => {
       e.preventDefault();
       e.stopPropagation();
+      // The one combination that is not recorded: it stops the recording for those who
+      // cannot reach the button with a pointer (every key on its own, Esc too, is recorded).
+      if (e.type === 'keydown' && isStopChord(e)) {
+        finish(r.stopWithout(STOP_CHORD_KEYS));
+        return;
+      }
       r.key(e.type === 'keydown', keyOf(e), e.timeStamp);
       seen();
     };
@@ -70,11 +82,14 @@ function Recorder({ onDone }: { onDone: (r: ReturnType<MacroRecorder['stop']>) =
     };
   }, [recording]);
 
-  const stop = () => {
-    const r = rec.current;
+  function finish(result: RecordResult) {
     rec.current = null;
     setRecording(false);
-    if (r) onDone(r.stop());
+    onDone(result);
+  }
+  const stop = () => {
+    const r = rec.current;
+    if (r) finish(r.stop());
   };
 
   return (
@@ -102,7 +117,7 @@ function Recorder({ onDone }: { onDone: (r: ReturnType<MacroRecorder['stop']>) =
         </label>
       ) : null}
       {recording ? (
-        <button ref={stopButton} type="button" class="button danger" onClick={stop}>
+        <button ref={stopButton} type="button" class="button danger" aria-keyshortcuts="Control+Shift+Escape" onClick={stop}>
           <Square size={16} aria-hidden="true" />
           {t('macros.stopRecording')}
         </button>
