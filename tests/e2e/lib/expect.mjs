@@ -7,7 +7,7 @@ const short = (w) => w.replace(/\\\\\?\\hid#[^ ]*/, '<path>');
 
 // `action` does what the user does; `document` (text, or a function answering it once the
 // action is done) is what a correct page sends for it.
-export async function assertWrites(app, action, document, { atLeast = 1 } = {}) {
+export async function assertWrites(app, action, document, { atLeast = 1, ctlArgs } = {}) {
   // Whatever an earlier step still sends must not be taken for this action's writes.
   await app.quiet();
   const mark = app.trace.mark();
@@ -20,7 +20,7 @@ export async function assertWrites(app, action, document, { atLeast = 1 } = {}) 
   await app.trace.settle(mark, { atLeast });
   const actual = app.trace.writesSince(mark);
   const text = typeof document === 'function' ? await document() : document;
-  const expected = await expectedWrites(text, { devicesFile: app.devicesFile, stateFile: stateBefore });
+  const expected = await expectedWrites(text, { devicesFile: app.devicesFile, stateFile: stateBefore, ctlArgs });
   assert.ok(expected.writes.length > 0, `the expected document makes no device write:\n${text}`);
   assert.deepEqual(actual.map(short), expected.writes.map(short),
     `device writes differ from torvanix-ctl apply of:\n${text.slice(0, 3000)}`);

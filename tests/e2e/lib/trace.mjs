@@ -92,8 +92,9 @@ export class Trace {
 }
 
 // Runs torvanix-ctl on `document` against the same device set and a copy of the device state
-// at `stateFile` (if any), and answers the device writes it made.
-export async function expectedWrites(document, { devicesFile, stateFile } = {}) {
+// at `stateFile` (if any), and answers the device writes it made. `ctlArgs` names another
+// command that reads standard input (e.g. a macro table: ['macro', identity, '-']).
+export async function expectedWrites(document, { devicesFile, stateFile, ctlArgs = ['apply', '-'] } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tvx-expect-'));
   try {
     const state = path.join(dir, 'state.json');
@@ -104,7 +105,7 @@ export async function expectedWrites(document, { devicesFile, stateFile } = {}) 
     delete env.TORVANIX_SIM_FAULTS;
     if (devicesFile) env.TORVANIX_SIM_DEVICES = devicesFile;
     else delete env.TORVANIX_SIM_DEVICES;
-    const child = spawn(path.join(programDir, 'torvanix-ctl'), ['--no-pause', 'apply', '-'], {
+    const child = spawn(path.join(programDir, 'torvanix-ctl'), ['--no-pause', ...ctlArgs], {
       env, stdio: ['pipe', 'pipe', 'pipe'],
     });
     let out = '';
@@ -117,12 +118,12 @@ export async function expectedWrites(document, { devicesFile, stateFile } = {}) 
         child.on('error', reject);
         child.on('close', resolve);
       }),
-      30000, 'torvanix-ctl apply',
+      30000, `torvanix-ctl ${ctlArgs[0]}`,
     ).catch((e) => {
       child.kill('SIGKILL');
       throw e;
     });
-    if (code !== 0) throw new Error(`torvanix-ctl apply failed (${code}): ${err}${out}`);
+    if (code !== 0) throw new Error(`torvanix-ctl ${ctlArgs[0]} failed (${code}): ${err}${out}`);
     return { writes: writesOf(readTrace(trace)), events: out.split('\n').filter(Boolean).map((l) => JSON.parse(l)) };
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
