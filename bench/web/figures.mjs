@@ -1,8 +1,10 @@
 #!/usr/bin/env node
 // Figures of the page in the real program (offscreen, simulated demo devices, no device
 // pauses), printed, never asserted:
-//   1. client.html JavaScript + CSS, gzip (fonts and pictures excluded)
-//   2. program start -> device bar showing every demo device, median of N starts
+//   1. JavaScript + CSS of all pages together and of each page, gzip (fonts and pictures
+//      excluded)
+//   2. program start -> device bar showing every demo device, median of N starts; for the
+//      hot-key panel and the help page, their address opened -> first paint of their content
 //   3. a UI action -> its first device library call (page input time vs. trace time)
 //   4. the longest page task during a scripted session (PerformanceObserver "longtask")
 // Usage: bench/web/figures.sh [build folder] [starts]
@@ -32,14 +34,58 @@ function pageSize() {
     }
   };
   walk(root);
+  const gzipped = new Map();
   let raw = 0;
   let gz = 0;
   for (const f of files) {
     const data = fs.readFileSync(f);
     raw += data.length;
-    gz += zlib.gzipSync(data, { level: 9 }).length;
+    gzipped.set(f, zlib.gzipSync(data, { level: 9 }).length);
+    gz += gzipped.get(f);
   }
-  return { files: files.length, raw, gz };
+  // Per page: the scripts and styles its HTML names, and the scripts those import in turn
+  // (statically or when first wanted), each counted once.
+  const perPage = [];
+  for (const html of ['client.html', 'quick_set.html', 'bbs/index.html']) {
+    const file = path.join(root, 'Torvanix', html);
+    if (!fs.existsSync(file)) continue;
+    const seen = new Set();
+    const add = (f) => {
+      if (seen.has(f) || !gzipped.has(f)) return;
+      seen.add(f);
+      if (!f.endsWith('.js')) return;
+      const text = fs.readFileSync(f, 'utf8');
+      for (const m of text.matchAll(/["'`]\.\/([\w.-]+\.(?:js|css))["'`]/g)) add(path.join(path.dirname(f), m[1]));
+    };
+    const text = fs.readFileSync(file, 'utf8');
+    for (const m of text.matchAll(/(?:src|href)="([^"]+\.(?:js|css))"/g)) add(path.resolve(path.dirname(file), m[1]));
+    let pageGz = 0;
+    for (const f of seen) pageGz += gzipped.get(f);
+    perPage.push({ html, gz: pageGz, files: seen.size });
+  }
+  return { files: files.length, raw, gz, perPage };
+}
+
+// Opens each small page in the program's own engine (the main view navigates to it) and
+// takes the first paint of its content, which the page renders in its first task.
+async function smallPageStarts(app, runs) {
+  const origin = await app.page.eval('location.origin');
+  const out = {};
+  for (const html of ['quick_set.html', 'bbs/index.html']) {
+    const times = [];
+    for (let i = 0; i < runs; i++) {
+      const loaded = app.client.Page.loadEventFired();
+      await app.client.Page.navigate({ url: `${origin}/local/Torvanix/${html}` });
+      await loaded;
+      const t = await waitUntil(() => app.page.eval(`(() => {
+        const p = performance.getEntriesByName('first-contentful-paint')[0];
+        return p && document.querySelector('h1') ? p.startTime : null;
+      })()`), { timeout: 10000, what: `${html} painted` });
+      times.push(t);
+    }
+    out[html] = times;
+  }
+  return out;
 }
 
 // Resolves with the wall-clock time at which the device bar first held every demo device.
@@ -147,15 +193,17 @@ async function session() {
     const byStep = await page.eval('__tvxByStep');
     const longest = await page.eval('__tvxLongest');
     const count = await page.eval('__tvxLongTasks');
+    const smallPages = await smallPageStarts(app, STARTS);
     const errors = page.takeErrors();
-    return { delays, longest, count, errors, byStep };
+    return { delays, longest, count, errors, byStep, smallPages };
   } finally {
     await app.stop();
   }
 }
 
 const size = pageSize();
-console.log(`page JavaScript + CSS: ${(size.gz / 1024).toFixed(1)} kB gzip (${(size.raw / 1024).toFixed(1)} kB raw, ${size.files} files; target <= 120 kB)`);
+console.log(`all pages' JavaScript + CSS: ${(size.gz / 1024).toFixed(1)} kB gzip (${(size.raw / 1024).toFixed(1)} kB raw, ${size.files} files; target <= 200 kB)`);
+for (const p of size.perPage) console.log(`  ${p.html}: ${(p.gz / 1024).toFixed(1)} kB gzip in ${p.files} files${p.html === 'client.html' ? ' (target <= 120 kB)' : ''}`);
 
 const starts = [];
 const pages = [];
@@ -176,4 +224,7 @@ console.log(s.longest < 0
   : `longest page task in the scripted session: ${s.count ? ms(s.longest) : 'none over 50 ms'} (${s.count} task(s) over 50 ms; target none)`);
 const worst = Object.entries(s.byStep).sort((a, b) => b[1] - a[1]).slice(0, 5);
 if (worst.length) console.log(`  longest tasks by step: ${worst.map(([k, v]) => `${k} ${ms(v)}`).join('; ')}`);
+for (const [html, times] of Object.entries(s.smallPages)) {
+  console.log(`${html} opened -> its content painted: median ${ms(median(times))} of ${times.length} (min ${ms(Math.min(...times))}, max ${ms(Math.max(...times))}; target <= 400 ms)`);
+}
 if (s.errors.length) console.log(`page errors during the session: ${s.errors.join(' | ')}`);

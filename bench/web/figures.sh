@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Prints the page's figures (size, start to device bar, action to device call, longest task)
+# Prints the figures of the pages (sizes, start to device bar and to first paint of the small
+# pages, action to device call, longest task)
 # measured in the built program. Arguments: [build folder] [number of starts, default 10].
 set -euo pipefail
 SOURCE=$(cd "$(dirname "$0")/../.." && pwd)
