@@ -117,7 +117,7 @@ function Recorder({ onDone }: { onDone: (r: RecordResult) => void }) {
         </label>
       ) : null}
       {recording ? (
-        <button ref={stopButton} type="button" class="button danger" aria-keyshortcuts="Control+Shift+Escape" onClick={stop}>
+        <button ref={stopButton} type="button" class="button danger" aria-keyshortcuts="Control+Shift+Escape" title={t('macros.stopShortcut')} onClick={stop}>
           <Square size={16} aria-hidden="true" />
           {t('macros.stopRecording')}
         </button>
