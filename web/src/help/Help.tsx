@@ -67,8 +67,15 @@ export function Help() {
           title={t('help.lightTheme')}
           onClick={() => setTheme(theme.value === 'light' ? 'dark' : 'light')}
         >
-          <svg width="16" height="16" viewBox="0 0 24 24" aria-hidden="true" fill="none" stroke="currentColor" stroke-width="2">
-            <circle cx="12" cy="12" r="5" />
+          <svg width="16" height="16" viewBox="0 0 24 24" aria-hidden="true" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round">
+            {theme.value === 'light' ? (
+              <>
+                <circle cx="12" cy="12" r="4" />
+                <path d="M12 2v2M12 20v2M4.9 4.9l1.4 1.4M17.7 17.7l1.4 1.4M2 12h2M20 12h2M4.9 19.1l1.4-1.4M17.7 6.3l1.4-1.4" />
+              </>
+            ) : (
+              <path d="M21 12.8A9 9 0 1 1 11.2 3a7 7 0 0 0 9.8 9.8z" />
+            )}
           </svg>
         </button>
         <button type="button" class="icon-button" aria-label={t('help.minimise')} title={t('help.minimise')} onClick={() => native.minimise()}>
