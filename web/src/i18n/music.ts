@@ -34,6 +34,8 @@ const music: AreaDictionary = {
     'music.cannotPlay': '{name} cannot be played ({reason}). Choose another file.',
     'music.notSent': 'The program did not take the request. Restart Torvanix and try again.',
     'music.noAnswer': 'The player did not answer. Try again.',
+    'music.follow': 'Lighting follows the music',
+    'music.followUnavailable': 'This device’s lighting cannot follow the music; the level is shown here only.',
   },
   zh: {
     'music.tab': '音乐',
@@ -68,6 +70,8 @@ const music: AreaDictionary = {
     'music.cannotPlay': '无法播放 {name}（{reason}）。请选择其他文件。',
     'music.notSent': '程序未接受该请求。请重新启动 Torvanix 后重试。',
     'music.noAnswer': '播放器没有响应。请重试。',
+    'music.follow': '灯光随音乐变化',
+    'music.followUnavailable': '此设备的灯光无法随音乐变化；这里仅显示音量电平。',
   },
 };
 

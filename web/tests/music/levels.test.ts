@@ -42,3 +42,19 @@ describe('tracks and player state', () => {
     expect(formatTime(3723000)).toBe('1:02:03');
   });
 });
+
+describe('the lighting following the level', () => {
+  it('maps the level to the brightness steps and sends a changed step at most every gap', async () => {
+    const { brightnessStep, StepThrottle, MIN_GAP_MS } = await import('../../src/music/follow');
+    expect([0, 12, 13, 50, 100, 150].map((l) => brightnessStep(l, { min: 0, max: 4 }))).toEqual([0, 0, 1, 2, 4, 4]);
+    const th = new StepThrottle();
+    expect(th.sent).toBe(false);
+    expect(th.offer(3, 0)).toBe(3);
+    expect(th.offer(4, MIN_GAP_MS - 1)).toBeNull();
+    expect(th.offer(3, MIN_GAP_MS)).toBeNull();
+    expect(th.offer(1, MIN_GAP_MS)).toBe(1);
+    expect(th.sent).toBe(true);
+    th.reset();
+    expect(th.offer(1, MIN_GAP_MS + 1)).toBe(1);
+  });
+});

@@ -1,17 +1,17 @@
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { t } from '../../i18n';
 import { native } from '../../native/client';
-import { INITIAL_METER, type MeterState, addSample, frame, isQuiet, parseLevels } from '../../music/levels';
+import { INITIAL_METER, type LevelSample, type MeterState, addSample, frame, isQuiet, parseLevels } from '../../music/levels';
 
 // The live level of the music, drawn once per frame from the reports that came in since the
 // last one; no frames are asked for while nothing moves.
-export function LevelMeter({ onPosition }: { onPosition?: (ms: number) => void }) {
+export function LevelMeter({ onSample }: { onSample?: (s: LevelSample) => void }) {
   const [shown, setShown] = useState<MeterState>(INITIAL_METER);
   const state = useRef<MeterState>(INITIAL_METER);
   const raf = useRef<number | null>(null);
   const last = useRef(0);
-  const positionRef = useRef(onPosition);
-  positionRef.current = onPosition;
+  const sampleRef = useRef(onSample);
+  sampleRef.current = onSample;
 
   useEffect(() => {
     const draw = (now: number) => {
@@ -27,7 +27,7 @@ export function LevelMeter({ onPosition }: { onPosition?: (ms: number) => void }
       const sample = parseLevels(args[0]);
       if (!sample) return;
       state.current = addSample(state.current, sample);
-      if (sample.position !== null) positionRef.current?.(sample.position);
+      sampleRef.current?.(sample);
       if (raf.current === null) raf.current = requestAnimationFrame(draw);
     });
     return () => {

@@ -8,6 +8,31 @@ import { RangeField } from '../../ui/RangeField';
 import { Toggle } from '../../ui/Toggle';
 import type { PageProps } from '../index';
 import { LevelMeter } from './LevelMeter';
+import { EditError, setEffectValue } from '../../model/builders';
+import { type DeviceSession, trySessionFor } from '../../model/session';
+import { ZONES, type ZoneName, effectValue, zoneView } from '../../model/template';
+import { type LevelSample } from '../../music/levels';
+import { StepThrottle, type StepRange, brightnessStep } from '../../music/follow';
+
+// Where the lighting can follow the music: the preset effect's brightness of a zone, on a
+// family that takes it as one write (the packet keyboard rewrites whole tables for it).
+function followTarget(s: DeviceSession | null): { zone: ZoneName; range: StepRange } | null {
+  const range = s && s.family !== 'hfd' ? s.traits.lighting?.brightness : null;
+  if (!s || !range) return null;
+  for (const zone of ZONES) {
+    const view = zoneView(s.doc.peek(), zone);
+    if (view && effectValue(view, 'LightBrightness') !== null) return { zone, range };
+  }
+  return null;
+}
+
+function sendBrightness(s: DeviceSession, zone: ZoneName, value: string): void {
+  try {
+    for (const doc of setEffectValue(s.doc.peek(), zone, 'LightBrightness', value).documents) native.send('NoticeModify', { XmlConfigStr: doc });
+  } catch (e) {
+    if (!(e instanceof EditError)) throw e;
+  }
+}
 
 // The list and the track being played belong to the program's one player, not to a device.
 const playlist = signal<Track[]>([]);
@@ -15,7 +40,12 @@ const currentPath = signal<string | null>(null);
 
 const INFO_INTERVAL_MS = 1000;
 
-export function MusicPage({ device }: PageProps) {
+export function MusicPage({ device, template }: PageProps) {
+  const session = trySessionFor(device, template);
+  const target = followTarget(session);
+  const [follow, setFollow] = useState(false);
+  const throttle = useRef(new StepThrottle());
+  const followRef = useRef({ on: false, playing: false });
   const [info, setInfo] = useState<PlayerInfo | null>(null);
   const [position, setPosition] = useState(0);
   const [volume, setVolume] = useState<[number, number]>([100, 100]);
@@ -50,6 +80,32 @@ export function MusicPage({ device }: PageProps) {
       clearInterval(timer);
     };
   }, []);
+
+  // The brightness the device holds (the lighting page's value) goes back once the lighting
+  // stops following.
+  const restore = () => {
+    if (!session || !target || !throttle.current.sent) return;
+    throttle.current.reset();
+    const view = zoneView(session.doc.peek(), target.zone);
+    const held = view ? effectValue(view, 'LightBrightness') : null;
+    if (held !== null) sendBrightness(session, target.zone, held);
+  };
+  const restoreRef = useRef(restore);
+  restoreRef.current = restore;
+  useEffect(() => () => restoreRef.current(), []);
+
+  const onSample = (sample: LevelSample) => {
+    if (sample.position !== null && alive.current) setPosition(sample.position);
+    if (!session || !target || !followRef.current.on || !followRef.current.playing) return;
+    const step = throttle.current.offer(brightnessStep(Math.max(sample.left, sample.right), target.range), Date.now());
+    if (step !== null) sendBrightness(session, target.zone, String(step));
+  };
+
+  const playingNow = info?.state === 'playing';
+  followRef.current = { on: follow, playing: playingNow };
+  useEffect(() => {
+    if (!follow || !playingNow) restore();
+  }, [follow, playingNow]);
 
   // Every player command answers its success text whatever happened; what happened is read back.
   const command = async (args: Record<string, string | number>): Promise<boolean> => {
@@ -203,7 +259,12 @@ export function MusicPage({ device }: PageProps) {
           ))}
         </div>
         <h3 class="music-level-title">{t('music.level.title')}</h3>
-        <LevelMeter onPosition={(ms) => alive.current && setPosition(ms)} />
+        <LevelMeter onSample={onSample} />
+        {target ? (
+          <Toggle label={t('music.follow')} checked={follow} onChange={setFollow} />
+        ) : (
+          <p class="page-note">{t('music.followUnavailable')}</p>
+        )}
       </section>
     </div>
   );
