@@ -191,9 +191,27 @@ describe('the keyboard with the screen, and music', () => {
     const info = JSON.parse(await page.eval(`new Promise((ok, no) => window.ClientRequest({ request: '{"FuncName":"GetMusicInfo"}', onSuccess: ok, onFailure: (c, t) => no(new Error(t)) }))`));
     assert.equal(info.state, 'paused');
     assert.equal(info.source, track);
+    // The lighting follows the level while the track plays, and gets its own brightness back
+    // when the music stops.
+    await app.quiet();
+    keepState(app);
+    const mark = app.trace.mark();
+    await page.click({ role: 'switch', name: 'Lighting follows the music' });
     await page.click({ role: 'button', name: 'Play' });
     await page.waitText(/Playing/);
+    await app.trace.settle(mark, { atLeast: 2, quietMs: 300 });
     await page.click({ role: 'button', name: 'Pause' });
+    await page.waitText(/Paused/);
+    await app.quiet();
+    const m = new ModelDocument('keystone-84-screen.xml');
+    m.clearActions();
+    const mode = m.set(m.element('mode', 'Default'), { action: 'set' });
+    m.set(m.key('LightBrightness', mode), { action: 'set' });
+    const held = await expectedWrites(m.text(), { devicesFile: app.devicesFile, stateFile: `${app.stateFile}.before` });
+    const writes = app.trace.writesSince(mark);
+    assert.ok(writes.length > held.writes.length, 'the lighting followed the music');
+    assert.deepEqual(writes.slice(-held.writes.length), held.writes, 'the held brightness went back');
+    await page.click({ role: 'switch', name: 'Lighting follows the music' });
   });
 
   test('screens in English and Chinese, dark and light', { timeout: 120000 }, async () => {
