@@ -68,13 +68,16 @@ function readAsDataUrl(file: File): Promise<string> {
 // What the screen shows of a slot picked and sent in this run (per device and slot), kept
 // while the user moves between pages.
 const sentPictures = new Map<string, string>();
+// The picture being prepared per device, kept while the user looks at another page.
+const drafts = new Map<string, { source: Source; placement: Placement }>();
 
 export function PicturePanel({ session }: { session: DeviceSession }) {
   const slots = screenSlots(session.doc.value);
   const [slotNo, setSlotNo] = useState(slots.length ? slots[0].slot : 0);
   const slot: ScreenSlot | undefined = slots.find((s) => s.slot === slotNo) ?? slots[0];
-  const [source, setSource] = useState<Source | null>(null);
-  const [placement, setPlacement] = useState<Placement>(INITIAL_PLACEMENT);
+  const draft = drafts.get(session.deviceId);
+  const [source, setSource] = useState<Source | null>(draft?.source ?? null);
+  const [placement, setPlacement] = useState<Placement>(draft?.placement ?? INITIAL_PLACEMENT);
   const [progress, setProgress] = useState<Progress | null>(null);
   const [dragOver, setDragOver] = useState(false);
   const [confirmClear, setConfirmClear] = useState(false);
@@ -90,6 +93,10 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
       alive.current = false;
     };
   }, []);
+
+  useEffect(() => {
+    if (source) drafts.set(session.deviceId, { source, placement });
+  }, [session.deviceId, source, placement]);
 
   const width = source?.image.naturalWidth ?? 0;
   const height = source?.image.naturalHeight ?? 0;
