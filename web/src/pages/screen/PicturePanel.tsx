@@ -1,3 +1,4 @@
+import { signal } from '@preact/signals';
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { formatNumber, formatPercent, t } from '../../i18n';
 import { type DeviceSession } from '../../model/session';
@@ -68,6 +69,13 @@ function readAsDataUrl(file: File): Promise<string> {
 // What the screen shows of a slot picked and sent in this run (per device and slot), kept
 // while the user moves between pages.
 const sentPictures = new Map<string, string>();
+// The upload of each device. It outlives the page: an upload keeps going when the user looks
+// elsewhere, and a second one must not start beside it (both would write the same slot).
+const uploads = signal<Record<string, Progress | undefined>>({});
+function setUpload(deviceId: string, p: Progress | null): void {
+  uploads.value = { ...uploads.value, [deviceId]: p ?? undefined };
+}
+
 // The picture being prepared per device, kept while the user looks at another page.
 const drafts = new Map<string, { source: Source; placement: Placement }>();
 
@@ -78,7 +86,8 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
   const draft = drafts.get(session.deviceId);
   const [source, setSource] = useState<Source | null>(draft?.source ?? null);
   const [placement, setPlacement] = useState<Placement>(draft?.placement ?? INITIAL_PLACEMENT);
-  const [progress, setProgress] = useState<Progress | null>(null);
+  const progress = uploads.value[session.deviceId] ?? null;
+  const setProgress = (p: Progress | null) => setUpload(session.deviceId, p);
   const [dragOver, setDragOver] = useState(false);
   const [confirmClear, setConfirmClear] = useState(false);
   const canvas = useRef<HTMLCanvasElement>(null);
@@ -123,7 +132,8 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
     }
     setSource({ image, file, label });
     setPlacement(INITIAL_PLACEMENT);
-    setProgress(null);
+    // The state of an upload still running stays on screen.
+    if (!busy) setProgress(null);
   };
 
   const choose = async () => {
@@ -182,12 +192,11 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
         (timeoutMs) =>
           waitForNotify(session.identity, (d) => sentBytes(d.text) !== null, timeoutMs).then((d) => d.text),
         (stage) => {
-          if (!alive.current) return;
           if (stage === 'sending') {
             started = Date.now();
             stop();
             timer = setInterval(() => {
-              if (alive.current) setProgress({ stage: 'sending', share: sendShare(Date.now() - started) });
+              setProgress({ stage: 'sending', share: sendShare(Date.now() - started) });
             }, 500);
           }
           setProgress({ stage, share: stage === 'sending' ? 0 : stage === 'done' ? 1 : 0 });
@@ -195,12 +204,12 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
       );
       stop();
       sentPictures.set(`${session.deviceId}#${slot.slot}`, preview);
-      if (alive.current) setProgress({ stage: 'done', share: 1 });
+      setProgress({ stage: 'done', share: 1 });
       showMessage(t('screen.picture.sent', { slot: slot.slot + 1, bytes: formatNumber(sent) }), 'success');
     } catch (e) {
       stop();
       const problem = e instanceof UploadError ? e.problem : 'notSent';
-      if (alive.current) setProgress({ stage: 'failed', share: 0, problem });
+      setProgress({ stage: 'failed', share: 0, problem });
       showMessage(t(`screen.problem.${problem}`), 'error');
     }
   };
