@@ -11,7 +11,7 @@ import { describe, test } from 'node:test';
 import { ModelDocument } from '../lib/documents.mjs';
 import { assertAccessible, useApp } from '../lib/fixture.mjs';
 import { expectedWrites } from '../lib/trace.mjs';
-import { programDir, waitUntil } from '../lib/util.mjs';
+import { programDir, sleep, waitUntil } from '../lib/util.mjs';
 
 const KEYBOARD = 'Torvanix Keystone 84 Screen';
 
@@ -176,7 +176,16 @@ describe('the keyboard with the screen, and music', () => {
   test('music: a track is added, played with a live level, paused', { timeout: 90000 }, async () => {
     const { app } = ctx;
     const { page } = app;
+    // The figures are asked for while the Screen page is shown, and no longer once it is left
+    // (the program logs every sample it takes).
+    const samples = () => (app.programLog().match(/cpu:\d/g) || []).length;
+    const before = samples();
+    await waitUntil(() => samples() >= before + 2, { timeout: 5000, what: 'figure samples' });
     await page.click({ role: 'tab', name: 'Music' });
+    await sleep(300); // a query already under way may still be answered
+    const asked = samples();
+    await sleep(1500);
+    assert.equal(samples(), asked, 'figures asked for after the page was left');
     await page.click({ role: 'button', name: 'Add tracks' });
     await app.answerFileDialog(track);
     await page.click({ role: 'button', name: 'Play tone.wav' });
