@@ -198,13 +198,11 @@ void translateGenericD2(TranslationContext &ctx, const QString &document) {
     } else if ((n = xml::select(doc,
                                 "/configuration/key[@name='GlobalScreen' and @action='set']"))) {
         // The upload is long and otherwise silent: its end is answered with the bytes sent
-        // (0 when the converted picture was missing), so the page can tell success from a
-        // skipped picture. A refused write answers nothing.
+        // (0 when the converted picture was missing, -1 when the picture was refused or a write
+        // did not reach the device), so the page can tell success from a skipped or torn picture.
         const qint64 sent = uploadScreenImage(ctx, identity, n);
-        if (sent >= 0) {
-            xml::setAttr(n, "sent", QString::number(sent));
-            t.answer({QString::fromLatin1(xml::ActionSet)});
-        }
+        xml::setAttr(n, "sent", QString::number(qMax<qint64>(sent, -1)));
+        t.answer({QString::fromLatin1(xml::ActionSet)});
     } else if ((n = xml::select(doc,
                                 "/configuration/key[@name='GlobalScreen' and @action='del']"))) {
         deleteScreenImage(ctx, identity, n);

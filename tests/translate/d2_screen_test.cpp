@@ -138,13 +138,14 @@ TEST_F(Screen, TheEndOfAnUploadIsAnsweredWithTheBytesSent) {
     ASSERT_EQ(events.texts().size(), 1);
     EXPECT_TRUE(events.texts().at(0).contains("sent=\"0\""));
 
-    // A refused chunk ends the upload and nothing claims it went.
+    // A refused write ends the upload, and the answer says so.
     events.clear();
     log.clear();
     writeFile(QStringLiteral("screen/temp_abc.bin"), QByteArray(600, '\x22'));
     ops.writeResult = false;
     run(key);
-    EXPECT_TRUE(events.texts().isEmpty());
+    ASSERT_EQ(events.texts().size(), 1);
+    EXPECT_TRUE(events.texts().at(0).contains("sent=\"-1\""));
     EXPECT_EQ(writes().size(), 1) << "only the refused slot record";
 }
 

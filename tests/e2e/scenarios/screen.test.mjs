@@ -242,3 +242,28 @@ describe('the keyboard with the screen, and music', () => {
     await page.choose({ role: 'combobox', name: /^(Language|语言)$/ }, 'English');
   });
 });
+
+describe('a picture the keyboard refuses', () => {
+  // The third write and every later one fail: the upload breaks off after its first piece.
+  const ctx = useApp({ name: 'screen-refused', env: { TORVANIX_SIM_FAULTS: 'dcWriteProperty@3+' } });
+  const files = fs.mkdtempSync(path.join(os.tmpdir(), 'tvx-screen-refused-'));
+  const picture = path.join(files, 'plain.png');
+  fs.writeFileSync(picture, png(320, 172, () => [0, 128, 255]));
+
+  test('is reported as not sent, with what to do', { timeout: 90000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    await page.click({ role: 'button', name: KEYBOARD });
+    await page.click({ role: 'tab', name: 'Screen' });
+    await app.focusWindow();
+    await page.click({ role: 'button', name: 'Choose a 320 × 172 picture' });
+    await app.answerFileDialog(picture);
+    await page.find({ role: 'img', name: /^Screen preview of screen_\d+\.png/ });
+    await page.click({ role: 'button', name: 'Send to the keyboard' });
+    await page.waitText(/The keyboard did not take the picture\. Unplug it, plug it in again and send once more\./, { timeout: 60000 });
+    assert.doesNotMatch(await page.eval('document.body.innerText'), /The picture has been sent/);
+    // The button is free again for another try.
+    const send = await page.find({ role: 'button', name: 'Send to the keyboard' });
+    assert.notEqual(send.props.disabled, true);
+  });
+});

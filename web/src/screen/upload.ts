@@ -100,12 +100,12 @@ export interface UploadRequest {
 // How the end of the upload is awaited; resolves with the answered document text.
 export type AwaitAnswer = (timeoutMs: number) => Promise<string>;
 
-// The number of bytes an answered document says were sent, or null when it is not the
-// answer of a slot upload.
+// The number of bytes an answered document says were sent (-1: refused or broken off), or
+// null when it is not the answer of a slot upload.
 export function sentBytes(answer: string): number | null {
   const m = /<key\b[^>]*\bname="GlobalScreen"[^>]*>/.exec(answer);
   if (!m) return null;
-  const sent = /\bsent="(\d+)"/.exec(m[0]);
+  const sent = /\bsent="(-?\d+)"/.exec(m[0]);
   return sent ? Number(sent[1]) : null;
 }
 
@@ -149,7 +149,7 @@ export async function uploadPicture(
     throw new UploadError('noAnswer');
   }
   const sent = sentBytes(text);
-  if (!sent) throw new UploadError(sent === 0 ? 'notConverted' : 'notSent');
+  if (sent === null || sent <= 0) throw new UploadError(sent === 0 ? 'notConverted' : 'notSent');
   onStage('done');
   return sent;
 }

@@ -27,6 +27,7 @@ describe('screen slots', () => {
     for (const [answer, expected] of [
       [`<configuration><key name="GlobalScreen" sent="110084"/></configuration>`, 110084],
       [`<configuration><key name="GlobalScreen" sent="0"/></configuration>`, 'notConverted'],
+      [`<configuration><key name="GlobalScreen" sent="-1"/></configuration>`, 'notSent'],
     ] as const) {
       const host = fakeHost();
       const client = createClient(host);
