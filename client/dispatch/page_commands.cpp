@@ -401,6 +401,10 @@ void PageCommandsImpl::runEnumeration(const std::shared_ptr<Enumeration> &job) {
 }
 
 void PageCommandsImpl::noticeModify(const Args &args, const ReplyPtr &) {
+    // A document that sends a screen picture reads the converter's output: a conversion the
+    // page started just before must have finished, or the picture would be skipped (or half
+    // written) while the page believes it went. Conversions take well under this bound.
+    converterPool_.waitForDone(60000);
     if (services_.writeDevice)
         services_.writeDevice(arg(args, "XmlConfigStr"));
 }

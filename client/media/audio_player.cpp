@@ -280,6 +280,10 @@ QString AudioPlayer::info() {
     o.insert(QStringLiteral("sampleRate"), audio_.sampleRate);
     o.insert(QStringLiteral("channels"), PcmAudio::Channels);
     o.insert(QStringLiteral("loop"), loop_);
+    // Whether a playing track is heard or only drives the lighting (no usable sound output).
+    o.insert(QStringLiteral("output"), state_ == State::Stopped ? QStringLiteral("none")
+                                       : output_                ? QStringLiteral("sound")
+                                                                : QStringLiteral("silent"));
     o.insert(QStringLiteral("volume"),
              QJsonArray({QJsonValue(volume_[0]), QJsonValue(volume_[1])}));
     o.insert(QStringLiteral("mute"), QJsonArray({QJsonValue(mute_[0]), QJsonValue(mute_[1])}));

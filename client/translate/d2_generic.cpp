@@ -197,7 +197,12 @@ void translateGenericD2(TranslationContext &ctx, const QString &document) {
         t.write(xml::attr(n, "index"), xml::attr(n, "value"), xml::attr(n, "length"));
     } else if ((n = xml::select(doc,
                                 "/configuration/key[@name='GlobalScreen' and @action='set']"))) {
-        uploadScreenImage(ctx, identity, n);
+        // The upload is long and otherwise silent: its end is answered with the bytes sent
+        // (0 when the converted picture was missing, -1 when the picture was refused or a write
+        // did not reach the device), so the page can tell success from a skipped or torn picture.
+        const qint64 sent = uploadScreenImage(ctx, identity, n);
+        xml::setAttr(n, "sent", QString::number(qMax<qint64>(sent, -1)));
+        t.answer({QString::fromLatin1(xml::ActionSet)});
     } else if ((n = xml::select(doc,
                                 "/configuration/key[@name='GlobalScreen' and @action='del']"))) {
         deleteScreenImage(ctx, identity, n);

@@ -45,22 +45,23 @@ QString screenImagePath(const QString &base, const QString &name) {
     return path;
 }
 
-void uploadScreenImage(TranslationContext &ctx, const QString &identity,
-                       const pugi::xml_node &key) {
+qint64 uploadScreenImage(TranslationContext &ctx, const QString &identity,
+                         const pugi::xml_node &key) {
     const QString base = baseDir(ctx);
     const QString path = screenImagePath(base, xml::attr(key, "value"));
     const QString index = xml::attr(key, "index");
     if (path.isEmpty() || index.trimmed().isEmpty())
-        return;
+        return -1;
     const QString length = xml::attr(key, "length");
     const QString record =
         d2::screenSlotRecord(md5Of(path), cmd::toInt(xml::attr(key, "slot")), cmd::toInt(length));
-    ctx.ops.writeProperty(identity, index, record, length);
+    if (!ctx.ops.writeProperty(identity, index, record, length))
+        return -1;
     ctx.ops.readProperty(identity, cmd::toInt(index), cmd::toInt(length));
 
     QFile converted(base + QStringLiteral("/screen/temp_abc.bin"));
     if (!converted.exists() || !converted.open(QIODevice::ReadOnly))
-        return;
+        return 0;
     const QByteArray image = converted.readAll();
     converted.close();
     converted.remove();
@@ -71,9 +72,12 @@ void uploadScreenImage(TranslationContext &ctx, const QString &identity,
         QString items = part.size() == 250 ? QStringLiteral("0x00") : QStringLiteral("0x01");
         for (char b : part)
             items += QLatin1Char(',') + cmd::hex(static_cast<uint8_t>(b));
-        ctx.ops.writeProperty(identity, index, items, QString::number(part.size() + 1));
+        // The rest of a picture after a refused chunk would only draw a torn image.
+        if (!ctx.ops.writeProperty(identity, index, items, QString::number(part.size() + 1)))
+            return -1;
         ctx.pacer.pause(300);
     }
+    return image.size();
 }
 
 void deleteScreenImage(TranslationContext &ctx, const QString &identity,

@@ -28,7 +28,11 @@ struct TranslationContext;
 //     by the chunk's bytes, count 1 + chunk length; 300 ms pause after each chunk. Without
 //     converter output no chunk is sent. Keeping the flag inside the data lets the closing
 //     empty chunk reach the device (a zero-length write would be refused).
-void uploadScreenImage(TranslationContext &ctx, const QString &identity, const pugi::xml_node &key);
+//  4. The upload stops at the first write the device refuses.
+// Answers the number of picture bytes sent (0 without converter output), or -1 when nothing
+// was sent or a write was refused.
+qint64 uploadScreenImage(TranslationContext &ctx, const QString &identity,
+                         const pugi::xml_node &key);
 // Delete ("del"): the slot record with zeros for the digest. Elements without `index` write
 // nothing.
 void deleteScreenImage(TranslationContext &ctx, const QString &identity, const pugi::xml_node &key);

@@ -135,9 +135,12 @@ TEST(AudioPlayer, PlaysWithChannelVolumeMuteSeekPauseAndLoop) {
     EXPECT_EQ(info(player).value("duration").toInt(), 2000);
     EXPECT_EQ(info(player).value("version").toString(), "v1");
 
+    EXPECT_EQ(info(player).value("output").toString(), "none");
     player.setVolume(100, 0);
     player.play();
     spin(300);
+    // Played without a sound output: the page is told the track is not heard.
+    EXPECT_EQ(info(player).value("output").toString(), "silent");
     QList<QJsonObject> l = levels(events);
     ASSERT_GE(l.size(), 3);
     // The loudest of the levels: the last one may cover a short stretch when the machine is

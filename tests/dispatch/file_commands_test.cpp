@@ -280,6 +280,36 @@ TEST(ScreenPictureCommands, ImageConvBinAnswersBeforeTheConverterEnds) {
     EXPECT_TRUE(f.page->waitForIdleProcessingEvents(10000));
 }
 
+TEST(ScreenPictureCommands, ADocumentAfterAConversionWaitsForItsOutput) {
+    QSemaphore converting;
+    QSemaphore finish;
+    QMutex mutex;
+    QStringList documents;
+    PageServices services;
+    services.runProcess = [&](const QString &, const QStringList &, const QString &) {
+        converting.release();
+        finish.acquire();
+        return 0;
+    };
+    services.writeDevice = [&](const QString &doc) {
+        QMutexLocker lock(&mutex);
+        documents << doc;
+    };
+    PageFixture f(services);
+    f.send(R"({"FuncName":"ImageConvBin","ImageName":"a.png"})");
+    ASSERT_TRUE(converting.tryAcquire(1, 10000));
+    f.send(R"({"FuncName":"NoticeModify","XmlConfigStr":"<configuration/>"})");
+    QThread::msleep(100);
+    {
+        QMutexLocker lock(&mutex);
+        EXPECT_TRUE(documents.isEmpty()) << "the translator would read a missing picture";
+    }
+    finish.release();
+    EXPECT_TRUE(f.page->waitForIdleProcessingEvents(10000));
+    QMutexLocker lock(&mutex);
+    EXPECT_EQ(documents, QStringList{"<configuration/>"});
+}
+
 TEST(ScreenPictureCommands, AFailedPictureWriteKeepsTheOldPictureAndAnswersFailure) {
     ScreenPictures pictures;
     PageServices services;

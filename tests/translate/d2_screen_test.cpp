@@ -121,6 +121,34 @@ TEST_F(Screen, NamesOutsideTheProgramFolderAreRefused) {
     EXPECT_EQ(screenImagePath(QStringLiteral("/opt/app"), QStringLiteral("../app2/a.png")), "");
 }
 
+TEST_F(Screen, TheEndOfAnUploadIsAnsweredWithTheBytesSent) {
+    writeFile(QStringLiteral("screen/a.png"), "x");
+    writeFile(QStringLiteral("screen/temp_abc.bin"), QByteArray(260, '\x11'));
+    const QString key = QStringLiteral("<key name=\"GlobalScreen\" index=\"60\" length=\"17\" "
+                                       "value=\"screen/a.png\" action=\"set\"/>");
+    run(key);
+    ASSERT_EQ(events.texts().size(), 1);
+    EXPECT_TRUE(events.texts().at(0).contains("sent=\"260\""))
+        << events.texts().at(0).toStdString();
+    EXPECT_FALSE(events.texts().at(0).contains("action=")) << events.texts().at(0).toStdString();
+
+    // Without converter output the answer says nothing was sent.
+    events.clear();
+    run(key);
+    ASSERT_EQ(events.texts().size(), 1);
+    EXPECT_TRUE(events.texts().at(0).contains("sent=\"0\""));
+
+    // A refused write ends the upload, and the answer says so.
+    events.clear();
+    log.clear();
+    writeFile(QStringLiteral("screen/temp_abc.bin"), QByteArray(600, '\x22'));
+    ops.writeResult = false;
+    run(key);
+    ASSERT_EQ(events.texts().size(), 1);
+    EXPECT_TRUE(events.texts().at(0).contains("sent=\"-1\""));
+    EXPECT_EQ(writes().size(), 1) << "only the refused slot record";
+}
+
 TEST_F(Screen, DeleteWritesAnEmptySlotRecord) {
     run(QStringLiteral("<key name=\"GlobalScreen\" index=\"61\" length=\"17\" slot=\"12\" "
                        "action=\"del\"/>"));

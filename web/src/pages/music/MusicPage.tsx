@@ -1,0 +1,271 @@
+import { signal } from '@preact/signals';
+import { useEffect, useRef, useState } from 'preact/hooks';
+import { t, tn } from '../../i18n';
+import { native, NativeError } from '../../native/client';
+import { type PlayerInfo, type Track, formatTime, mergeTracks, parseInfo, parseTracks } from '../../music/tracks';
+import { showMessage } from '../../state/messages';
+import { RangeField } from '../../ui/RangeField';
+import { Toggle } from '../../ui/Toggle';
+import type { PageProps } from '../index';
+import { LevelMeter } from './LevelMeter';
+import { EditError, setEffectValue } from '../../model/builders';
+import { type DeviceSession, trySessionFor } from '../../model/session';
+import { ZONES, type ZoneName, effectValue, zoneView } from '../../model/template';
+import { type LevelSample } from '../../music/levels';
+import { StepThrottle, type StepRange, brightnessStep } from '../../music/follow';
+
+// Where the lighting can follow the music: the preset effect's brightness of a zone, on a
+// family that takes it as one write (the packet keyboard rewrites whole tables for it).
+function followTarget(s: DeviceSession | null): { zone: ZoneName; range: StepRange } | null {
+  const range = s && s.family !== 'hfd' ? s.traits.lighting?.brightness : null;
+  if (!s || !range) return null;
+  for (const zone of ZONES) {
+    const view = zoneView(s.doc.peek(), zone);
+    if (view && effectValue(view, 'LightBrightness') !== null) return { zone, range };
+  }
+  return null;
+}
+
+function sendBrightness(s: DeviceSession, zone: ZoneName, value: string): void {
+  try {
+    for (const doc of setEffectValue(s.doc.peek(), zone, 'LightBrightness', value).documents) native.send('NoticeModify', { XmlConfigStr: doc });
+  } catch (e) {
+    if (!(e instanceof EditError)) throw e;
+  }
+}
+
+// The list and the track being played belong to the program's one player, not to a device.
+const playlist = signal<Track[]>([]);
+const currentPath = signal<string | null>(null);
+
+const INFO_INTERVAL_MS = 1000;
+
+export function MusicPage({ device, template }: PageProps) {
+  const session = trySessionFor(device, template);
+  const target = followTarget(session);
+  const [follow, setFollow] = useState(false);
+  const throttle = useRef(new StepThrottle());
+  const followRef = useRef({ on: false, playing: false });
+  const [info, setInfo] = useState<PlayerInfo | null>(null);
+  const [position, setPosition] = useState(0);
+  const [volume, setVolume] = useState<[number, number]>([100, 100]);
+  const [mute, setMute] = useState<[boolean, boolean]>([false, false]);
+  const alive = useRef(true);
+  const pickTurn = useRef(0);
+
+  const refresh = async (): Promise<PlayerInfo | null> => {
+    try {
+      const i = parseInfo(await native.request('GetMusicInfo', {}, { timeoutMs: 5000 }));
+      if (alive.current && i) {
+        setInfo(i);
+        setPosition(i.position);
+        setVolume(i.volume);
+        setMute(i.mute);
+      }
+      return i;
+    } catch {
+      return null;
+    }
+  };
+
+  useEffect(() => {
+    alive.current = true;
+    void refresh();
+    // The state (the end of a track above all) is read once a second while the page is seen.
+    const timer = setInterval(() => {
+      if (document.visibilityState !== 'hidden') void refresh();
+    }, INFO_INTERVAL_MS);
+    return () => {
+      alive.current = false;
+      clearInterval(timer);
+    };
+  }, []);
+
+  // The brightness the device holds (the lighting page's value) goes back once the lighting
+  // stops following.
+  const restore = () => {
+    if (!session || !target || !throttle.current.sent) return;
+    throttle.current.reset();
+    const view = zoneView(session.doc.peek(), target.zone);
+    const held = view ? effectValue(view, 'LightBrightness') : null;
+    if (held !== null) sendBrightness(session, target.zone, held);
+  };
+  const restoreRef = useRef(restore);
+  restoreRef.current = restore;
+  useEffect(() => () => restoreRef.current(), []);
+
+  const onSample = (sample: LevelSample) => {
+    if (sample.position !== null && alive.current) setPosition(sample.position);
+    if (!session || !target || !followRef.current.on || !followRef.current.playing) return;
+    const step = throttle.current.offer(brightnessStep(Math.max(sample.left, sample.right), target.range), Date.now());
+    if (step !== null) sendBrightness(session, target.zone, String(step));
+  };
+
+  const playingNow = info?.state === 'playing';
+  followRef.current = { on: follow, playing: playingNow };
+  useEffect(() => {
+    if (!follow || !playingNow) restore();
+  }, [follow, playingNow]);
+
+  // Every player command answers its success text whatever happened; what happened is read back.
+  const command = async (args: Record<string, string | number>): Promise<boolean> => {
+    try {
+      await native.request('RGBMusicPlay', args);
+    } catch (e) {
+      if (alive.current) showMessage(t(e instanceof NativeError && e.kind === 'timeout' ? 'music.noAnswer' : 'music.notSent'), 'error');
+      return false;
+    }
+    await refresh();
+    return true;
+  };
+
+  const addTracks = async () => {
+    const turn = ++pickTurn.current;
+    let answer: string;
+    try {
+      answer = await native.request('OpenMP3Ex');
+    } catch (e) {
+      if (turn === pickTurn.current && !(e instanceof NativeError && e.kind === 'timeout')) showMessage(t('music.notSent'), 'error');
+      return;
+    }
+    if (turn !== pickTurn.current) return;
+    const added = parseTracks(answer);
+    if (!added.length) return;
+    playlist.value = mergeTracks(playlist.value, added);
+    showMessage(tn('music.added', added.length));
+  };
+
+  const play = async (track: Track) => {
+    currentPath.value = track.path;
+    if (!(await command({ Event: 'PlayMusic', Url: track.path, Ver: device.record.Version }))) return;
+    // Reading a long track takes a moment; its first state may still say stopped.
+    const i = await refresh();
+    if (i?.error && alive.current) showMessage(t('music.cannotPlay', { name: track.name, reason: i.error }), 'error');
+  };
+
+  const remove = (track: Track) => {
+    playlist.value = playlist.value.filter((x) => x.path !== track.path);
+  };
+
+  const current = playlist.value.find((x) => x.path === currentPath.value) ?? null;
+  const playing = info?.state === 'playing';
+  const paused = info?.state === 'paused';
+  const sameSource = !!current && !!info && info.source === current.path;
+  const duration = info && sameSource ? info.duration : 0;
+
+  const playPause = () => {
+    if (playing) void command({ Event: 'PauseMusic' });
+    else if (paused && sameSource) void command({ Event: 'ResumeMusic' });
+    else if (current) void play(current);
+    else if (playlist.value.length) void play(playlist.value[0]);
+  };
+
+  const setLoop = (on: boolean) => {
+    // Looping is switched on by playing in a loop; off, the track plays on to its end.
+    if (on) void command({ Event: 'PlayLoopMusic' });
+    else if (current) void command({ Event: 'PlayMusic', Url: current.path, Ver: device.record.Version });
+  };
+
+  const setChannelVolume = (c: 0 | 1, v: number) => {
+    const next: [number, number] = c === 0 ? [v, volume[1]] : [volume[0], v];
+    setVolume(next);
+    void command({ Event: 'SetPlayerVolume', L: next[0], R: next[1] });
+  };
+  const setChannelMute = (c: 0 | 1, m: boolean) => {
+    const next: [boolean, boolean] = c === 0 ? [m, mute[1]] : [mute[0], m];
+    setMute(next);
+    void command({ Event: 'SetMute', L: next[0] ? 1 : 0, R: next[1] ? 1 : 0 });
+  };
+
+  const status = !info
+    ? t('music.state.unknown')
+    : info.error && sameSource
+      ? t('music.cannotPlay', { name: current?.name ?? '', reason: info.error })
+      : playing && info.output === 'silent'
+        ? t('music.state.silent')
+        : t(`music.state.${info.state}`);
+
+  return (
+    <div class="music-page">
+      <section class="music-section" aria-labelledby="music-tracks-title">
+        <h2 id="music-tracks-title">{t('music.tracks')}</h2>
+        <p class="page-note">{t('music.about')}</p>
+        <button type="button" class="button" onClick={() => void addTracks()}>
+          {t('music.add')}
+        </button>
+        {playlist.value.length === 0 ? (
+          <p class="page-note">{t('music.empty')}</p>
+        ) : (
+          <ul class="music-list">
+            {playlist.value.map((track) => (
+              <li key={track.path} class={track.path === currentPath.value ? 'current' : undefined}>
+                <button
+                  type="button"
+                  class="music-track"
+                  aria-current={track.path === currentPath.value ? 'true' : undefined}
+                  aria-label={t('music.playTrack', { name: track.name })}
+                  onClick={() => void play(track)}
+                >
+                  {track.name}
+                </button>
+                <button type="button" class="button small" aria-label={t('music.removeTrack', { name: track.name })} onClick={() => remove(track)}>
+                  ×
+                </button>
+              </li>
+            ))}
+          </ul>
+        )}
+      </section>
+      <section class="music-section" aria-labelledby="music-player-title">
+        <h2 id="music-player-title">{t('music.player')}</h2>
+        <p class="music-now">
+          <strong>{current ? (sameSource && info?.title) || current.name : t('music.nothing')}</strong>
+          {sameSource && info?.artist ? ` — ${info.artist}` : ''}
+        </p>
+        <p role="status" class={info?.error && sameSource ? 'page-note warn' : 'page-note'}>
+          {status}
+        </p>
+        <div class="music-transport">
+          <button type="button" class="button primary" disabled={!playlist.value.length} onClick={playPause}>
+            {playing ? t('music.pause') : t('music.play')}
+          </button>
+          <Toggle label={t('music.loop')} checked={!!info?.loop && sameSource} disabled={!current} onChange={setLoop} />
+        </div>
+        <RangeField
+          label={t('music.position')}
+          value={Math.round(Math.min(position, duration) / 1000)}
+          min={0}
+          max={Math.max(1, Math.ceil(duration / 1000))}
+          unit={t('music.seconds')}
+          disabled={!sameSource || !duration}
+          onCommit={(s) => void command({ Event: 'SeekPosition', RefreshPosition: s * 1000 })}
+        />
+        <p class="page-note music-time">
+          {formatTime(Math.min(position, duration))} / {formatTime(duration)}
+        </p>
+        <div class="music-channels">
+          {([0, 1] as const).map((c) => (
+            <div class="music-channel" key={c}>
+              <RangeField
+                label={t(c === 0 ? 'music.volumeLeft' : 'music.volumeRight')}
+                value={volume[c]}
+                min={0}
+                max={100}
+                unit="%"
+                onCommit={(v) => setChannelVolume(c, v)}
+              />
+              <Toggle label={t(c === 0 ? 'music.muteLeft' : 'music.muteRight')} checked={mute[c]} onChange={(m) => setChannelMute(c, m)} />
+            </div>
+          ))}
+        </div>
+        <h3 class="music-level-title">{t('music.level.title')}</h3>
+        <LevelMeter onSample={onSample} />
+        {target ? (
+          <Toggle label={t('music.follow')} checked={follow} onChange={setFollow} />
+        ) : (
+          <p class="page-note">{t('music.followUnavailable')}</p>
+        )}
+      </section>
+    </div>
+  );
+}
