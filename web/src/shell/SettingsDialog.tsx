@@ -4,6 +4,7 @@ import { devices } from '../state/devices';
 import { showMessage } from '../state/messages';
 import { setTheme, theme } from '../state/prefs';
 import { autorun, setAutorun } from '../state/settings';
+import { ClientUpdate } from '../pages/firmware/ClientUpdate';
 import { Dialog } from '../ui/Dialog';
 import { Select } from '../ui/Select';
 import { Toggle } from '../ui/Toggle';
@@ -32,6 +33,7 @@ export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () =
           onChange={(v) => setLanguage(v as Language)}
         />
         <Toggle label={t('shell.lightTheme')} checked={theme.value === 'light'} onChange={(on) => setTheme(on ? 'light' : 'dark')} />
+        <ClientUpdate />
         <section aria-labelledby="settings-about">
           <h3 id="settings-about">{t('settings.about')}</h3>
           <p>{t('settings.program', { version })}</p>
