@@ -3,12 +3,10 @@ import type { AreaDictionary } from './index';
 const updates: AreaDictionary = {
   en: {
     'updates.tab': 'Firmware',
-    'updates.fw.heading': 'Firmware',
     'updates.fw.current': 'Installed firmware',
     'updates.fw.version': 'Version {version}',
     'updates.fw.versionBuild': 'Version {version} ({build})',
     'updates.fw.notReported': 'This device does not report a firmware version.',
-    'updates.fw.noUpdates': 'Firmware updates are not available for this device.',
     'updates.fw.bootLoader':
       '{name} is waiting in its update mode: an earlier update did not finish. Update it again to bring it back.',
     'updates.fw.online': 'Update from the Torvanix server',
@@ -26,9 +24,6 @@ const updates: AreaDictionary = {
     'updates.fw.chooseFile': 'Choose a firmware file',
     'updates.fw.notImage': '“{file}” is not a firmware image. Nothing was sent to the device.',
     'updates.fw.unreadable': '“{file}” could not be read.',
-    'updates.fw.lastDone': 'The last update finished: {name} confirmed the new firmware.',
-    'updates.fw.lastFailed': 'The last update did not finish.',
-    'updates.fw.showDetails': 'Show the update',
     'updates.confirm.title': 'Update firmware?',
     'updates.confirm.fromIndex':
       'Update the firmware of {name} from version {current} to version {next}? This takes about a minute.',
@@ -129,12 +124,10 @@ const updates: AreaDictionary = {
   },
   zh: {
     'updates.tab': '固件',
-    'updates.fw.heading': '固件',
     'updates.fw.current': '已安装的固件',
     'updates.fw.version': '版本 {version}',
     'updates.fw.versionBuild': '版本 {version}（{build}）',
     'updates.fw.notReported': '此设备不报告固件版本。',
-    'updates.fw.noUpdates': '此设备不支持固件更新。',
     'updates.fw.bootLoader': '{name} 正处于更新模式：上一次更新没有完成。请再次更新以使其恢复。',
     'updates.fw.online': '从 Torvanix 服务器更新',
     'updates.fw.check': '检查固件更新',
@@ -151,9 +144,6 @@ const updates: AreaDictionary = {
     'updates.fw.chooseFile': '选择固件文件',
     'updates.fw.notImage': '“{file}”不是固件映像。没有向设备发送任何内容。',
     'updates.fw.unreadable': '无法读取“{file}”。',
-    'updates.fw.lastDone': '上一次更新已完成：{name} 已确认新固件。',
-    'updates.fw.lastFailed': '上一次更新没有完成。',
-    'updates.fw.showDetails': '查看更新',
     'updates.confirm.title': '更新固件？',
     'updates.confirm.fromIndex': '将 {name} 的固件从版本 {current} 更新到版本 {next}？大约需要一分钟。',
     'updates.confirm.fromFile':

@@ -1,5 +1,5 @@
 import { Download, FileUp, RefreshCw } from 'lucide-preact';
-import { useEffect, useRef, useState } from 'preact/hooks';
+import { useRef, useState } from 'preact/hooks';
 import { language, t } from '../../i18n';
 import { deviceName } from '../../shell/DeviceBar';
 import type { Device } from '../../state/devices';
@@ -40,54 +40,59 @@ function OnlineUpdate({ device, onChoose }: { device: Device; onChoose: (entry: 
   const waiting = device.record.BootLoader === '1';
   if (!fw) return <p class="page-note">{t('updates.fw.notReported')}</p>;
 
-  let body = null;
-  if (state.status === 'loading') body = <p aria-busy="true">{t('updates.fw.checking')}</p>;
-  else if (state.status === 'error')
-    body = <p class="update-problem">{t('updates.index.refused', { reason: problemText(state.problems[0]) })}</p>;
-  else if (state.status === 'ready') {
+  // Checked when asked for only: the page makes no network request of its own accord.
+  let status = '';
+  let problem = false;
+  let offer: UpdateEntry | null = null;
+  let newer = false;
+  if (state.status === 'loading') status = t('updates.fw.checking');
+  else if (state.status === 'error') {
+    status = t('updates.index.refused', { reason: problemText(state.problems[0]) });
+    problem = true;
+  } else if (state.status === 'ready') {
     const entry = state.index.firmware[fw.model];
     const refused = state.problems.find((p) => p.where === `firmware.${fw.model}`);
-    if (refused) body = <p class="update-problem">{t('updates.fw.entryRefused', { reason: problemText(refused) })}</p>;
-    else if (!entry) body = <p>{t('updates.fw.notListed')}</p>;
+    if (refused) {
+      status = t('updates.fw.entryRefused', { reason: problemText(refused) });
+      problem = true;
+    } else if (!entry) status = t('updates.fw.notListed');
     else {
       const order = compareVersions(entry.version, fw.version);
-      const notes = notesText(entry.notes, language.value);
+      newer = order > 0;
+      status =
+        order > 0
+          ? t('updates.fw.available', { version: entry.version, size: formatBytes(entry.size) })
+          : order === 0
+            ? t('updates.fw.latest', { version: entry.version })
+            : t('updates.fw.older', { version: entry.version });
       // A device stranded in its update mode takes the same version again.
-      const offer = order > 0 || waiting;
-      body = (
-        <>
-          <p>
-            {order > 0
-              ? t('updates.fw.available', { version: entry.version, size: formatBytes(entry.size) })
-              : order === 0
-                ? t('updates.fw.latest', { version: entry.version })
-                : t('updates.fw.older', { version: entry.version })}
-          </p>
-          {notes && offer ? (
-            <div class="update-notes">
-              <h4>{t('updates.notes')}</h4>
-              <p>{notes}</p>
-            </div>
-          ) : null}
-          {offer ? (
-            <button type="button" class="button primary" disabled={busy} onClick={() => onChoose(entry)}>
-              <Download size={16} aria-hidden="true" />
-              {t(order > 0 ? 'updates.fw.updateTo' : 'updates.fw.reinstall', { version: entry.version })}
-            </button>
-          ) : null}
-        </>
-      );
+      if (newer || waiting) offer = entry;
     }
   }
+  const notes = offer ? notesText(offer.notes, language.value) : '';
   return (
     <>
-      <div role="status" class="update-status">
-        {body}
+      <p role="status" class={problem ? 'update-status update-problem' : 'update-status'} aria-busy={state.status === 'loading' ? 'true' : undefined}>
+        {status}
+      </p>
+      {notes ? (
+        <div class="update-notes">
+          <h4>{t('updates.notes')}</h4>
+          <p>{notes}</p>
+        </div>
+      ) : null}
+      <div class="update-actions">
+        {offer ? (
+          <button type="button" class="button primary" disabled={busy} onClick={() => offer && onChoose(offer)}>
+            <Download size={16} aria-hidden="true" />
+            {t(newer ? 'updates.fw.updateTo' : 'updates.fw.reinstall', { version: offer.version })}
+          </button>
+        ) : null}
+        <button type="button" class="button" disabled={state.status === 'loading'} onClick={() => void loadIndex()}>
+          <RefreshCw size={16} aria-hidden="true" />
+          {t('updates.fw.check')}
+        </button>
       </div>
-      <button type="button" class="button" disabled={state.status === 'loading'} onClick={() => void loadIndex()}>
-        <RefreshCw size={16} aria-hidden="true" />
-        {t('updates.fw.check')}
-      </button>
     </>
   );
 }
@@ -101,10 +106,6 @@ export function FirmwarePage({ device }: PageProps) {
   const ids = useRef({ installed: uniqueId('fw-installed'), online: uniqueId('fw-online'), file: uniqueId('fw-file') }).current;
   const waiting = device.record.BootLoader === '1';
   const busy = firmwareBusy.value;
-
-  useEffect(() => {
-    if (indexState.peek().status === 'idle' && firmwareOf(device.record.Version)) void loadIndex();
-  }, [device.id]);
 
   const onFile = async (e: Event) => {
     const input = e.currentTarget as HTMLInputElement;
