@@ -116,7 +116,7 @@ const updates: AreaDictionary = {
     'updates.client.install': 'Install and restart',
     'updates.client.unpack': 'Unpack into the update folder and close',
     'updates.client.unpackHint':
-      'Torvanix checks the package, unpacks it into its update folder, opens that folder and closes. Install the files by hand. A package that does not check out leaves the folder empty.',
+      'Torvanix checks the package, unpacks it into its update folder, opens that folder and closes. Install the files by hand. A package that does not check out is not unpacked.',
     'updates.client.installing':
       'Torvanix is checking the package. When it checks out, Torvanix closes and the updater installs it.',
     'updates.client.failed': 'The program update did not happen.',
@@ -226,7 +226,7 @@ const updates: AreaDictionary = {
     'updates.client.install': '安装并重新启动',
     'updates.client.unpack': '解压到更新文件夹并关闭',
     'updates.client.unpackHint':
-      'Torvanix 会校验更新包，将其解压到更新文件夹，打开该文件夹并关闭。请手动安装这些文件。校验不通过的更新包不会留下任何文件。',
+      'Torvanix 会校验更新包，将其解压到更新文件夹，打开该文件夹并关闭。请手动安装这些文件。校验不通过的更新包不会被解压。',
     'updates.client.installing': 'Torvanix 正在校验更新包。校验通过后，Torvanix 会关闭，由更新程序完成安装。',
     'updates.client.failed': '程序更新没有完成。',
     'updates.client.again': '重新开始',
