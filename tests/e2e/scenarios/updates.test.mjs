@@ -37,6 +37,19 @@ function foreignPackage(dir) {
   return fs.readFileSync(out);
 }
 
+// The file a user picks in the engine's file chooser, handed to the page's file field the way
+// the chooser does (the debugging protocol's own way is refused by this engine).
+async function pickFile(page, name, bytes) {
+  await page.eval(`(() => {
+    const bytes = Uint8Array.from(atob(${JSON.stringify(Buffer.from(bytes).toString('base64'))}), (c) => c.charCodeAt(0));
+    const input = document.querySelector('input[type=file]');
+    const files = new DataTransfer();
+    files.items.add(new File([bytes], ${JSON.stringify(name)}));
+    input.files = files.files;
+    input.dispatchEvent(new Event('change', { bubbles: true }));
+  })()`);
+}
+
 async function setLook(page, label, theme) {
   await page.choose({ role: 'combobox', name: /^(Language|语言)$/ }, label);
   const light = await page.find({ role: 'switch', name: /^(Light theme|浅色主题)$/ });
@@ -145,6 +158,18 @@ describe('updates', () => {
     }
     await setLook(page, 'English', 'dark');
     assert.ok(!box.server.served.includes(FIRMWARE_FILE), 'nothing is downloaded before the user confirms');
+
+    // A file the user picks: checked as an image before anything else happens.
+    const mark = app.trace.mark();
+    await pickFile(page, 'notes.bin', Buffer.from('not firmware'));
+    await page.waitText(/“notes\.bin” is not a firmware image\. Nothing was sent to the device\./);
+    await pickFile(page, 'keystone.bin', IMAGE);
+    await page.find({ role: 'alertdialog' });
+    assert.match(await page.eval('document.querySelector(\'[role="alertdialog"]\').textContent'),
+      /\(now version 1\.2\.0\) with the file “keystone\.bin”\? The file does not state its version\./);
+    await page.click({ role: 'button', name: 'Cancel' });
+    await page.waitGone({ role: 'alertdialog' });
+    assert.deepEqual(app.trace.since(mark).filter((l) => /Rom|Reset|dcDeviceExist/.test(l.call)), []);
   });
 
   test('a write the device refuses fails clearly with the device still listed; a retry finishes', { timeout: 180000 }, async () => {
@@ -172,7 +197,7 @@ describe('updates', () => {
     });
     assert.equal(app.exit, undefined, 'the program closed during the update');
 
-    await page.waitText(/The firmware update did not finish\. The device refused the new firmware/, { timeout: 60000 });
+    await page.waitText(/The firmware update did not finish\.\s+The device refused the new firmware/, { timeout: 60000 });
     const failed = app.trace.since(mark);
     assert.ok(failed.some((l) => l.call === 'dcWriteRom' && l.fault), 'the refused write is in the trace');
     assert.ok(!failed.some((l) => l.call === 'FinishUpdateRom'), 'nothing was committed');
@@ -224,7 +249,7 @@ describe('updates', () => {
     const longest = !own ? -1 : own.reduce((m, [, length]) => Math.max(m, length), 0);
     const long = (own || []).filter(([, length]) => length > 50).map(([start, length]) => `${length.toFixed(0)} ms at ${start.toFixed(0)}`);
     console.log(`# update figures: ${delays.length} events, device call -> page max ${Math.max(...delays).toFixed(1)} ms, `
-      + `median ${delays.sort((a, b) => a - b)[delays.length >> 1].toFixed(1)} ms; longest page task ${longest < 0 ? 'not reported' : `${longest.toFixed(0)} ms`}; `
+      + `median ${delays.sort((a, b) => a - b)[delays.length >> 1].toFixed(1)} ms; ${longest < 0 ? "long tasks not reported by the engine" : longest === 0 ? "no page task over 50 ms" : `longest page task ${longest.toFixed(0)} ms`}; `
       + `run ${((Date.now() - startedAt) / 1000).toFixed(0)} s${long.length ? `; tasks over 50 ms: ${long.join(', ')} (stages at ${marks.map(([n, t]) => `${n.split(':')[1]}@${(t - marks.timeOrigin).toFixed(0)}`).join(' ')})` : ''}`);
     await page.click({ role: 'button', name: 'OK' });
     await page.waitGone({ role: 'dialog', name: /^Firmware update/ });

@@ -31,7 +31,7 @@ export function ClientUpdate() {
   else if (run.phase === 'saving') progress = t('updates.client.saving');
   else if (run.phase === 'saved') progress = t('updates.client.ready');
   else if (run.phase === 'installing') progress = t('updates.client.installing');
-  else if (run.phase === 'failed' && run.failure) progress = `${t('updates.client.failed')} ${t(run.failure.reason)}`;
+  else if (run.phase === 'failed') progress = t('updates.client.failed');
 
   const notes = entry && newer ? notesText(entry.notes, language.value) : '';
   const idle = run.phase === 'idle';
@@ -54,9 +54,10 @@ export function ClientUpdate() {
           value={run.phase === 'saving' ? 100 : run.total > 0 ? (run.received / run.total) * 100 : 0}
         />
       ) : null}
-      <p role="status" aria-live="polite" class={run.phase === 'failed' ? 'update-stage update-problem' : 'update-stage'}>
-        {progress}
-      </p>
+      <div role="status" aria-live="polite" class={run.phase === 'failed' ? 'update-stage update-problem' : 'update-stage'}>
+        <p>{progress}</p>
+        {run.phase === 'failed' && run.failure ? <p>{t(run.failure.reason)}</p> : null}
+      </div>
       {run.phase === 'saved' ? <p class="page-note">{t('updates.client.unpackHint')}</p> : null}
       <div class="update-actions">
         {idle || run.phase === 'done' ? (

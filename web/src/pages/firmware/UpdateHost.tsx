@@ -97,7 +97,7 @@ export function UpdateHost() {
 
   let status: string;
   if (state.phase === 'done') status = t('updates.run.done', { name: target.name });
-  else if (state.phase === 'failed') status = `${t('updates.run.failed')} ${failureText(state)}`;
+  else if (state.phase === 'failed') status = t('updates.run.failed');
   else status = stageText(state);
 
   return (
@@ -119,9 +119,10 @@ export function UpdateHost() {
           label={t(downloading ? 'updates.run.downloadLabel' : 'updates.run.flashLabel')}
           value={state.phase === 'saving' || state.phase === 'saved' ? 100 : percent}
         />
-        <p role="status" aria-live="polite" class={state.phase === 'failed' ? 'update-stage update-problem' : 'update-stage'}>
-          {status}
-        </p>
+        <div role="status" aria-live="polite" class={state.phase === 'failed' ? 'update-stage update-problem' : 'update-stage'}>
+          <p>{status}</p>
+          {state.phase === 'failed' ? <p>{failureText(state)}</p> : null}
+        </div>
         {afterVersion ? <p>{t('updates.run.doneVersion', { name: after ? deviceName(after) : target.name, version: afterVersion })}</p> : null}
         {stillListed ? <p>{t('updates.run.stillListed', { name: target.name })}</p> : null}
         <div class="dialog-actions">
