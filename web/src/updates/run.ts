@@ -1,6 +1,6 @@
 import { computed, signal } from '@preact/signals';
 import { native, type NativeClient } from '../native/client';
-import { refreshDevices } from '../state/devices';
+import { devices, refreshDevices, type DeviceRecord } from '../state/devices';
 import { closeBlockedBy } from './guard';
 import { idle, isRunning, reduce, type FailureStage, type RunEvent, type RunState } from './progress';
 import { Sha256 } from './sha256';
@@ -66,6 +66,9 @@ export const firmwareRun = signal<RunState>(idle);
 export const clientRun = signal<RunState>(idle);
 
 export const firmwareBusy = computed(() => isRunning(firmwareRun.value));
+// The device's record from the first listing after the run ended: undefined until that listing
+// came, null when the device was not in it.
+export const afterUpdate = signal<DeviceRecord | null | undefined>(undefined);
 
 class RunFailure extends Error {
   constructor(
@@ -84,8 +87,15 @@ function dispatch(run: typeof firmwareRun, event: RunEvent): void {
   if (run === firmwareRun) {
     closeBlockedBy.value = after.phase === 'flashing' ? (firmwareTarget.value?.name ?? '') : null;
     // The device may have left the list for its boot loader and come back, or stayed there.
-    if (after.phase === 'done' || (after.phase === 'failed' && after.failure?.stage === 'flash'))
-      void refreshDevices();
+    if (after.phase === 'done' || (after.phase === 'failed' && after.failure?.stage === 'flash')) {
+      const path = firmwareTarget.value?.devicePath;
+      void refreshDevices().then(() => {
+        if (firmwareRun.value !== after) return;
+        // What the device reports once it was listed again after the update, never before.
+        afterUpdate.value = devices.peek().find((d) => !!path && d.record.DevicePath === path)?.record ?? null;
+      });
+    }
+    if (after.phase !== 'done' && after.phase !== 'failed') afterUpdate.value = undefined;
   }
 }
 

@@ -1,10 +1,8 @@
 import { useEffect, useRef } from 'preact/hooks';
 import { t } from '../../i18n';
-import { deviceName } from '../../shell/DeviceBar';
-import { devices } from '../../state/devices';
 import { focusableIn } from '../../ui/focus';
 import { isRunning, type RunState } from '../../updates/progress';
-import { cancelDownload, dismissFirmwareRun, firmwareRun, firmwareTarget, retryFlash } from '../../updates/run';
+import { afterUpdate, cancelDownload, dismissFirmwareRun, firmwareRun, firmwareTarget, retryFlash } from '../../updates/run';
 import { firmwareOf } from '../../updates/updateIndex';
 import { formatBytes } from './format';
 
@@ -90,10 +88,10 @@ export function UpdateHost() {
 
   const downloading = state.phase === 'downloading' || (state.phase === 'failed' && state.failure?.stage !== 'flash' && state.percent === 0);
   const percent = state.phase === 'downloading' ? (state.total > 0 ? (state.received / state.total) * 100 : 0) : state.percent;
-  // What the device says after the update, by its interface path (its identity may change).
-  const after = state.phase === 'done' ? devices.value.find((d) => target.devicePath && d.record.DevicePath === target.devicePath) : undefined;
-  const afterVersion = after ? firmwareOf(after.record.Version)?.version : undefined;
-  const stillListed = state.phase === 'failed' && devices.value.some((d) => d.record.DevicePath === target.devicePath);
+  // What the device says once listed again, found by its interface path (its identity may change).
+  const after = afterUpdate.value;
+  const afterVersion = state.phase === 'done' && after ? firmwareOf(after.Version)?.version : undefined;
+  const stillListed = state.phase === 'failed' && !!after;
 
   let status: string;
   if (state.phase === 'done') status = t('updates.run.done', { name: target.name });
@@ -123,7 +121,7 @@ export function UpdateHost() {
           <p>{status}</p>
           {state.phase === 'failed' ? <p>{failureText(state)}</p> : null}
         </div>
-        {afterVersion ? <p>{t('updates.run.doneVersion', { name: after ? deviceName(after) : target.name, version: afterVersion })}</p> : null}
+        {afterVersion ? <p>{t('updates.run.doneVersion', { name: target.name, version: afterVersion })}</p> : null}
         {stillListed ? <p>{t('updates.run.stillListed', { name: target.name })}</p> : null}
         <div class="dialog-actions">
           {state.phase === 'downloading' ? (
