@@ -218,6 +218,7 @@ describe('updates', () => {
     const retry = app.trace.mark();
     await notCounted(page, () => page.click({ role: 'button', name: 'Try again' }));
     await page.waitText(/Torvanix Keystone 104 accepted the new firmware/, { timeout: 90000 });
+    await page.waitText(/Torvanix Keystone 104 now reports version 1\.2\.0\./);
     await checkScreen(page, 'updates-done-en-dark', 'update done');
     const calls = app.trace.since(retry).map((l) => l.call);
     const rom = calls.filter((c) => ['dcDeviceExist', 'dcEraseRom', 'dcWriteRom', 'CheckRom', 'FinishUpdateRom'].includes(c));
