@@ -99,12 +99,12 @@ function dispatch(run: typeof firmwareRun, event: RunEvent): void {
   }
 }
 
-let listening = false;
+const listening = new WeakSet<NativeClient>();
 
 // The native side's events, for as long as the page lives.
 function listen(client: NativeClient): void {
-  if (listening) return;
-  listening = true;
+  if (listening.has(client)) return;
+  listening.add(client);
   client.on('RefreshDownState', (args) => {
     const [total, received, path] = args;
     if (typeof path !== 'string') return;
