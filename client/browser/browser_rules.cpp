@@ -104,6 +104,19 @@ bool fromVendorOrigin(const QUrl &url, const QString &vendorBase, const QUrl &in
            port(source) == port(vendor);
 }
 
+QString upstreamEndpoint(const QString &vendorBase, const QString &configured) {
+    if (configured.isEmpty())
+        return vendorBase;
+    const QUrl url(configured, QUrl::StrictMode);
+    const QString path = url.path();
+    if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty() ||
+        !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment() ||
+        !(path.isEmpty() || path == QLatin1String("/")))
+        return vendorBase;
+    return QStringLiteral("http://") + url.host() +
+           (url.port() > 0 ? QStringLiteral(":%1").arg(url.port()) : QString());
+}
+
 QString errorPageHtml(const QString &failedUrl, const QString &errorText, int errorCode) {
     return QStringLiteral("<html><body bgcolor=\"white\"><h2>Failed to load URL ") + failedUrl +
            QStringLiteral(" with error ") + errorText + QStringLiteral(" (") +

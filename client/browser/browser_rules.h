@@ -40,6 +40,12 @@ QString downloadTarget(const QString &suggestedName, const QString &appFolder);
 // that asked for the download (`initiator`; for blob: the origin written inside it).
 bool fromVendorOrigin(const QUrl &url, const QString &vendorBase, const QUrl &initiator = QUrl());
 
+// Where the loopback server fetches what the pack cannot answer: the vendor endpoint, unless
+// `configured` (the TORVANIX_UPSTREAM environment variable) names another server for it, such as
+// a mirror, a staging server or a test server on loopback. Only "http://host[:port]" is taken;
+// anything else (another scheme, a path, credentials) keeps the vendor endpoint.
+QString upstreamEndpoint(const QString &vendorBase, const QString &configured);
+
 // The page shown in place of a frame that failed to load.
 QString errorPageHtml(const QString &failedUrl, const QString &errorText, int errorCode);
 QString dataUri(const QByteArray &data, const QString &mimeType);

@@ -60,7 +60,11 @@ ClientHandler::ClientHandler(Settings settings, QObject *parent)
 
     mapper_ = std::make_unique<ResourceMapper>(settings_.resources, &pack_);
     server_ = std::make_unique<LoopbackServer>(mapper_.get());
-    server_->setUpstream(settings_.resources.vendorBase);
+    const QString configured = qEnvironmentVariable("TORVANIX_UPSTREAM");
+    const QString upstream = upstreamEndpoint(settings_.resources.vendorBase, configured);
+    if (!configured.isEmpty() && upstream == settings_.resources.vendorBase)
+        qWarning() << "TORVANIX_UPSTREAM is not an http://host[:port] address; using" << upstream;
+    server_->setUpstream(upstream);
     if (!server_->start())
         qWarning() << "local pages cannot be served: no loopback port";
     interceptor_ = new RequestInterceptor(mapper_.get(), server_->secret(), this);

@@ -335,6 +335,17 @@ TEST(Downloads, OnlyTheVendorOriginMayFillTheUpdateFolder) {
     EXPECT_FALSE(fromVendorOrigin(QUrl("file:///etc/passwd"), vendor));
 }
 
+TEST(Upstream, OnlyAPlainHttpServerReplacesTheVendorEndpoint) {
+    const QString vendor = "http://vendor.example";
+    EXPECT_EQ(upstreamEndpoint(vendor, ""), vendor);
+    EXPECT_EQ(upstreamEndpoint(vendor, "http://127.0.0.1:8123"), "http://127.0.0.1:8123");
+    EXPECT_EQ(upstreamEndpoint(vendor, "http://mirror.example/"), "http://mirror.example");
+    for (const char *bad :
+         {"https://mirror.example", "http://mirror.example/sub", "ftp://m.example",
+          "http://user:pw@mirror.example", "http://m.example/?a=1", "mirror", "http://"})
+        EXPECT_EQ(upstreamEndpoint(vendor, bad), vendor) << bad;
+}
+
 TEST(ErrorPage, TextAndDataUrl) {
     const QString page = errorPageHtml("http://x.invalid/", "ERR_NAME_NOT_RESOLVED", -105);
     EXPECT_EQ(page, QString("<html><body bgcolor=\"white\"><h2>Failed to load URL "

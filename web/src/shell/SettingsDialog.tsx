@@ -5,6 +5,7 @@ import { showMessage } from '../state/messages';
 import { setTheme, theme } from '../state/prefs';
 import { autorun, setAutorun } from '../state/settings';
 import { openHotKeyPanel } from '../quickset/open';
+import { ClientUpdate } from '../pages/firmware/ClientUpdate';
 import { Dialog } from '../ui/Dialog';
 import { Select } from '../ui/Select';
 import { Toggle } from '../ui/Toggle';
@@ -43,6 +44,7 @@ export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () =
             {t('quickset.openHint')}
           </p>
         </div>
+        <ClientUpdate />
         <section aria-labelledby="settings-about">
           <h3 id="settings-about">{t('settings.about')}</h3>
           <p>{t('settings.program', { version })}</p>

@@ -5,6 +5,13 @@ import { language, setLanguage, t, type Language } from '../i18n';
 import { native } from '../native/client';
 import { setTheme, theme } from '../state/prefs';
 import { canUndo, undo, undoLabel } from '../state/undo';
+import { Dialog } from '../ui/Dialog';
+import { closeBlockedBy, updateHost } from '../updates/guard';
+
+function UpdateHostSlot() {
+  const Host = updateHost.value;
+  return Host ? <Host /> : null;
+}
 
 // The frameless window's own chrome. Dragging the bar moves the window by the pointer's
 // movement; none of the window requests is waited for (the native side never answers them).
@@ -14,6 +21,8 @@ export function TitleBar() {
   // request for every pointer event.
   const pending = useRef({ dx: 0, dy: 0, frame: 0 });
   const [settingsOpen, setSettingsOpen] = useState(false);
+  // The device whose firmware was being written when closing was asked for.
+  const [closeRefused, setCloseRefused] = useState<string | null>(null);
   // The dialog uses the form controls that travel with the settings pages, so it is fetched
   // when first wanted instead of weighing on the window's first paint.
   const [SettingsDialog, setSettingsDialog] = useState<ComponentType<{ open: boolean; onClose: () => void }> | null>(null);
@@ -141,10 +150,23 @@ export function TitleBar() {
         class="icon-button close"
         aria-label={t('shell.close')}
         title={t('shell.close')}
-        onClick={() => native.close()}
+        onClick={() => {
+          // Closing while firmware is written would stop the update half way.
+          if (closeBlockedBy.value !== null) setCloseRefused(closeBlockedBy.value);
+          else native.close();
+        }}
       >
         <X size={16} aria-hidden="true" />
       </button>
+      <Dialog open={closeRefused !== null} title={t('updates.close.title')} onClose={() => setCloseRefused(null)}>
+        <p>{t('updates.close.text', { name: closeRefused ?? '' })}</p>
+        <div class="dialog-actions">
+          <button type="button" class="button primary" onClick={() => setCloseRefused(null)}>
+            {t('updates.close.ok')}
+          </button>
+        </div>
+      </Dialog>
+      <UpdateHostSlot />
     </header>
   );
 }

@@ -1,6 +1,7 @@
 import { fireEvent, render, screen } from '@testing-library/preact';
 import { afterEach, beforeEach, describe, expect, it, vi } from 'vitest';
 import { TitleBar } from '../../src/shell/TitleBar';
+import { closeBlockedBy } from '../../src/updates/guard';
 
 let sent: string[];
 
@@ -41,5 +42,19 @@ describe('window chrome', () => {
     fireEvent.click(minimise);
     fireEvent.click(screen.getByRole('button', { name: 'Close' }));
     expect(sent).toEqual(['{"FuncName":"MinisizeWindow"}', '{"FuncName":"CloseX"}']);
+  });
+
+  it('does not close while firmware is written, and says why', () => {
+    closeBlockedBy.value = 'Torvanix Keystone 104';
+    try {
+      render(<TitleBar />);
+      fireEvent.click(screen.getByRole('button', { name: 'Close' }));
+      expect(sent).toEqual([]);
+      expect(screen.getByRole('dialog', { name: 'Torvanix cannot close now' }).textContent).toContain('Torvanix Keystone 104');
+      fireEvent.click(screen.getByRole('button', { name: 'Keep updating' }));
+      expect(screen.queryByRole('dialog')).toBeNull();
+    } finally {
+      closeBlockedBy.value = null;
+    }
   });
 });
