@@ -142,9 +142,21 @@ QString udevRulesFile() {
 bool markDeniedDevice(ClassifiedDevice &device, const QVector<HidrawNode> &nodes,
                       const QString &rulesFile) {
     quint16 vendor = 0, product = 0;
-    if (!idsIn(device.record.value(QLatin1String("DevicePath")).toString(), &vendor, &product) ||
-        !deniedIds(nodes, vendor, product))
-        return false;
+    if (device.record.contains(QLatin1String("DevicePath"))) {
+        if (!idsIn(device.record.value(QLatin1String("DevicePath")).toString(), &vendor,
+                   &product) ||
+            !deniedIds(nodes, vendor, product))
+            return false;
+    } else {
+        // A generic record has no path; its identity is the vendor and product digits, which
+        // the unidentified full record of the same device may take as well: both must say it.
+        const auto denied = std::find_if(nodes.begin(), nodes.end(), [&](const HidrawNode &n) {
+            return n.denied &&
+                   device.identity.compare(idDigits(n.vendor, n.product), Qt::CaseInsensitive) == 0;
+        });
+        if (denied == nodes.end())
+            return false;
+    }
     device.record.insert(kPermission, QStringLiteral("denied"));
     device.record.insert(kPermissionRule, rulesFile);
     if (device.identity.isEmpty()) {

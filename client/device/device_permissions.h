@@ -34,7 +34,8 @@ QVector<HidrawNode> scanHidrawNodes(const QString &classDir = QStringLiteral("/s
 // else the place an administrator puts it.
 QString udevRulesFile();
 
-// When `device`'s DevicePath names the vendor and product of a denied node, its record gets
+// When `device`'s DevicePath (or, for a record without one, its identity) names the vendor
+// and product of a denied node, its record gets
 // "Permission": "denied" and "PermissionRule": `rulesFile`; a device the library listed
 // without an identity (it could not ask the device) takes the vendor and product digits as
 // identity and Version, so that such devices neither collapse into one empty identity nor

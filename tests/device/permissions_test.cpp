@@ -68,7 +68,7 @@ void putEntry(uint8_t *list, int index, const char *path, const char *firmware) 
 }
 
 const char *kKeyboardPath = "\\\\?\\hid#vid_258a&pid_0013&mi_01&col02#7&1#{4d1e55b2}";
-const char *kOtherKeyboardPath = "\\\\?\\hid#vid_258a&pid_0014&mi_01&col02#7&2#{4d1e55b2}";
+const char *kOtherKeyboardPath = "\\\\?\\hid#vid_1956&pid_3010&mi_01&col02#7&2#{4d1e55b2}";
 
 } // namespace
 
@@ -97,7 +97,7 @@ TEST(DevicePermissions, ScanFindsSupportedNodesAndWhichAreDenied) {
 
 TEST(DevicePermissions, RecordsSayWhatCannotBeOpened) {
     const QVector<HidrawNode> nodes{
-        node("/dev/hidraw0", 0x258a, 0x0013, true), node("/dev/hidraw1", 0x258a, 0x0014, true),
+        node("/dev/hidraw0", 0x258a, 0x0013, true), node("/dev/hidraw1", 0x1956, 0x3010, true),
         node("/dev/hidraw2", 0x258a, 0x002e, true), node("/dev/hidraw3", 0x248a, 0x2002, false)};
     // The library could not ask two keyboards: both used to land under the empty identity,
     // one hiding the other, and the page drops a record without Version.
@@ -106,6 +106,8 @@ TEST(DevicePermissions, RecordsSayWhatCannotBeOpened) {
     putEntry(list.data(), 1, kOtherKeyboardPath, "");
     putEntry(list.data(), 2, "\\\\?\\hid#vid_248a&pid_2002&mi_01&col02#7&3#{4d1e55b2}",
              "WSU-DFO-V1.1.0");
+    // The same keyboard's other collection, listed by the generic rule after it (no path).
+    putEntry(list.data(), 3, "\\\\?\\hid#vid_1956&pid_3010&mi_00&col01#7&2#{4d1e55b2}", "");
     UsbInterfaceTable table;
     table.dcDevices = [&](uint8_t *out, const uint16_t *) {
         std::memcpy(out, list.data(), list.size());
@@ -115,13 +117,14 @@ TEST(DevicePermissions, RecordsSayWhatCannotBeOpened) {
     devices.setNodeScanner([&] { return nodes; });
     const DeviceRecordMap found = devices.enumerateDevices();
 
-    EXPECT_EQ(found.keys(), (QStringList{"258A0013", "258A0014", "258A002E", "WSU-DFO-V1.1.0"}));
+    EXPECT_EQ(found.keys(), (QStringList{"19563010", "258A0013", "258A002E", "WSU-DFO-V1.1.0"}));
     const QJsonObject keyboard = found.value("258A0013");
     EXPECT_EQ(keyboard.value("Version").toString(), "258A0013");
     EXPECT_EQ(keyboard.value("DevicePath").toString(), QString::fromLatin1(kKeyboardPath));
     EXPECT_EQ(keyboard.value("Permission").toString(), "denied");
     EXPECT_EQ(keyboard.value("PermissionRule").toString(), udevRulesFile());
     EXPECT_EQ(keyboard.value("ProfileCount").toString(), "4") << "the record's fields stay";
+    EXPECT_EQ(found.value("19563010").value("Permission").toString(), "denied");
     // The mouse was not listed at all (its library could not confirm it): a record of its own.
     EXPECT_EQ(found.value("258A002E"), (QJsonObject{{"Version", "258A002E"},
                                                     {"Permission", "denied"},
@@ -134,7 +137,8 @@ TEST(DevicePermissions, RecordsSayWhatCannotBeOpened) {
     devices.setNodeScanner(
         [] { return QVector<HidrawNode>{node("/dev/hidraw0", 0x258a, 0x0013, false)}; });
     const DeviceRecordMap fine = devices.enumerateDevices();
-    EXPECT_EQ(fine.keys(), (QStringList{"", "WSU-DFO-V1.1.0"}));
+    EXPECT_EQ(fine.keys(), (QStringList{"", "19563010", "WSU-DFO-V1.1.0"}));
+    EXPECT_FALSE(fine.value("19563010").contains("Permission"));
     EXPECT_FALSE(fine.value("").contains("Permission"));
 }
 
