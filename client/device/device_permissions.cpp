@@ -128,13 +128,17 @@ QVector<HidrawNode> scanHidrawNodes(const QString &classDir, const QString &devD
 }
 
 QString udevRulesFile() {
-    // The installed program lives in <prefix>/lib/torvanix; its package puts the rules in
-    // <prefix>/lib/udev/rules.d.
+    // The installed program lives in <prefix>/lib/torvanix and its package puts the rules in
+    // <prefix>/lib/udev/rules.d; udev reads that folder only for the prefix /usr (or /).
     if (QCoreApplication::instance()) {
-        const QString packaged = QDir(QCoreApplication::applicationDirPath())
-                                     .filePath(QStringLiteral("../udev/rules.d/") + kRulesFileName);
-        if (QFileInfo::exists(packaged))
-            return QDir::cleanPath(packaged);
+        const QString packaged =
+            QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                            QStringLiteral("/../udev/rules.d/") + kRulesFileName);
+        const QString folder = QFileInfo(packaged).absolutePath();
+        if ((folder == QLatin1String("/usr/lib/udev/rules.d") ||
+             folder == QLatin1String("/lib/udev/rules.d")) &&
+            QFileInfo::exists(packaged))
+            return packaged;
     }
     return QStringLiteral("/etc/udev/rules.d/") + kRulesFileName;
 }

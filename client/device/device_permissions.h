@@ -30,8 +30,8 @@ QVector<HidrawNode> scanHidrawNodes(const QString &classDir = QStringLiteral("/s
                                     const QString &devDir = QStringLiteral("/dev"));
 
 // The udev rules file that gives the logged-in user the supported devices: the one the
-// package installed beside the program's folder (<prefix>/lib/udev/rules.d) when it is there,
-// else the place an administrator puts it.
+// package installed beside the program's folder when it is there and udev reads it
+// (/usr/lib/udev/rules.d), else the place an administrator puts it (/etc/udev/rules.d).
 QString udevRulesFile();
 
 // When `device`'s DevicePath (or, for a record without one, its identity) names the vendor
