@@ -101,6 +101,8 @@ QString devicesDirectory() {
 
 DevicesOption takeDevicesOption(int &argc, char **argv) {
     DevicesOption option;
+    if (argc < 1 || !argv)
+        return option;
     static const char flag[] = "--devices";
     const size_t flagLength = sizeof flag - 1;
     int kept = 1;
