@@ -17,6 +17,8 @@ PACKAGES=(
     clang libclang-rt-dev
     # the kernel-level device tests: a small VM with uhid/hidraw (scripts/vm)
     qemu-system-x86 busybox-static kmod xz-utils udev
+    # the install checks: menu entry, metainfo, the .deb (dpkg-shlibdeps)
+    desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

@@ -15,8 +15,9 @@ SUPP=$ROOT/scripts/sanitizers
 JOBS=${TORVANIX_SANITIZE_JOBS:-$(nproc)}
 FUZZ_SECONDS=${TORVANIX_FUZZ_SECONDS:-60}
 # The end-to-end and web unit tests drive the browser and the page, and the kernel-level tests
-# boot a VM whose guest would run sanitized programs ten times slower; they run in the plain tree.
-EXCLUDE_LABELS='e2e|web|vm'
+# boot a VM whose guest would run sanitized programs ten times slower; they run in the plain tree,
+# as do the install and package checks (files and fields, the same in every tree).
+EXCLUDE_LABELS='e2e|web|vm|install'
 # The suites that hand work between threads: translation pool and per-device order, command
 # lane, firmware worker, simulator state shared across processes, audio player, and the
 # command-line runs that end right after a translation. Only these are built in that tree.

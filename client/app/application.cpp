@@ -2,6 +2,8 @@
 
 #include "app_log.h"
 #include "browser/client_handler.h"
+#include "device/device_permissions.h"
+#include "device/library_loader.h"
 #include "ui/desktop_services.h"
 #include "ui/device_monitor.h"
 #include "ui/window.h"
@@ -192,6 +194,11 @@ void Application::startServerAndApp(QLocalSocket::LocalSocketError code) {
 
 void Application::startApp() {
     servedAsFirstInstance_ = true;
+    // Which backend the window talks to decides everything the user sees of the devices.
+    APP_LOG(QStringLiteral("Application Info: device libraries from %1")
+                .arg(describeDevicesChoice(devicesChoice())));
+    setPermissionLog(
+        [](const QString &line) { APP_LOG(QStringLiteral("Application Error: ") + line); });
     window_ = new Window();
     window_->winId();
     if (ClientHandler *handler = ClientHandler::instance())

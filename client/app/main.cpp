@@ -3,6 +3,7 @@
 #include "app_log.h"
 #include "application.h"
 #include "browser/client_handler.h"
+#include "device/library_loader.h"
 #include "ui/desktop_services.h"
 #include "ui/window.h"
 
@@ -14,6 +15,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -84,6 +86,14 @@ int main(int argc, char **argv) {
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX",
                 "1"); // the engine refuses to start as root otherwise
+
+    const DevicesOption devicesOption = takeDevicesOption(argc, argv);
+    if (!devicesOption.error.isEmpty()) {
+        std::fprintf(stderr, "torvanix: %s\n", qPrintable(devicesOption.error));
+        return 2;
+    }
+    if (devicesOption.given)
+        setDevicesDirectory(QFileInfo(devicesOption.directory).absoluteFilePath());
 
     const QString tempFolder = QDir::tempPath() + QStringLiteral("/ozk");
     QString markerProblem;

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QMutex>
 #include <QMutexLocker>
+#include <algorithm>
 #include <cstring>
 #include <hidapi/hidapi.h>
 #include <vector>
@@ -66,6 +67,8 @@ QByteArray deviceListJson(const DeviceRecordMap &records) {
 DeviceFunctions::DeviceFunctions(QObject *parent)
     : devices_handler(parent), keyboard_(std::make_unique<kb_handler>()),
       mouse_(std::make_unique<ms_handler>()) {
+    if (libraryLoaded() && !usb().dcWatchDevices)
+        scanNodes_ = [] { return scanHidrawNodes(); };
     startHid();
 }
 
@@ -85,8 +88,9 @@ DeviceFunctions::~DeviceFunctions() = default;
 void DeviceFunctions::startHid() {
     hid_init();
     qCDebug(lcDevices).noquote() << "device functions ready, hidapi" << hid_version_str()
-                                 << (libraryLoaded() ? "(USB access library loaded)"
-                                                     : "(no USB access library)");
+                                 << (libraryLoaded() ? "(USB access library loaded from"
+                                                     : "(no USB access library in")
+                                 << describeDevicesChoice(devicesChoice()) + QLatin1Char(')');
 }
 
 DeviceRecordMap DeviceFunctions::enumerateDevices() {
@@ -115,12 +119,28 @@ DeviceRecordMap DeviceFunctions::enumerateDevices() {
     probes.keyboard = [this] { return keyboard_->probeDevice(); };
     probes.mouse = [this] { return mouse_->probeDevice(); };
 
+    const QVector<HidrawNode> nodes = scanNodes_ ? scanNodes_() : QVector<HidrawNode>();
+    const bool anyDenied =
+        std::any_of(nodes.begin(), nodes.end(), [](const HidrawNode &n) { return n.denied; });
+    const QString rulesFile = anyDenied ? udevRulesFile() : QString();
+
     DeviceRecordMap found;
     for (int i = 0; i < count; ++i) {
         const uint8_t *entry = list.data() + 2 + size_t(i) * TVX_DESCRIPTION_SIZE;
-        const auto device = classifyDeviceDescription(parseDeviceDescription(entry), probes);
-        if (device)
-            found.insert(device->identity, device->record);
+        auto device = classifyDeviceDescription(parseDeviceDescription(entry), probes);
+        if (!device)
+            continue;
+        if (anyDenied)
+            markDeniedDevice(*device, nodes, rulesFile);
+        found.insert(device->identity, device->record);
+    }
+    if (anyDenied) {
+        addUnlistedDeniedDevices(found, nodes, rulesFile);
+        for (const HidrawNode &node : nodes)
+            if (node.denied && !reportedNodes_.contains(node.devnode)) {
+                reportedNodes_.insert(node.devnode);
+                logPermissionProblem(permissionLogLine(node, rulesFile));
+            }
     }
     // A device that a failed firmware run left in its boot loader is listed again, marked,
     // so that the page can offer the retry.

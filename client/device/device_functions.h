@@ -2,11 +2,13 @@
 
 #include "device_catalogue.h"
 #include "device_operations.h"
+#include "device_permissions.h"
 #include "device_registry.h"
 #include "devices_handler.h"
 
 #include <QByteArray>
 #include <QMap>
+#include <QSet>
 #include <memory>
 
 namespace torvanix {
@@ -67,6 +69,13 @@ public:
     int readInputReport(const QString &identity, uint8_t *buffer, int length,
                         int timeoutMs) override;
 
+    // The supported hidraw nodes of this machine and whether they open, asked on every
+    // enumeration: denied ones are marked in the records (device_permissions.h). By default
+    // the kernel's nodes when the loaded library reaches kernel devices; nothing with the
+    // tables constructor, or with an empty function.
+    using NodeScanner = std::function<QVector<HidrawNode>()>;
+    void setNodeScanner(NodeScanner scanner) { scanNodes_ = std::move(scanner); }
+
     KeyboardLibrary &keyboard() override { return *keyboard_; }
     MouseLibrary &mouse() override { return *mouse_; }
 
@@ -82,6 +91,8 @@ private:
     void *hidDevice_ = nullptr;
     std::unique_ptr<KeyboardLibrary> keyboard_;
     std::unique_ptr<MouseLibrary> mouse_;
+    NodeScanner scanNodes_;
+    QSet<QString> reportedNodes_; // denied nodes already in the log
 };
 
 } // namespace torvanix

@@ -35,6 +35,7 @@ UsbInterfaceTable resolveUsbInterface(const EntryResolver &resolve) {
         t.dcWriteDeviceProperty = resolve("dcWriteDeviceProperty");
         t.dcReadAddress = resolve("dcReadAddress");
         t.dcWriteAddress = resolve("dcWriteAddress");
+        t.dcWatchDevices = resolve("dcWatchDevices");
     }
     return t;
 }

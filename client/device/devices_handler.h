@@ -40,6 +40,10 @@ struct UsbInterfaceTable {
     // Input reports of the interface (the DPI and report-rate answers arrive there).
     std::function<int(const tvx_char16 *, uint8_t *, int length, int timeoutMs)> dcReadInputReport;
 
+    // Present only in backends whose devices are no kernel nodes (the simulator): their
+    // arrivals come from the library, and no permission of ours applies to them.
+    QFunctionPointer dcWatchDevices = nullptr;
+
     // Resolved for completeness, never called.
     QFunctionPointer DeviceData = nullptr;
     QFunctionPointer Open_vidpid = nullptr;

@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <atomic>
+#include <cstring>
 
 namespace torvanix {
 
@@ -33,20 +34,105 @@ void setDevicesDirectory(const QString &directory) {
     directoryOverride() = directory;
 }
 
-QString devicesDirectory() {
+namespace {
+QString programFolder() {
+    return QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                        : QDir::currentPath();
+}
+
+QString usbLibraryFileName() {
+#if defined(Q_OS_WIN)
+    return QStringLiteral("UsbInterface.dll");
+#elif defined(Q_OS_MACOS)
+    return QStringLiteral("libUsbInterface.dylib");
+#else
+    return QStringLiteral("libUsbInterface.so");
+#endif
+}
+} // namespace
+
+DevicesChoice chooseDevicesDirectory(const QString &option, const QString &environment,
+                                     const QString &program) {
+    if (!option.isEmpty())
+        return {option, DevicesSource::Option};
+    if (!environment.isEmpty())
+        return {environment, DevicesSource::Environment};
+    const QString hardware = QDir(program).filePath(QLatin1String(kHardwareDevicesFolder));
+    if (QFileInfo::exists(QDir(hardware).filePath(usbLibraryFileName())))
+        return {hardware, DevicesSource::Installed};
+    return {program, DevicesSource::ProgramFolder};
+}
+
+DevicesChoice devicesChoice() {
+    QString option;
     {
         QMutexLocker locker(&directoryMutex());
-        if (!directoryOverride().isEmpty())
-            return directoryOverride();
+        option = directoryOverride();
     }
-    // Lets a whole session (the tests, a machine with real devices) choose the backend
-    // without a command-line option.
-    const QString fromEnvironment = qEnvironmentVariable("TORVANIX_DEVICES_DIR");
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
-    return QDir::currentPath();
+    // The variable lets a whole session (the tests, a machine with real devices) choose the
+    // backend without a command-line option.
+    return chooseDevicesDirectory(option, qEnvironmentVariable("TORVANIX_DEVICES_DIR"),
+                                  programFolder());
+}
+
+QString describeDevicesChoice(const DevicesChoice &choice) {
+    const char *why = "";
+    switch (choice.source) {
+    case DevicesSource::Option:
+        why = "--devices";
+        break;
+    case DevicesSource::Environment:
+        why = "TORVANIX_DEVICES_DIR";
+        break;
+    case DevicesSource::Installed:
+        why = "installed program: the real devices";
+        break;
+    case DevicesSource::ProgramFolder:
+        why = "the program's folder";
+        break;
+    }
+    return QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(choice.directory),
+                                         QLatin1String(why));
+}
+
+QString devicesDirectory() {
+    return devicesChoice().directory;
+}
+
+DevicesOption takeDevicesOption(int &argc, char **argv) {
+    DevicesOption option;
+    if (argc < 1 || !argv)
+        return option;
+    static const char flag[] = "--devices";
+    const size_t flagLength = sizeof flag - 1;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (std::strncmp(arg, flag, flagLength) != 0 ||
+            (arg[flagLength] != '\0' && arg[flagLength] != '=')) {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        option.given = true;
+        option.error.clear();
+        if (arg[flagLength] == '=') {
+            option.directory = QString::fromLocal8Bit(arg + flagLength + 1);
+        } else if (i + 1 < argc) {
+            option.directory = QString::fromLocal8Bit(argv[++i]);
+        } else {
+            option.directory.clear();
+            option.error = QStringLiteral("--devices needs a folder");
+            continue;
+        }
+        if (option.directory.isEmpty())
+            option.error = QStringLiteral("--devices needs a folder");
+        else if (!QFileInfo(option.directory).isDir())
+            option.error = QStringLiteral("--devices %1 is not a folder").arg(option.directory);
+    }
+    // argv holds argc + 1 entries, the last a null one, and keeps that shape.
+    argc = kept;
+    argv[argc] = nullptr;
+    return option;
 }
 
 QString deviceLibraryFile(const QString &baseName) {

@@ -2,8 +2,12 @@
 #include "device/library_loader.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 using namespace torvanix;
 
@@ -60,4 +64,77 @@ TEST(LibraryLoading, AbsentLibrariesMakeTheFamiliesAbsent) {
     EXPECT_FALSE(devices.keyboard().probeDevice());
     EXPECT_FALSE(devices.mouse().probeDevice());
     EXPECT_EQ(devices.requestPacket("ANY", 1, 4), "");
+}
+
+TEST(LibraryLoading, WhichFolderTheLibrariesComeFrom) {
+    QTemporaryDir program;
+    ASSERT_TRUE(program.isValid());
+    // The build tree: the program's own folder (the simulator beside it).
+    DevicesChoice choice = chooseDevicesDirectory({}, {}, program.path());
+    EXPECT_EQ(choice.directory, program.path());
+    EXPECT_EQ(choice.source, DevicesSource::ProgramFolder);
+
+    // An empty hidraw folder is no installed layout; one with the USB library is.
+    const QString hardware = program.path() + "/hidraw";
+    ASSERT_TRUE(QDir().mkpath(hardware));
+    EXPECT_EQ(chooseDevicesDirectory({}, {}, program.path()).source, DevicesSource::ProgramFolder);
+    QFile library(hardware + "/libUsbInterface.so");
+    ASSERT_TRUE(library.open(QIODevice::WriteOnly));
+    library.close();
+    choice = chooseDevicesDirectory({}, {}, program.path());
+    EXPECT_EQ(choice.directory, hardware);
+    EXPECT_EQ(choice.source, DevicesSource::Installed);
+    EXPECT_EQ(describeDevicesChoice(choice), hardware + " (installed program: the real devices)");
+
+    // The variable beats the layout, the option beats both.
+    EXPECT_EQ(chooseDevicesDirectory({}, "/env", program.path()).directory, "/env");
+    choice = chooseDevicesDirectory("/opt", "/env", program.path());
+    EXPECT_EQ(choice.directory, "/opt");
+    EXPECT_EQ(choice.source, DevicesSource::Option);
+}
+
+namespace {
+// argv as main gets it: argc entries and a final null.
+struct Args {
+    explicit Args(std::vector<std::string> list) : text(std::move(list)) {
+        for (auto &t : text)
+            ptrs.push_back(t.data());
+        ptrs.push_back(nullptr);
+        argc = int(text.size());
+    }
+    std::vector<std::string> rest() const { return {ptrs.begin(), ptrs.begin() + argc}; }
+    std::vector<std::string> text;
+    std::vector<char *> ptrs;
+    int argc = 0;
+};
+} // namespace
+
+TEST(LibraryLoading, DevicesOptionOfTheProgram) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string folder = dir.path().toStdString();
+
+    Args separate({"torvanix", "--lang=zh", "--devices", folder, "--x"});
+    DevicesOption option = takeDevicesOption(separate.argc, separate.ptrs.data());
+    EXPECT_TRUE(option.given);
+    EXPECT_TRUE(option.error.isEmpty());
+    EXPECT_EQ(option.directory.toStdString(), folder);
+    EXPECT_EQ(separate.rest(), (std::vector<std::string>{"torvanix", "--lang=zh", "--x"}));
+    EXPECT_EQ(separate.ptrs[size_t(separate.argc)], nullptr);
+
+    Args joined({"torvanix", "--devices=" + folder});
+    option = takeDevicesOption(joined.argc, joined.ptrs.data());
+    EXPECT_EQ(option.directory.toStdString(), folder);
+    EXPECT_EQ(joined.argc, 1);
+
+    // Not ours, missing value, no folder.
+    Args other({"torvanix", "--devicesx", "a"});
+    EXPECT_FALSE(takeDevicesOption(other.argc, other.ptrs.data()).given);
+    EXPECT_EQ(other.argc, 3);
+    Args missing({"torvanix", "--devices"});
+    EXPECT_FALSE(takeDevicesOption(missing.argc, missing.ptrs.data()).error.isEmpty());
+    Args noFolder({"torvanix", "--devices", folder + "/nothing"});
+    EXPECT_FALSE(takeDevicesOption(noFolder.argc, noFolder.ptrs.data()).error.isEmpty());
+    Args empty({"torvanix", "--devices="});
+    EXPECT_FALSE(takeDevicesOption(empty.argc, empty.ptrs.data()).error.isEmpty());
 }

@@ -1,4 +1,4 @@
-import { Battery, BatteryLow, Bluetooth, Cable, Wifi } from 'lucide-preact';
+import { Battery, BatteryLow, Bluetooth, Cable, ShieldAlert, Wifi } from 'lucide-preact';
 import { formatPercent, t } from '../i18n';
 import { batteryOf, connectionOf, devices, selectDevice, selectedId, type Device } from '../state/devices';
 import { templates } from '../state/templates';
@@ -19,6 +19,8 @@ function DeviceCard({ device, place }: { device: Device; place: number }) {
   const kind = state?.status === 'ready' ? state.template.doc : null;
   const name = deviceName(device);
   const detailsId = `device-details-${place}`;
+  // The native side found the device but may not open it: the user has to install the rules.
+  const denied = device.record.Permission === 'denied';
   // The button holds only the picture and the name, so its name is exactly what it shows; the
   // details sit beside it in the card and describe it. The button covers the whole card.
   return (
@@ -52,7 +54,14 @@ function DeviceCard({ device, place }: { device: Device; place: number }) {
             {t(battery.low ? 'shell.batteryLow' : 'shell.battery', { level: formatPercent(battery.level) })}
           </span>
         ) : null}
-        {state?.status === 'missing' ? <span class="device-note">{t('shell.notConfigurable')}</span> : null}
+        {denied ? (
+          <span class="device-note device-denied" style={{ color: 'var(--danger)' }}>
+            <ShieldAlert size={14} aria-hidden="true" />
+            {t('shell.noPermission', { rule: device.record.PermissionRule || t('shell.udevRulesFile') })}
+          </span>
+        ) : state?.status === 'missing' ? (
+          <span class="device-note">{t('shell.notConfigurable')}</span>
+        ) : null}
       </span>
     </li>
   );
