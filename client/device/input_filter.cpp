@@ -48,6 +48,14 @@ bool isMouse(const libevdev *dev) {
            libevdev_has_event_code(dev, EV_REL, REL_Y);
 }
 
+bool anythingHeld(const libevdev *dev) {
+    for (int code = 0; code <= KEY_MAX; ++code)
+        if (libevdev_has_event_code(dev, EV_KEY, code) &&
+            libevdev_get_event_value(dev, EV_KEY, code) != 0)
+            return true;
+    return false;
+}
+
 struct Device {
     QString node;
     int fd = -1;
@@ -59,6 +67,9 @@ struct Device {
     libevdev_uinput *twin = nullptr;
     int twinFd = -1;
     QString twinNode;
+    // Forwarding was switched on while a button or key was down: the desktop saw the press,
+    // so the device is taken only once everything is up (else the release never reaches it).
+    bool engagePending = false;
 
     ~Device() {
         if (twin)
@@ -251,6 +262,9 @@ void DEVICE_FILTER::Loop::dropNode(const QString &node) {
 void DEVICE_FILTER::Loop::engage(Device &device) {
     if (device.twin)
         return;
+    device.engagePending = anythingHeld(device.dev);
+    if (device.engagePending)
+        return;
     const QByteArray uinputPath = QFile::encodeName(f.options_.uinputPath);
     device.twinFd = ::open(uinputPath.constData(), O_RDWR | O_CLOEXEC);
     if (device.twinFd < 0) {
@@ -288,6 +302,7 @@ void DEVICE_FILTER::Loop::engage(Device &device) {
 }
 
 void DEVICE_FILTER::Loop::release(Device &device) {
+    device.engagePending = false;
     if (!device.twin)
         return;
     libevdev_grab(device.dev, LIBEVDEV_UNGRAB);
@@ -342,6 +357,11 @@ void DEVICE_FILTER::Loop::handle(Device &device, const input_event &ev) {
     }
     if (device.twin)
         libevdev_uinput_write_event(device.twin, ev.type, ev.code, ev.value);
+    else if (device.engagePending && ev.type == EV_SYN && ev.code == SYN_REPORT) {
+        engage(device);
+        if (device.twin)
+            publish();
+    }
 }
 
 void DEVICE_FILTER::Loop::readDevice(Device &device) {

@@ -301,9 +301,21 @@ int runCheck() {
         check(notifications().isEmpty(), "forwarding off: the screen keyboard is told nothing");
     }
 
-    // Forwarding on.
-    filter.setForwardMouseButtons(true);
-    check(filter.forwardMouseButtons(), "forwarding switches on");
+    // Forwarding on, switched while the left button is down: the mouse is taken only once the
+    // desktop has had the release.
+    {
+        Reader desktop(mouse.node());
+        mouse.send(EV_KEY, BTN_LEFT, 1);
+        QThread::msleep(200);
+        filter.setForwardMouseButtons(true);
+        check(filter.forwardMouseButtons(), "forwarding switches on");
+        check(filter.twinNodes().isEmpty() && grabbable(mouse.node()),
+              "switched on with a button down: the mouse is not taken yet");
+        mouse.send(EV_KEY, BTN_LEFT, 0);
+        check(waitUntil([&] { return filter.twinNodes().size() == 1; }),
+              "it is taken once the button is up");
+        check(has(desktop.collect(), {EV_KEY, BTN_LEFT, 0}), "and the desktop got the release");
+    }
     const QStringList twins = filter.twinNodes();
     check(twins.size() == 1, "the mouse has one twin");
     check(!grabbable(mouse.node()), "forwarding on: the mouse is taken exclusively");
