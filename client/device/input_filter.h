@@ -65,6 +65,8 @@ public:
     // Makes start() return; callable from any thread, before or during start().
     void stop();
 
+    // Where hot keys go.
+    EventSink &eventSink() const { return events_; }
     // Event nodes watched right now, and the nodes of the virtual twins (diagnostics, tests).
     QStringList watchedNodes() const;
     QStringList twinNodes() const;

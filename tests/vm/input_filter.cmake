@@ -12,3 +12,4 @@ if(TORVANIX_QEMU AND TARGET torvanix_simulator)
         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/input_filter.sh ${CMAKE_BINARY_DIR})
     set_tests_properties(vm_input_filter PROPERTIES LABELS vm TIMEOUT 600)
 endif()
+
