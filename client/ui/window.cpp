@@ -98,6 +98,7 @@ void Window::startInputFilter() {
     if (!filterDevices_)
         filterDevices_ = std::make_unique<DeviceFunctions>();
     InputFilterOptions options;
+    options.twinPrefix = brand_ + QStringLiteral(" forwarded ");
     // Other device folders for tests and unusual systems.
     if (qEnvironmentVariableIsSet("TORVANIX_INPUT_DIR"))
         options.inputDir = qEnvironmentVariable("TORVANIX_INPUT_DIR");
