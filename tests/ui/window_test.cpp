@@ -133,8 +133,7 @@ TEST_F(WindowTest, OnlyTheZemloxEditionRunsTheInputFilter) {
     ASSERT_NE(window->inputFilter(), nullptr);
     EXPECT_EQ(window->inputFilter()->state(), DEVICE_FILTER::State::Running);
     // Its hot keys go to the client handler, which hands "HotKeyMsg" to the hot-key page only.
-    EXPECT_EQ(&window->inputFilter()->eventSink(),
-              static_cast<EventSink *>(&harness->handler()));
+    EXPECT_EQ(&window->inputFilter()->eventSink(), static_cast<EventSink *>(&harness->handler()));
     EXPECT_TRUE(window->startUrl().toString().contains("/local/Zemlox/client.html"));
 
     // Without the kernel's input devices the filter ends and the switch cannot go on.
