@@ -13,6 +13,8 @@ PACKAGES=(
     xvfb xauth x11-apps imagemagick xdotool fonts-wqy-microhei
     nodejs
     libsodium-dev
+    # the input filter: the kernel's event devices and virtual twins
+    libevdev-dev
     qtwayland5 weston
     clang libclang-rt-dev
     # the kernel-level device tests: a small VM with uhid/hidraw (scripts/vm)

@@ -109,7 +109,7 @@ int main(int argc, char **argv) {
             APP_LOG(markerProblem);
         quitOnStopSignals(&app);
         auto handler = std::make_unique<ClientHandler>(
-            ClientHandler::defaultSettings(app.applicationDirPath(), QStringLiteral("Torvanix")));
+            ClientHandler::defaultSettings(app.applicationDirPath(), buildBrand()));
         if (!quitRequested())
             app.start();
         // start() may already have asked to quit (a later instance answered at once, or the

@@ -276,6 +276,7 @@ private:
     void getLocalConf(const Args &args, const ReplyPtr &reply);
     void getMonitorStatus(const Args &args, const ReplyPtr &reply);
     void switchMonitor(const Args &args, const ReplyPtr &reply);
+    void getMonitorInfo(const Args &args, const ReplyPtr &reply);
     void executeUpdateFirmware(const Args &args, const ReplyPtr &reply);
     void executeUpdateClient(const Args &args, const ReplyPtr &reply);
     void openUpdateDirectory(const Args &args, const ReplyPtr &reply);
@@ -327,6 +328,7 @@ void PageCommandsImpl::registerAll(CommandDispatcher &d) {
     onLane(d, "GetLocalConf", &PageCommandsImpl::getLocalConf);
     onLane(d, "GetMonitorStatus", &PageCommandsImpl::getMonitorStatus);
     onLane(d, "SwitchMonitor", &PageCommandsImpl::switchMonitor);
+    onLane(d, "GetMonitorInfo", &PageCommandsImpl::getMonitorInfo);
     onLane(d, "ExecuteUpdateFirmware", &PageCommandsImpl::executeUpdateFirmware);
     onLane(d, "ExecuteUpdateClient", &PageCommandsImpl::executeUpdateClient);
     onLane(d, "OpenUpdateDirectory", &PageCommandsImpl::openUpdateDirectory);
@@ -433,12 +435,28 @@ void PageCommandsImpl::switchMonitor(const Args &, const ReplyPtr &reply) {
         replyFailure(reply, 0, QStringLiteral("failed"));
         return;
     }
-    const bool on = !services_.inputFilter->forwardMouseButtons();
-    services_.inputFilter->setForwardMouseButtons(on);
-    if (on)
+    services_.inputFilter->setForwardMouseButtons(!services_.inputFilter->forwardMouseButtons());
+    // A filter that cannot run refuses to switch on: that is no success.
+    if (services_.inputFilter->forwardMouseButtons())
         replySuccess(reply, QStringLiteral("success"));
     else
         replyFailure(reply, 0, QStringLiteral("failed"));
+}
+
+// What the page shows beside the monitor switch: its state, whether it can be switched on
+// at all and, if not, why: {"Status":"on"|"off","Available":"1"|"0","Reason":text}.
+void PageCommandsImpl::getMonitorInfo(const Args &, const ReplyPtr &reply) {
+    MouseButtonForwarding *filter = services_.inputFilter;
+    const QString reason =
+        filter ? filter->unavailableReason() : QStringLiteral("this edition has no input filter");
+    QJsonObject info;
+    info.insert(QStringLiteral("Status"), filter && filter->forwardMouseButtons()
+                                              ? QStringLiteral("on")
+                                              : QStringLiteral("off"));
+    info.insert(QStringLiteral("Available"),
+                reason.isEmpty() ? QStringLiteral("1") : QStringLiteral("0"));
+    info.insert(QStringLiteral("Reason"), reason);
+    replySuccess(reply, QString::fromUtf8(QJsonDocument(info).toJson(QJsonDocument::Compact)));
 }
 
 // --- updates -------------------------------------------------------------------------------

@@ -22,7 +22,10 @@ class MouseButtonForwarding {
 public:
     virtual ~MouseButtonForwarding() = default;
     virtual bool forwardMouseButtons() const = 0;
+    // May refuse to switch on (the filter cannot run); forwardMouseButtons() tells.
     virtual void setForwardMouseButtons(bool on) = 0;
+    // Why forwarding cannot be switched on; empty while it can.
+    virtual QString unavailableReason() const { return QString(); }
 };
 
 // What the page commands use from the rest of the program. Empty members fall back to the
@@ -46,7 +49,8 @@ struct PageServices {
     // The music player (client/media), used on the thread that registered the commands.
     // Null: the music commands answer their texts and change nothing.
     MusicPlayer *audio = nullptr;
-    // Null in this edition: GetMonitorStatus answers "off" and SwitchMonitor fails.
+    // Null in the edition without the input filter: GetMonitorStatus answers "off",
+    // SwitchMonitor fails and GetMonitorInfo says that the edition has no filter.
     MouseButtonForwarding *inputFilter = nullptr;
 
     // Starts a helper program without waiting (the updater). Default: a detached process.

@@ -2,7 +2,10 @@
 
 #include "browser/browser_view.h"
 #include "desktop_services.h"
+#include "device/device_functions.h"
+#include "device/input_filter.h"
 #include "device/library_loader.h"
+#include "dispatch/page_commands.h"
 #include "pop_widget.h"
 #include "system_tray.h"
 
@@ -26,13 +29,20 @@ ShellState &shellState() {
     return state;
 }
 
-Window::Window(QWidget *parent) : QWidget(parent) {
+QString buildBrand() {
+    return QStringLiteral(TORVANIX_BRAND);
+}
+
+Window::Window(QWidget *parent) : Window(buildBrand(), parent) {}
+
+Window::Window(const QString &brand, QWidget *parent)
+    : QWidget(parent), screenKeyboardVersion_(QString::fromLatin1(page::ScreenKeyboardVersion)) {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("MainWindow"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowMaximizeButtonHint);
     setWindowTitle(QStringLiteral("Torvanix"));
-    brand_ = QStringLiteral("Torvanix");
+    brand_ = brand;
 
     const ScreenScales scales = currentScreenScales();
     desktopScale_ = scales.desktopScale;
@@ -65,9 +75,14 @@ Window::Window(QWidget *parent) : QWidget(parent) {
     registerWindowCommands(dispatcher_, *this, shellState());
     setupPageCommands();
     installEventFilter(this);
+    if (brand_ == QLatin1String("Zemlox"))
+        startInputFilter();
 }
 
 Window::~Window() {
+    // The commands may still switch the filter; they end first.
+    pageCommands_.reset();
+    stopInputFilter();
     if (mainWindowHandle() == reinterpret_cast<void *>(internalWinId()))
         setMainWindowHandle(nullptr);
     if (ClientHandler *handler = ClientHandler::instance()) {
@@ -76,6 +91,40 @@ Window::~Window() {
     }
     for (const auto &pop : qAsConst(popViews_))
         delete pop.data();
+}
+
+void Window::startInputFilter() {
+    stopInputFilter();
+    if (!filterDevices_)
+        filterDevices_ = std::make_unique<DeviceFunctions>();
+    InputFilterOptions options;
+    options.twinPrefix = brand_ + QStringLiteral(" forwarded ");
+    // Other device folders for tests and unusual systems.
+    if (qEnvironmentVariableIsSet("TORVANIX_INPUT_DIR"))
+        options.inputDir = qEnvironmentVariable("TORVANIX_INPUT_DIR");
+    if (qEnvironmentVariableIsSet("TORVANIX_UINPUT"))
+        options.uinputPath = qEnvironmentVariable("TORVANIX_UINPUT");
+    static NullEventSink noPage;
+    EventSink *events = ClientHandler::instance();
+    filterThread_ = new QThread;
+    filterThread_->setObjectName(QStringLiteral("input filter"));
+    inputFilter_ = new DEVICE_FILTER(filterThread_, events ? *events : noPage, *filterDevices_,
+                                     screenKeyboardVersion_, options);
+    // A filter that cannot run ends its thread with it.
+    connect(inputFilter_, &DEVICE_FILTER::stopped, filterThread_, &QThread::quit);
+    filterThread_->start();
+}
+
+void Window::stopInputFilter() {
+    if (!inputFilter_)
+        return;
+    inputFilter_->stop();
+    filterThread_->quit();
+    filterThread_->wait();
+    delete inputFilter_;
+    inputFilter_ = nullptr;
+    delete filterThread_;
+    filterThread_ = nullptr;
 }
 
 QUrl Window::startUrl() const {

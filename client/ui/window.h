@@ -25,6 +25,12 @@ class PageCommandsHost;
 // Process-wide shell state the page commands read (first start).
 ShellState &shellState();
 
+// The edition word this program was built with ("Torvanix" unless the build chose another).
+QString buildBrand();
+
+class DEVICE_FILTER;
+class DeviceFunctions;
+
 // The main window: frameless, filled by the browser view showing the web UI. It routes the
 // page's queries to the command table, carries out the window, pop-up and dialog actions
 // of the commands, follows the screen's DPI, hides instead of closing and lives on in the
@@ -33,6 +39,8 @@ class Window : public QWidget, public WindowActions, public WindowHost {
     Q_OBJECT
 public:
     explicit Window(QWidget *parent = nullptr);
+    // The window of another edition (tests build both from one tree).
+    explicit Window(const QString &brand, QWidget *parent = nullptr);
     ~Window() override;
 
     struct ThemePaths {
@@ -47,6 +55,9 @@ public:
     SystemTray *tray() const { return tray_; }
     CommandDispatcher &dispatcher() { return dispatcher_; }
     QString brand() const { return brand_; }
+    // The input filter; null unless the edition runs it.
+    DEVICE_FILTER *inputFilter() const { return inputFilter_; }
+    QString screenKeyboardVersion() const { return screenKeyboardVersion_; }
     QUrl startUrl() const;
     double desktopScale() const { return desktopScale_; }
     double dpiScale() const { return dpiScale_; }
@@ -114,6 +125,8 @@ private:
     // screen; again whenever the window moves to another screen.
     void fitToScreen();
     void setupPageCommands();
+    void startInputFilter();
+    void stopInputFilter();
     void rememberDirectory(const QString &chosenFile, const QString &offered);
 
     CommandDispatcher dispatcher_;
@@ -132,6 +145,12 @@ private:
     QMetaObject::Connection screenConnection_;
     // The device, file, update, screen and music commands with what they work on.
     std::shared_ptr<PageCommandsHost> pageCommands_;
+    QString screenKeyboardVersion_;
+    // The input filter with its thread and its own device library object (the edition that
+    // runs it only).
+    std::unique_ptr<DeviceFunctions> filterDevices_;
+    QThread *filterThread_ = nullptr;
+    DEVICE_FILTER *inputFilter_ = nullptr;
 };
 
 template <typename F> auto Window::onGui(F f) const -> decltype(f()) {

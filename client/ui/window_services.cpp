@@ -4,6 +4,7 @@
 
 #include "device/device_functions.h"
 #include "device/device_registry.h"
+#include "device/input_filter.h"
 #include "dispatch/page_commands.h"
 #include "screen/screen_pictures.h"
 #include "translate/device_data_handler.h"
@@ -15,6 +16,31 @@
 #include <QThread>
 
 namespace torvanix {
+
+// The page's switch of mouse-button forwarding, on the window's input filter.
+class FilterSwitch : public MouseButtonForwarding {
+public:
+    explicit FilterSwitch(const Window &window) : window_(window) {}
+    bool forwardMouseButtons() const override {
+        const DEVICE_FILTER *filter = window_.inputFilter();
+        return filter && filter->forwardMouseButtons();
+    }
+    void setForwardMouseButtons(bool on) override {
+        if (DEVICE_FILTER *filter = window_.inputFilter())
+            filter->setForwardMouseButtons(on);
+    }
+    QString unavailableReason() const override {
+        const DEVICE_FILTER *filter = window_.inputFilter();
+        if (!filter)
+            return QStringLiteral("the input filter has not started");
+        if (filter->state() == DEVICE_FILTER::State::Created)
+            return QStringLiteral("the input filter is starting");
+        return filter->unavailableReason();
+    }
+
+private:
+    const Window &window_;
+};
 
 class PageCommandsHost {
 public:
@@ -51,6 +77,11 @@ public:
         player_ = std::make_unique<AudioPlayer>(events);
         services.audio = player_.get();
 #endif
+        // Only the edition with the input filter has a switch for it.
+        if (window.brand() == QLatin1String("Zemlox")) {
+            filterSwitch_ = std::make_unique<FilterSwitch>(window);
+            services.inputFilter = filterSwitch_.get();
+        }
         commands_ = registerPageCommands(window.dispatcher(), window, events, services);
     }
 
@@ -77,6 +108,7 @@ private:
 #ifdef TORVANIX_HAVE_MEDIA
     std::unique_ptr<AudioPlayer> player_;
 #endif
+    std::unique_ptr<FilterSwitch> filterSwitch_;
     std::shared_ptr<PageCommands> commands_;
 };
 

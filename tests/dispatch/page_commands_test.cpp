@@ -42,8 +42,10 @@ DeviceRecordMap withScreenKeyboard() {
 class FakeFilter : public MouseButtonForwarding {
 public:
     bool forwardMouseButtons() const override { return on; }
-    void setForwardMouseButtons(bool value) override { on = value; }
+    void setForwardMouseButtons(bool value) override { on = value && reason.isEmpty(); }
+    QString unavailableReason() const override { return reason; }
     bool on = false;
+    QString reason;
 };
 
 class FakePlayer : public MusicPlayer {
@@ -130,6 +132,31 @@ TEST(DevicesCommands, MonitorSwitchFollowsScreenKeyboardAndFilter) {
         EXPECT_EQ(a.kind, Answer::Failure);
         EXPECT_EQ(a.text, "failed");
         EXPECT_EQ(f.call(R"({"FuncName":"GetMonitorStatus"})").text, "off");
+        EXPECT_EQ(
+            f.call(R"({"FuncName":"GetMonitorInfo"})").text,
+            R"({"Available":"0","Reason":"this edition has no input filter","Status":"off"})");
+    }
+    // A filter that cannot reach the input devices: switching on fails (no false "success")
+    // and the page can read why.
+    {
+        FakeFilter filter;
+        filter.reason = "cannot open /dev/uinput (Permission denied)";
+        PageServices services;
+        services.enumerateDevices = [] { return withScreenKeyboard(); };
+        services.inputFilter = &filter;
+        PageFixture f(services);
+        f.call(R"({"FuncName":"GetDevicesList"})");
+        Answer a = f.call(R"({"FuncName":"SwitchMonitor"})");
+        EXPECT_EQ(a.kind, Answer::Failure);
+        EXPECT_EQ(a.text, "failed");
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMonitorStatus"})").text, "off");
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMonitorInfo"})").text,
+                  R"x({"Available":"0","Reason":"cannot open /dev/uinput (Permission denied)",)x"
+                  R"x("Status":"off"})x");
+        filter.reason.clear();
+        EXPECT_EQ(f.call(R"({"FuncName":"SwitchMonitor"})").text, "success");
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMonitorInfo"})").text,
+                  R"({"Available":"1","Reason":"","Status":"on"})");
     }
 }
 

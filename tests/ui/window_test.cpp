@@ -2,6 +2,7 @@
 // hiding on close, the tray.
 #include "../browser/engine_harness.h"
 
+#include "device/input_filter.h"
 #include "device/library_loader.h"
 #include "ui/desktop_services.h"
 #include "ui/pop_widget.h"
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QLocale>
 #include <QScreen>
+#include <QTemporaryDir>
 
 using namespace torvanix;
 using namespace torvanix::testing;
@@ -95,6 +97,58 @@ TEST_F(WindowTest, DeviceLibrariesGetTheCurrentNativeHandle) {
     EXPECT_EQ(mainWindowHandle(), reinterpret_cast<void *>(window->winId()));
     window.reset();
     EXPECT_EQ(mainWindowHandle(), nullptr);
+}
+
+// The edition decides whether the input filter runs; the monitor switch answers for both,
+// with the simulated screen keyboard listed. The filter is pointed at a stand-in device folder.
+TEST_F(WindowTest, OnlyTheZemloxEditionRunsTheInputFilter) {
+    QTemporaryDir input;
+    qputenv("TORVANIX_DEVICES_DIR", TORVANIX_PROGRAM_DIR);
+    qputenv("TORVANIX_INPUT_DIR", input.path().toUtf8());
+    qputenv("TORVANIX_UINPUT", "/dev/null");
+    auto monitorAnswers = [&](const char *brand) {
+        window = std::make_unique<Window>(QString::fromLatin1(brand));
+        if (window->inputFilter())
+            waitFor([&] { return window->inputFilter()->state() != DEVICE_FILTER::State::Created; },
+                    5000);
+        EXPECT_TRUE(loadAndWait(window->view(), harness->page("plain.html")));
+        EXPECT_TRUE(query(R"({"FuncName":"GetDevicesList"})").contains("HJE-XUB-V1.5.0"));
+        QStringList answers;
+        for (const char *name : {"SwitchMonitor", "GetMonitorStatus", "SwitchMonitor",
+                                 "GetMonitorStatus", "GetMonitorInfo"})
+            answers << query(QStringLiteral(R"({"FuncName":"%1"})").arg(name)).section(',', 2);
+        return answers.join(' ');
+    };
+    const QString failed = R"(0,"failed"]])";
+    EXPECT_EQ(
+        monitorAnswers("Torvanix"),
+        failed + R"( "off"]] )" + failed + R"( "off"]] )" +
+            R"("{\"Available\":\"0\",\"Reason\":\"this edition has no input filter\",\"Status\":\"off\"}"]])");
+    EXPECT_EQ(window->inputFilter(), nullptr);
+    EXPECT_TRUE(window->startUrl().toString().contains("/local/Torvanix/client.html"));
+
+    EXPECT_EQ(monitorAnswers("Zemlox"),
+              R"("success"]] "on"]] )" + failed + R"( "off"]] )" +
+                  R"("{\"Available\":\"1\",\"Reason\":\"\",\"Status\":\"off\"}"]])");
+    ASSERT_NE(window->inputFilter(), nullptr);
+    EXPECT_EQ(window->inputFilter()->state(), DEVICE_FILTER::State::Running);
+    // Its hot keys go to the client handler, which hands "HotKeyMsg" to the hot-key page only.
+    EXPECT_EQ(&window->inputFilter()->eventSink(), static_cast<EventSink *>(&harness->handler()));
+    EXPECT_TRUE(window->startUrl().toString().contains("/local/Zemlox/client.html"));
+
+    // Without the kernel's input devices the filter ends and the switch cannot go on.
+    qputenv("TORVANIX_INPUT_DIR", input.filePath("missing").toUtf8());
+    const QString answers = monitorAnswers("Zemlox");
+    EXPECT_TRUE(answers.startsWith(failed + R"( "off"]] )" + failed)) << answers.toStdString();
+    EXPECT_TRUE(answers.contains(R"(\"Available\":\"0\",\"Reason\":\")" +
+                                 input.filePath("missing") + " does not exist"))
+        << answers.toStdString();
+    EXPECT_EQ(window->inputFilter()->state(), DEVICE_FILTER::State::Unavailable);
+    window.reset();
+
+    qunsetenv("TORVANIX_INPUT_DIR");
+    qunsetenv("TORVANIX_UINPUT");
+    qunsetenv("TORVANIX_DEVICES_DIR");
 }
 
 TEST_F(WindowTest, TrayOffersOpenAndClose) {
