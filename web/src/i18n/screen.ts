@@ -63,6 +63,7 @@ const screen: AreaDictionary = {
     'screen.monitor.notAvailable': 'Not available on this computer',
     'screen.monitor.notAvailableWhy': 'Passing mouse buttons on needs the program’s input filter, which is not running. It runs only when Torvanix may read the input devices (see “Device permissions” in Help) and the keyboard with the screen is connected.',
     'screen.monitor.tryAgain': 'Try again',
+    'screen.monitor.details': 'Details: {reason}',
     'screen.monitor.stillOn': 'Passing mouse buttons could not be switched off.',
   },
   zh: {
@@ -127,6 +128,7 @@ const screen: AreaDictionary = {
     'screen.monitor.notAvailable': '此电脑上不可用',
     'screen.monitor.notAvailableWhy': '转发鼠标按键需要程序的输入过滤器，而它当前未运行。只有当 Torvanix 有权读取输入设备（见帮助中的“设备权限”）且带屏幕的键盘已连接时，它才会运行。',
     'screen.monitor.tryAgain': '重试',
+    'screen.monitor.details': '详细信息：{reason}',
     'screen.monitor.stillOn': '无法关闭鼠标按键转发。',
   },
 };

@@ -58,6 +58,7 @@ export type AnsweringCommand =
   | 'FirstStart'
   | 'GetPerformance'
   | 'GetMonitorStatus'
+  | 'GetMonitorInfo'
   | 'SwitchMonitor'
   | 'GetMusicInfo'
   | 'RGBMusicPlay'

@@ -6,18 +6,46 @@ import { Toggle } from '../../ui/Toggle';
 
 type MonitorState = 'unknown' | 'on' | 'off' | 'unavailable';
 
+interface MonitorInfo {
+  status: 'on' | 'off';
+  // Why the switch cannot be turned on, in the program's words; empty when it can.
+  reason: string;
+}
+
+// The program's own account of the switch; null when it cannot be asked.
+export function parseMonitorInfo(answer: string): MonitorInfo | null {
+  try {
+    const info = JSON.parse(answer) as { Status?: unknown; Available?: unknown; Reason?: unknown };
+    if (info.Status !== 'on' && info.Status !== 'off') return null;
+    const reason = typeof info.Reason === 'string' ? info.Reason : '';
+    return { status: info.Status, reason: info.Available === '0' ? reason || '?' : '' };
+  } catch {
+    return null;
+  }
+}
+
 // Passing the mouse buttons to the keyboard with the screen. The switch answers "failed" both
 // when it has just been turned off and when it cannot be turned on at all; the status read
-// afterwards tells the two apart.
+// afterwards tells the two apart, and the reason comes with it.
 export function MonitorSwitch() {
   const [state, setState] = useState<MonitorState>('unknown');
+  const [reason, setReason] = useState('');
   const [busy, setBusy] = useState(false);
   const alive = useRef(true);
 
-  const readStatus = async (): Promise<'on' | 'off' | null> => {
+  const readStatus = async (): Promise<MonitorInfo | null> => {
+    try {
+      const info = parseMonitorInfo(await native.request('GetMonitorInfo'));
+      if (info) {
+        if (alive.current) setReason(info.reason);
+        return info;
+      }
+    } catch {
+      // An older program without the info command: the plain status still tells on from off.
+    }
     try {
       const answer = await native.request('GetMonitorStatus');
-      return answer === 'on' ? 'on' : 'off';
+      return { status: answer === 'on' ? 'on' : 'off', reason: '' };
     } catch {
       return null;
     }
@@ -25,8 +53,10 @@ export function MonitorSwitch() {
 
   useEffect(() => {
     alive.current = true;
-    void readStatus().then((s) => {
-      if (alive.current) setState(s ?? 'unavailable');
+    void readStatus().then((info) => {
+      if (!alive.current) return;
+      // Said before the user tries, when the program already knows the switch cannot work.
+      setState(!info || (info.status === 'off' && info.reason) ? 'unavailable' : info.status);
     });
     return () => {
       alive.current = false;
@@ -41,7 +71,7 @@ export function MonitorSwitch() {
     } catch {
       ok = false;
     }
-    const now = await readStatus();
+    const now = (await readStatus())?.status ?? null;
     if (!alive.current) return;
     setBusy(false);
     if (now === 'on' || (ok && now === null)) {
@@ -71,6 +101,7 @@ export function MonitorSwitch() {
         <div class="screen-unavailable" role="status">
           <strong>{t('screen.monitor.notAvailable')}</strong>
           <p>{t('screen.monitor.notAvailableWhy')}</p>
+          {reason && <p class="page-note">{t('screen.monitor.details', { reason })}</p>}
           <button type="button" class="button" onClick={() => setState('off')}>
             {t('screen.monitor.tryAgain')}
           </button>
