@@ -159,7 +159,7 @@
 
         var connect = function () {
             if (bridge || typeof qt === 'undefined' || !qt.webChannelTransport) return false;
-            new QWebChannel(qt.webChannelTransport, function (channel) {
+            var created = new QWebChannel(qt.webChannelTransport, function (channel) {
                 bridge = channel.objects.torvanixBridge;
                 bridge.answered.connect(onAnswer);
                 bridge.eventRaised.connect(onEvent);
@@ -168,6 +168,13 @@
                 queue = [];
                 for (var i = 0; i < q.length; ++i) bridge[q[i][0]].apply(bridge, q[i][1]);
             });
+            // A reload right after a start can hand this document an answer meant for the
+            // previous one's channel; the stock handler would throw on the unknown id.
+            var handleResponse = created.handleResponse;
+            created.handleResponse = function (message) {
+                if (message && Object.prototype.hasOwnProperty.call(created.execCallbacks, message.id))
+                    handleResponse(message);
+            };
             return true;
         };
         if (!connect())
