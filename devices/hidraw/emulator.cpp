@@ -476,11 +476,14 @@ int usage() {
     std::fprintf(stderr,
                  "usage: torvanix-hid-emulator [--devices FILE] [--only TEXT]... [--no-identify]\n"
                  "                             [--unplug-after-frames N]\n"
+                 "       torvanix-hid-emulator --print-descriptor COLLECTIONS AT\n"
                  "  Serves the simulator's device set (TORVANIX_SIM_DEVICES or FILE) as uhid\n"
                  "  devices until SIGTERM/SIGINT; prints \"ready N\" once all have started.\n"
                  "  --only keeps the interfaces whose path contains TEXT (any case).\n"
                  "  --no-identify answers identification wrongly and reports any later frame.\n"
-                 "  --unplug-after-frames N pulls each device out after its N-th frame.\n");
+                 "  --unplug-after-frames N pulls each device out after its N-th frame.\n"
+                 "  --print-descriptor writes the report descriptor of COLLECTIONS top-level\n"
+                 "  collections with the frame collection at AT (from 1) to standard output.\n");
     return 2;
 }
 
@@ -496,6 +499,13 @@ int main(int argc, char **argv) {
             g_unplugAfter = std::atol(argv[++i]);
             if (g_unplugAfter <= 0)
                 return usage();
+        } else if (a == "--print-descriptor" && i + 2 < argc) {
+            // For a device made elsewhere (a USB gadget): the same frame collection.
+            const int collections = std::atoi(argv[i + 1]), at = std::atoi(argv[i + 2]);
+            if (collections < 1 || collections > 8 || at < 1 || at > collections)
+                return usage();
+            const std::vector<uint8_t> rd = frameDescriptor(collections, at, 0xFFA0, 0x01);
+            return std::fwrite(rd.data(), 1, rd.size(), stdout) == rd.size() ? 0 : 1;
         } else if ((a == "--devices" || a == "--only") && i + 1 < argc) {
             if (a == "--devices")
                 ::setenv("TORVANIX_SIM_DEVICES", argv[++i], 1);
