@@ -361,9 +361,8 @@ private:
         switch (req.command) {
         case CmdWriteProperty:
         case CmdWritePropertyQpa:
-            return sim::usbWriteProperty(req.command == CmdWriteProperty ? "dcWriteProperty"
-                                                                         : "dcWritePropertyForQPA",
-                                         path, payload_, req.arg, count);
+            return sim::usbWriteProperty(req.command == CmdWritePropertyQpa, path, payload_,
+                                         req.arg, count);
         case CmdReadProperty: {
             const int ret = sim::usbReadProperty(path, block, req.arg, count);
             answer_.assign(block, block + std::min(8 + count, kBlock));
