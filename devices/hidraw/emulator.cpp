@@ -35,6 +35,7 @@ bool g_noIdentify = false;
 long g_framesAfterFailedIdentify = 0;
 // --unplug-after-frames N: every device is pulled out right after accepting its N-th frame
 // that is not an identification, in the middle of whatever call it belongs to, and stays out.
+// A gadget leaves that frame unanswered and prints "unplug now" for its maker to unbind it.
 long g_unplugAfter = 0;
 void onSignal(int) {
     g_stop = 1;
@@ -491,8 +492,15 @@ private:
         if (n < 0)
             return errno == EINTR || errno == EAGAIN;
         Frame f;
-        if (!decode(wire, size_t(n), &f))
-            return true; // not a frame of ours
+        if (!decode(wire, size_t(n), &f) || pulled_)
+            return true; // not a frame of ours, or the device is on its way out
+        if (g_unplugAfter > 0 && f.command != CmdIdentify && ++frames_ >= g_unplugAfter) {
+            // A gadget is unplugged from outside (its controller binding): the frame stays
+            // unanswered and whoever made the gadget is told to pull it now.
+            pulled_ = true;
+            std::printf("unplug now\n");
+            return true;
+        }
         pending_ = answer(f);
         if (f.command == CmdStage)
             return true;

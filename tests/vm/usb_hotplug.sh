@@ -12,6 +12,7 @@
 #    (GET_REPORT gives zeros), so the second gadget's frame collection takes its requests as
 #    output reports, answered by torvanix-hid-emulator --gadget on /dev/hidgN; it identifies,
 #    and a document applied to it leaves the device trace the simulator leaves on the host.
+#    Pulled out of its controller in the middle of a write, the call fails and returns.
 # Work files: BUILD_DIR/vm/hotplug.
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -168,9 +169,24 @@ if [ "${1:-}" = --in-vm ]; then
         bad "the document did not apply to the gadget"
     kill $EMU
     wait $EMU
-    EMU=
+    # Pulled out of the controller in the middle of a 640-byte write, after its fifth frame:
+    # the call fails and returns, and the device is gone from the listing.
+    "$B/bin/torvanix-hid-emulator" --gadget "$hidg" --unplug-after-frames 5 \
+        --devices "$HERE/data/lighting-device.json" >"$W/pull.log" 2>&1 &
+    EMU=$!
+    path=$("$B/tests/torvanix-vm-libcall" "$B/hidraw" list | grep 'vid_4c4a&pid_4255&mi_01&col02')
+    "$B/tests/torvanix-vm-libcall" "$B/hidraw" bench "$path" 1 640 >"$W/pull.out" 2>&1 &
+    CALL=$!
+    for _ in $(seq 200); do grep -q '^unplug now' "$W/pull.log" && break; sleep 0.05; done
+    grep -q '^unplug now' "$W/pull.log" || bad "the write never reached its fifth frame: $(cat "$W/pull.out")"
     unplug lighting
+    wait $CALL
+    grep -q '(0 succeeded)' "$W/pull.out" || bad "the write survived the unplug: $(cat "$W/pull.out")"
+    kill $EMU
+    wait $EMU
+    EMU=
     wait_change "second USB device unplugged"
+    [ -z "$("$B/tests/torvanix-vm-libcall" "$B/hidraw" list)" ] || bad "still listed after the unplug"
     echo "$(changes) DevicesChanged for 6 plug events; gadget interfaces:"
     cat "$W/packet.paths" "$W/lighting.paths"
     exit $fail
