@@ -25,7 +25,10 @@ constexpr auto kBusyDeadline = std::chrono::milliseconds(1000);
 constexpr int kMinInputWaitMs = 100;
 constexpr int kMaxInputWaitMs = 5000;
 // An interrupt-transport reply has no kernel bound like a control transfer's; the same 5 s.
+// A collection that only looks like ours may never answer over its interrupt endpoints, and
+// every listing asks it again: identification waits 1 s.
 constexpr int kReplyWaitMs = 5000;
+constexpr int kIdentifyWaitMs = 1000;
 
 std::string property(udev_device *d, const char *name) {
     const char *v = d ? udev_device_get_property_value(d, name) : nullptr;
@@ -218,7 +221,8 @@ bool Link::receiveInput(const Frame &request, Frame *reply) {
     // The reply is the first input report carrying the request's command and sequence number;
     // anything before it is a leftover of an earlier call and is passed over.
     const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyWaitMs);
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(request.command == CmdIdentify ? kIdentifyWaitMs : kReplyWaitMs);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now())

@@ -152,6 +152,10 @@ if [ "${1:-}" = --in-vm ]; then
         [ "$(cat "$d/dev")" = "$(cat "$CFG/usb_gadget/lighting/functions/hid.if1/dev")" ] && hidg=/dev/${d##*/}
     done
     [ -c "$hidg" ] || bad "no device file for the gadget's second function"
+    # Nobody answers its frames yet: listed, unidentified, and the listing does not hang.
+    ctl list >"$W/silent.list" 2>>"$W/ctl.err"
+    grep -q 'vid_4c4a&pid_4255&mi_01&col02#[^"]*","LastVersionNum":"",[^}]*"Version":""' "$W/silent.list" ||
+        bad "the silent gadget is not listed unidentified: $(cat "$W/silent.list")"
     TORVANIX_SIM_TRACE=$W/gadget.trace "$B/bin/torvanix-hid-emulator" --gadget "$hidg" \
         --devices "$HERE/data/lighting-device.json" >"$W/gadget.log" 2>&1 &
     EMU=$!
