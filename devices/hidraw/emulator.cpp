@@ -35,6 +35,7 @@ bool g_noIdentify = false;
 long g_framesAfterFailedIdentify = 0;
 // --unplug-after-frames N: every device is pulled out right after accepting its N-th frame
 // that is not an identification, in the middle of whatever call it belongs to, and stays out.
+// A gadget leaves that frame unanswered and prints "unplug now" for its maker to unbind it.
 long g_unplugAfter = 0;
 void onSignal(int) {
     g_stop = 1;
@@ -91,7 +92,10 @@ class Emulated {
 public:
     enum Role { None, App, Boot };
 
-    Emulated(int index, const std::string &path) : index_(index), path_(path) {}
+    // With `gadget`, the interface is served through that USB gadget HID function's device
+    // file (/dev/hidgN) instead of a uhid device: the kernel's gadget stack made the device.
+    Emulated(int index, const std::string &path, const std::string &gadget = {})
+        : index_(index), path_(path), gadget_(gadget) {}
     ~Emulated() { destroy(); }
 
     int fd() const { return fd_; }
@@ -106,6 +110,8 @@ public:
         if (!sim::viewInterface(index_, &v))
             return false;
         view_ = v;
+        if (!gadget_.empty())
+            return fd_ >= 0 || openGadget();
         const bool hasBoot = v.bootPath[0] != 0;
         const Role want = !v.present ? None : (v.inBootLoader && hasBoot ? Boot : App);
         reconcileDue_ = false;
@@ -122,6 +128,8 @@ public:
 
     // One event from the uhid device. False when the device file failed.
     bool handle() {
+        if (!gadget_.empty())
+            return handleGadget();
         uhid_event ev{};
         const ssize_t n = ::read(fd_, &ev, sizeof ev);
         if (n < 0)
@@ -191,6 +199,11 @@ private:
     }
 
     void destroy() {
+        if (fd_ >= 0 && !gadget_.empty()) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
         if (fd_ >= 0) {
             uhid_event ev{};
             ev.type = UHID_DESTROY;
@@ -361,9 +374,8 @@ private:
         switch (req.command) {
         case CmdWriteProperty:
         case CmdWritePropertyQpa:
-            return sim::usbWriteProperty(req.command == CmdWriteProperty ? "dcWriteProperty"
-                                                                         : "dcWritePropertyForQPA",
-                                         path, payload_, req.arg, count);
+            return sim::usbWriteProperty(req.command == CmdWritePropertyQpa, path, payload_,
+                                         req.arg, count);
         case CmdReadProperty: {
             const int ret = sim::usbReadProperty(path, block, req.arg, count);
             answer_.assign(block, block + std::min(8 + count, kBlock));
@@ -386,7 +398,12 @@ private:
             return sim::usbUpdateVersion(path, v[0], v[1]);
         case CmdReadInput: {
             const int ret = sim::usbReadInputReport(path, block, count, v[0]);
-            if (ret > 0) {
+            if (ret > 0 && !gadget_.empty()) {
+                // Over the interrupt endpoints the report follows the reply.
+                input_.assign(kWireSize, 0);
+                input_[0] = kReportId;
+                std::memcpy(input_.data() + 1, block, size_t(std::min(ret, kFrameSize)));
+            } else if (ret > 0) {
                 uhid_event in{};
                 in.type = UHID_INPUT2;
                 in.u.input2.data[0] = kReportId;
@@ -454,8 +471,66 @@ private:
         }
     }
 
+    bool openGadget() {
+        fd_ = ::open(gadget_.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+        if (fd_ < 0) {
+            std::fprintf(stderr, "torvanix-hid-emulator: cannot open %s: %s\n", gadget_.c_str(),
+                         std::strerror(errno));
+            return false;
+        }
+        role_ = App;
+        started_ = true;
+        resetProtocol();
+        return true;
+    }
+
+    // One output report from the host: a request. Every request but a stage frame is answered
+    // with one input report.
+    bool handleGadget() {
+        uint8_t wire[kWireSize + 1];
+        const ssize_t n = ::read(fd_, wire, sizeof wire);
+        if (n < 0)
+            return errno == EINTR || errno == EAGAIN;
+        Frame f;
+        if (!decode(wire, size_t(n), &f) || pulled_)
+            return true; // not a frame of ours, or the device is on its way out
+        if (g_unplugAfter > 0 && f.command != CmdIdentify && ++frames_ >= g_unplugAfter) {
+            // A gadget is unplugged from outside (its controller binding): the frame stays
+            // unanswered and whoever made the gadget is told to pull it now.
+            pulled_ = true;
+            std::printf("unplug now\n");
+            return true;
+        }
+        pending_ = answer(f);
+        if (f.command == CmdStage)
+            return true;
+        const auto reply = encode(pending_);
+        bool ok = writeGadget(reply.data(), reply.size());
+        if (ok && !input_.empty())
+            ok = writeGadget(input_.data(), input_.size());
+        input_.clear();
+        return ok;
+    }
+
+    // The function takes one report at a time; the next waits until the host has read it.
+    bool writeGadget(const uint8_t *data, size_t size) {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            if (::write(fd_, data, size) == ssize_t(size))
+                return true;
+            if (errno != EAGAIN && errno != EINTR)
+                break;
+            pollfd p{fd_, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        }
+        std::fprintf(stderr, "torvanix-hid-emulator: the host took no reply from %s\n",
+                     gadget_.c_str());
+        return true; // the host went away; the next request starts afresh
+    }
+
     int index_;
     std::string path_;
+    std::string gadget_;
+    std::vector<uint8_t> input_; // an input report to send after the reply (gadget)
     sim::InterfaceView view_{};
     int fd_ = -1;
     Role role_ = None;
@@ -475,12 +550,18 @@ private:
 int usage() {
     std::fprintf(stderr,
                  "usage: torvanix-hid-emulator [--devices FILE] [--only TEXT]... [--no-identify]\n"
-                 "                             [--unplug-after-frames N]\n"
+                 "                             [--unplug-after-frames N] [--gadget FILE]\n"
+                 "       torvanix-hid-emulator [--interrupt] --print-descriptor COLLECTIONS AT\n"
                  "  Serves the simulator's device set (TORVANIX_SIM_DEVICES or FILE) as uhid\n"
                  "  devices until SIGTERM/SIGINT; prints \"ready N\" once all have started.\n"
                  "  --only keeps the interfaces whose path contains TEXT (any case).\n"
                  "  --no-identify answers identification wrongly and reports any later frame.\n"
-                 "  --unplug-after-frames N pulls each device out after its N-th frame.\n");
+                 "  --unplug-after-frames N pulls each device out after its N-th frame.\n"
+                 "  --print-descriptor writes the report descriptor of COLLECTIONS top-level\n"
+                 "  collections with the frame collection at AT (from 1) to standard output;\n"
+                 "  --interrupt: its requests come as output reports, not feature reports.\n"
+                 "  --gadget FILE serves the one interface --only chose through a USB gadget\n"
+                 "  HID function's device file (/dev/hidgN) instead of uhid.\n");
     return 2;
 }
 
@@ -488,14 +569,31 @@ int usage() {
 
 int main(int argc, char **argv) {
     std::vector<std::string> only;
+    std::string gadget;
+    // Before --print-descriptor: the frame collection takes requests as output reports.
+    bool interruptFrames = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--no-identify") {
+        if (a == "--interrupt") {
+            interruptFrames = true;
+        } else if (a == "--no-identify") {
             g_noIdentify = true;
         } else if (a == "--unplug-after-frames" && i + 1 < argc) {
             g_unplugAfter = std::atol(argv[++i]);
             if (g_unplugAfter <= 0)
                 return usage();
+        } else if (a == "--gadget" && i + 1 < argc) {
+            gadget = argv[++i];
+            if (gadget.empty())
+                return usage();
+        } else if (a == "--print-descriptor" && i + 2 < argc) {
+            // For a device made elsewhere (a USB gadget): the same frame collection.
+            const int collections = std::atoi(argv[i + 1]), at = std::atoi(argv[i + 2]);
+            if (collections < 1 || collections > 8 || at < 1 || at > collections)
+                return usage();
+            const std::vector<uint8_t> rd =
+                frameDescriptor(collections, at, 0xFFA0, 0x01, interruptFrames);
+            return std::fwrite(rd.data(), 1, rd.size(), stdout) == rd.size() ? 0 : 1;
         } else if ((a == "--devices" || a == "--only") && i + 1 < argc) {
             if (a == "--devices")
                 ::setenv("TORVANIX_SIM_DEVICES", argv[++i], 1);
@@ -509,7 +607,7 @@ int main(int argc, char **argv) {
     std::signal(SIGINT, onSignal);
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    std::vector<std::unique_ptr<Emulated>> devices;
+    std::vector<std::pair<int, std::string>> chosen;
     sim::InterfaceView v{};
     for (int i = 0; sim::viewInterface(i, &v); ++i) {
         const std::string path = narrow(
@@ -519,7 +617,18 @@ int main(int argc, char **argv) {
                 return low.find(o) != std::string::npos;
             }))
             continue;
-        devices.push_back(std::make_unique<Emulated>(i, path));
+        chosen.emplace_back(i, path);
+    }
+    if (!gadget.empty() && chosen.size() != 1) {
+        std::fprintf(stderr,
+                     "torvanix-hid-emulator: --gadget serves one interface; --only "
+                     "chose %zu\n",
+                     chosen.size());
+        return 2;
+    }
+    std::vector<std::unique_ptr<Emulated>> devices;
+    for (const auto &c : chosen) {
+        devices.push_back(std::make_unique<Emulated>(c.first, c.second, gadget));
         if (!devices.back()->reconcile())
             return 1;
     }

@@ -131,7 +131,7 @@ std::vector<Collection> parseCollections(const uint8_t *desc, size_t length) {
     uint32_t usage = 0;
     bool haveUsage = false;
     int depth = 0;
-    bool featureOk = false, inputOk = false;
+    bool featureOk = false, inputOk = false, outputOk = false;
     size_t i = 0;
     while (i < length) {
         const uint8_t prefix = desc[i];
@@ -188,18 +188,22 @@ std::vector<Collection> parseCollections(const uint8_t *desc, size_t length) {
                     c.usagePage = uint16_t(haveUsage ? usage >> 16 : g.usagePage);
                     c.usage = uint16_t(haveUsage ? usage & 0xFFFF : 0);
                     out.push_back(c);
-                    featureOk = inputOk = false;
+                    featureOk = inputOk = outputOk = false;
                 }
                 ++depth;
             } else if (tag == 0xC) { // end collection
                 if (depth == 0)
                     break;
-                if (--depth == 0 && !out.empty())
-                    out.back().frameReport = featureOk && inputOk;
+                if (--depth == 0 && !out.empty()) {
+                    out.back().frameReport = inputOk && (featureOk || outputOk);
+                    out.back().interruptFrames = inputOk && outputOk && !featureOk;
+                }
             } else if (depth > 0 && frameSized && tag == 0xB) {
                 featureOk = true;
             } else if (depth > 0 && frameSized && tag == 0x8) {
                 inputOk = true;
+            } else if (depth > 0 && frameSized && tag == 0x9) {
+                outputOk = true;
             }
             usage = 0;
             haveUsage = false;
@@ -218,14 +222,17 @@ void putUsage(std::vector<uint8_t> &d, int usagePage, int usage) {
 }
 } // namespace
 
-std::vector<uint8_t> frameDescriptor(int collections, int frameAt, int usagePage, int usage) {
+std::vector<uint8_t> frameDescriptor(int collections, int frameAt, int usagePage, int usage,
+                                     bool interrupt) {
     std::vector<uint8_t> d;
     for (int k = 1; k <= collections; ++k) {
         if (k == frameAt) {
             putUsage(d, usagePage, usage);
-            d.insert(d.end(),
-                     {0xA1, 0x01, 0x85, kReportId, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,
-                      0x95, 0x40, 0x09, 0x02,      0x81, 0x02, 0x09, 0x03, 0xB1, 0x02, 0xC0});
+            d.insert(d.end(), {0xA1, 0x01, 0x85, kReportId, 0x15,
+                               0x00, 0x26, 0xFF, 0x00,      0x75,
+                               0x08, 0x95, 0x40, 0x09,      0x02,
+                               0x81, 0x02, 0x09, 0x03,      uint8_t(interrupt ? 0x91 : 0xB1),
+                               0x02, 0xC0});
         } else {
             putUsage(d, 0xFF00, 0x90 + k);
             d.insert(d.end(), {0xA1, 0x01, 0x85, uint8_t(0x10 + k), 0x15, 0x00, 0x26, 0xFF, 0x00,

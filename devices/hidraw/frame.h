@@ -111,7 +111,10 @@ bool decodeIdentity(const Frame &reply, Identity *identity);
 struct Collection {
     uint16_t usagePage = 0;
     uint16_t usage = 0;
-    bool frameReport = false; // declares the 64-byte feature and input report with kReportId
+    // Declares the 64-byte input report with kReportId and, to carry requests, the feature
+    // report of that id or, failing that, the output report (interruptFrames).
+    bool frameReport = false;
+    bool interruptFrames = false;
 };
 // Top-level collections in descriptor order. A malformed descriptor gives what was read
 // before the fault, with no frame report claimed in an unfinished collection.
@@ -119,8 +122,10 @@ std::vector<Collection> parseCollections(const uint8_t *descriptor, size_t lengt
 
 // A report descriptor of `collections` top-level collections with the frame report in
 // collection `frameAt` (from 1) under the given usage page and usage; the others carry a
-// one-byte vendor input report of their own, so the frame collection gets a number.
-std::vector<uint8_t> frameDescriptor(int collections, int frameAt, int usagePage, int usage);
+// one-byte vendor input report of their own, so the frame collection gets a number. With
+// `interrupt` the frame collection declares an output report instead of the feature report.
+std::vector<uint8_t> frameDescriptor(int collections, int frameAt, int usagePage, int usage,
+                                     bool interrupt = false);
 
 // The interface number at the end of a HID physical path ("usb-0000:00:14.0-1/input1" -> 1),
 // -1 when it has none.

@@ -24,6 +24,11 @@ constexpr auto kRetryPause = std::chrono::milliseconds(10);
 constexpr auto kBusyDeadline = std::chrono::milliseconds(1000);
 constexpr int kMinInputWaitMs = 100;
 constexpr int kMaxInputWaitMs = 5000;
+// An interrupt-transport reply has no kernel bound like a control transfer's; the same 5 s.
+// A collection that only looks like ours may never answer over its interrupt endpoints, and
+// every listing asks it again: identification waits 1 s.
+constexpr int kReplyWaitMs = 5000;
+constexpr int kIdentifyWaitMs = 1000;
 
 std::string property(udev_device *d, const char *name) {
     const char *v = d ? udev_device_get_property_value(d, name) : nullptr;
@@ -113,6 +118,7 @@ std::vector<InterfaceInfo> enumerateInterfaces() {
                 info.usagePage = cols[c].usagePage;
                 info.usage = cols[c].usage;
                 info.frameReport = cols[c].frameReport;
+                info.interruptFrames = cols[c].interruptFrames;
                 info.path = toU16(interfacePath(info.vendor, info.product, mi,
                                                 cols.size() > 1 ? int(c + 1) : 0, instance));
                 found.emplace_back(nodeNumber(node), std::move(info));
@@ -180,7 +186,10 @@ bool Link::send(const Frame &frame) {
     for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
         if (attempt)
             std::this_thread::sleep_for(kRetryPause);
-        if (hid_send_feature_report(dev_, wire.data(), wire.size()) == int(wire.size()))
+        const int n = info_.interruptFrames
+                          ? hid_write(dev_, wire.data(), wire.size())
+                          : hid_send_feature_report(dev_, wire.data(), wire.size());
+        if (n == int(wire.size()))
             return true;
     }
     broken_ = true;
@@ -188,6 +197,8 @@ bool Link::send(const Frame &frame) {
 }
 
 bool Link::receive(const Frame &request, Frame *reply) {
+    if (info_.interruptFrames)
+        return receiveInput(request, reply);
     const auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
     for (;;) {
         uint8_t wire[kWireSize] = {kReportId};
@@ -203,6 +214,33 @@ bool Link::receive(const Frame &request, Frame *reply) {
             continue;
         }
         return acceptReply(wire, size_t(n), request, reply);
+    }
+}
+
+bool Link::receiveInput(const Frame &request, Frame *reply) {
+    // The reply is the first input report carrying the request's command and sequence number;
+    // anything before it is a leftover of an earlier call and is passed over.
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(request.command == CmdIdentify ? kIdentifyWaitMs : kReplyWaitMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            broken_ = true; // an interface that stops answering is opened afresh next time
+            return false;
+        }
+        uint8_t wire[kWireSize];
+        const int n = hid_read_timeout(dev_, wire, sizeof wire, int(left));
+        if (n < 0) {
+            broken_ = true;
+            return false;
+        }
+        Frame f;
+        if (n > 0 && decode(wire, size_t(n), &f) && f.command == request.command &&
+            f.seq == request.seq)
+            return acceptReply(wire, size_t(n), request, reply);
     }
 }
 

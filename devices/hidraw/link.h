@@ -21,6 +21,7 @@ struct InterfaceInfo {
     uint16_t vendor = 0, product = 0;
     uint16_t usagePage = 0, usage = 0;
     bool frameReport = false;
+    bool interruptFrames = false; // requests as output reports, replies as input reports
 };
 
 // Every collection of every hidraw node, in node order. Reads sysfs only; opens nothing.
@@ -62,6 +63,7 @@ private:
     Link() = default;
     bool send(const Frame &frame);
     bool receive(const Frame &request, Frame *reply);
+    bool receiveInput(const Frame &request, Frame *reply);
     bool transact(Frame &request, Frame *reply);
     uint8_t nextSeq();
 

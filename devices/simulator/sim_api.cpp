@@ -264,9 +264,8 @@ int usbDevices(uint8_t *list, const uint16_t *filter) {
     return c.finish(count);
 }
 
-int usbWriteProperty(const char *entry, const uint16_t *path, uint8_t *buf, uint8_t address,
-                     int count) {
-    Call c(kUsb, entry);
+int usbWriteProperty(bool qpa, const uint16_t *path, uint8_t *buf, uint8_t address, int count) {
+    Call c(kUsb, qpa ? "dcWritePropertyForQPA" : "dcWriteProperty");
     c.arg(address);
     c.count(count);
     if (!c.path(path) || !buf || !countOk(count))

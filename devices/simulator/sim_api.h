@@ -13,8 +13,9 @@ namespace torvanix::sim {
 
 // UsbInterface
 TVX_SIMCORE_API int usbDevices(uint8_t *list, const uint16_t *filter);
-TVX_SIMCORE_API int usbWriteProperty(const char *entry, const uint16_t *path, uint8_t *buf,
-                                     uint8_t address, int count);
+// qpa: dcWritePropertyForQPA, else dcWriteProperty.
+TVX_SIMCORE_API int usbWriteProperty(bool qpa, const uint16_t *path, uint8_t *buf, uint8_t address,
+                                     int count);
 TVX_SIMCORE_API int usbReadProperty(const uint16_t *path, uint8_t *buf, uint8_t address, int count);
 TVX_SIMCORE_API int usbWriteHfdData(const uint16_t *path, uint8_t *buf, uint8_t type, int count);
 TVX_SIMCORE_API int usbWriteStartTr(const uint16_t *path, uint8_t *buf, uint8_t address, int count);

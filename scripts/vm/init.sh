@@ -1,8 +1,8 @@
 #!/bin/busybox sh
 # PID 1 of the test VM: loads the modules, mounts the host's / read-only over 9p with fresh
-# proc/sys/dev and tmpfs on /tmp /run /var/tmp, mounts the writable work share, runs the
-# command the host left in the control share inside a chroot, records its exit code there and
-# powers off.
+# proc/sys/dev, configfs (USB gadgets) and tmpfs on /tmp /run /var/tmp, mounts the writable
+# work share, runs the command the host left in the control share inside a chroot, records
+# its exit code there and powers off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -20,6 +20,7 @@ O9=trans=virtio,version=9p2000.L,msize=512000
 mount -t 9p -o $O9,ro,cache=loose root $R || fail "cannot mount the root share"
 mount -t proc proc $R/proc
 mount -t sysfs sysfs $R/sys
+[ -d $R/sys/kernel/config ] && mount -t configfs configfs $R/sys/kernel/config
 mount -t devtmpfs devtmpfs $R/dev
 mkdir -p $R/dev/pts $R/dev/shm
 mount -t devpts devpts $R/dev/pts

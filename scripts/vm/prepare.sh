@@ -10,6 +10,8 @@ DIR=$(realpath -m "${1:-${TORVANIX_VM_DIR:-build/vm}}")
 OUT=$DIR/out
 KROOT=$DIR/kroot
 MODULES="virtio_pci virtio_mmio virtio_console 9pnet_virtio 9p uhid hid_generic uinput evdev usbhid hid_apple"
+# A USB device with real interface numbers: the gadget stack on the dummy host controller.
+GADGET_MODULES="configfs libcomposite usb_f_hid dummy_hcd"
 
 for tool in busybox modprobe depmod dpkg-deb xz; do
     command -v "$tool" >/dev/null || { echo "prepare: $tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }
@@ -58,7 +60,7 @@ trap 'rm -rf "$IR"' EXIT
 mkdir -p "$IR"/{bin,dev,proc,sys,newroot,lib/modules}
 cp "$(command -v busybox)" "$IR/bin/busybox"
 : >"$IR/modules.list"
-for m in $MODULES; do
+for m in $MODULES $GADGET_MODULES; do
     modprobe -d "$KROOT" -S "$KVER" --show-depends "$m" | awk '$1=="insmod"{print $2}' |
         while read -r ko; do
             b=$(basename "$ko")

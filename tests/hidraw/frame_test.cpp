@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <vector>
 
 using namespace torvanix::hidraw;
@@ -112,6 +114,22 @@ TEST(HidrawDescriptor, FindsTheFrameCollectionAndNothingElse) {
     EXPECT_EQ(c[1].usagePage, 0xFFA0);
     EXPECT_EQ(c[1].usage, 0x01);
     EXPECT_FALSE(c[2].frameReport);
+    EXPECT_FALSE(c[1].interruptFrames);
+
+    // Requests as output reports (a device without feature reports): the same frames over
+    // the interrupt endpoints; an output report alone, with no input to answer, is no frame.
+    const std::vector<uint8_t> irq = frameDescriptor(2, 2, 0xFFA0, 0x01, true);
+    const auto i = parseCollections(irq.data(), irq.size());
+    ASSERT_EQ(i.size(), 2u);
+    EXPECT_TRUE(i[1].frameReport);
+    EXPECT_TRUE(i[1].interruptFrames);
+    std::vector<uint8_t> outputOnly = frameDescriptor(1, 1, 0xFFA0, 0x01, true);
+    const uint8_t input[] = {0x09, 0x02, 0x81, 0x02};
+    auto at = std::search(outputOnly.begin(), outputOnly.end(), input, input + 4);
+    ASSERT_NE(at, outputOnly.end());
+    outputOnly.erase(at, at + 4);
+    ASSERT_EQ(parseCollections(outputOnly.data(), outputOnly.size()).size(), 1u);
+    EXPECT_FALSE(parseCollections(outputOnly.data(), outputOnly.size())[0].frameReport);
 
     // An ordinary boot keyboard never qualifies for a frame.
     const uint8_t keyboard[] = {0x05, 0x01, 0x09, 0x06, 0xa1, 0x01, 0x05, 0x07, 0x19, 0xe0,

@@ -7,8 +7,9 @@
 # answers from identification), and so must the listed identities and the printed answers.
 # A STEP is a configuration document (apply), macro:IDENTITY:FILE (the macro list in FILE
 # written to that device, as the page's NoticeMacoModify), or fw:IDENTITY, a firmware update of
-# that device with a generated image; on the hidraw side it keeps the program's pauses, which
-# give the device time to come back from its boot loader.
+# that device with a generated image (on the hidraw side it keeps the program's pauses, which
+# give the device time to come back from its boot loader), or lib:kb / lib:ms, every entry of
+# the keyboard or mouse access library called once directly.
 # Work files go to BUILD_DIR/vm/NAME (NAME: TORVANIX_VM_TEST, default golden).
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -30,6 +31,17 @@ ctl() { # ctl KIND ARGS...: KIND hid or sim
     fi
 }
 
+libcall() { # libcall KIND ARGS...: a device access library's entries called directly
+    local kind=$1
+    shift
+    if [ "$kind" = hid ]; then
+        env -u TORVANIX_SIM_STATE -u TORVANIX_SIM_TRACE "$B/tests/torvanix-vm-libcall" "$B/hidraw" "$@"
+    else
+        TORVANIX_SIM_STATE=$W/sim.state TORVANIX_SIM_TRACE=$W/sim.trace \
+            "$B/tests/torvanix-vm-libcall" "$B/bin" "$@"
+    fi
+}
+
 run_commands() { # run_commands KIND DOCUMENT...
     local kind=$1 fail=0
     shift
@@ -42,6 +54,10 @@ run_commands() { # run_commands KIND DOCUMENT...
             ctl "$kind" $pause call "$(printf '{"FuncName":"ExecuteUpdateFirmware","Version":"%s","FilePath":"%s"}' \
                 "${step#fw:}" "$W/firmware.bin")" >>"$W/$kind.apply.out" 2>>"$W/$kind.err" ||
                 { echo "$kind: firmware update of ${step#fw:} failed" >&2; fail=1; }
+            ;;
+        lib:*)
+            libcall "$kind" "${step#lib:}" >>"$W/$kind.apply.out" 2>>"$W/$kind.err" ||
+                { echo "$kind: the ${step#lib:} library entries failed" >&2; fail=1; }
             ;;
         macro:*)
             local rest=${step#macro:}
@@ -79,7 +95,7 @@ shift
 DOCS=()
 for d in "$@"; do
     case "$d" in
-    fw:*) DOCS+=("$d") ;;
+    fw:* | lib:*) DOCS+=("$d") ;;
     macro:*)
         m=${d#macro:}
         DOCS+=("macro:${m%%:*}:$(realpath "${m#*:}")")

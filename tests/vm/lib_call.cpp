@@ -5,6 +5,8 @@
 //   torvanix-vm-libcall DIR bench PATH N [BYTES]
 //                                         times N register reads on PATH (with BYTES: writes
 //                                         of that many bytes), prints us per call
+//   torvanix-vm-libcall DIR kb|ms         calls every entry of the keyboard or mouse library
+//                                         once with fixed arguments, prints what each returned
 #include "torvanix/devlib.h"
 
 #include <dlfcn.h>
@@ -29,22 +31,100 @@ std::u16string widen(const char *s) {
     return out;
 }
 
+// Every entry of the keyboard (kb) or mouse (ms) library in DIR, once, in the order a session
+// uses them; the printed returns and the device's trace are compared across the two backends.
+int libraryFamily(const std::string &dir, const std::string &family) {
+    const bool kb = family == "kb";
+    const std::string file = dir + (kb ? "/libKBAccess.so" : "/libByDevInterface.so");
+    void *lib = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!lib) {
+        std::fprintf(stderr, "cannot load %s: %s\n", file.c_str(), dlerror());
+        return 2;
+    }
+    bool missing = false;
+    auto need = [&](const char *name) {
+        void *f = dlsym(lib, name);
+        if (!f) {
+            std::fprintf(stderr, "%s lacks %s\n", file.c_str(), name);
+            missing = true;
+        }
+        return f;
+    };
+    // Payloads long enough to be staged in several frames, with bytes that show a shift.
+    std::vector<uint8_t> bytes(700);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i * 7 + 1);
+    std::vector<int32_t> table(165);
+    for (size_t i = 0; i < table.size(); ++i)
+        table[i] = int32_t(i * 0x01010101u + 3);
+    if (kb) {
+        auto hw = reinterpret_cast<int (*)(int, int)>(need("SetHardwareInfo"));
+        auto init = reinterpret_cast<int (*)(void *)>(need("InitDevice"));
+        auto led = reinterpret_cast<int (*)(int, int, int, int, int)>(need("SetLED"));
+        auto colour = reinterpret_cast<int (*)(int, int, int, int)>(need("SetKeyColor"));
+        auto macro = reinterpret_cast<int (*)(uint8_t *, int)>(need("SetMacro"));
+        auto key = reinterpret_cast<int (*)(int32_t *, int)>(need("SetKey"));
+        auto action = reinterpret_cast<int (*)(int, int, int, int, int)>(need("new_key_action"));
+        auto debug = reinterpret_cast<void (*)(int)>(need("SetDebug"));
+        auto uninit = reinterpret_cast<int (*)()>(need("UnInitDevice"));
+        if (missing)
+            return 2;
+        std::printf("SetHardwareInfo %d\n", hw(0x05ac, 0x024f));
+        std::printf("InitDevice %d\n", init(nullptr));
+        std::printf("SetLED %d\n", led(7, 5, 5, 1, 0xFFEA7B));
+        std::printf("SetKeyColor %d\n", colour(130, 255, 0, 16));
+        std::printf("SetMacro %d\n", macro(bytes.data(), 300));
+        std::printf("SetMacro(short) %d\n", macro(bytes.data() + 1, 40));
+        std::printf("SetKey %d\n", key(table.data(), 528));
+        std::printf("new_key_action %d\n", action(12, -1, 2, 0x7fffffff, 4));
+        debug(1);
+        std::printf("UnInitDevice %d\n", uninit());
+        return 0;
+    }
+    auto hw = reinterpret_cast<int (*)(int, int, int, int, int)>(need("SetHardwareInfo"));
+    auto init = reinterpret_cast<int (*)(void *)>(need("InitDevice"));
+    auto matrix = reinterpret_cast<int (*)(int32_t *, void *)>(need("SetKeyMatrix"));
+    auto config = reinterpret_cast<int (*)(int32_t *)>(need("SetConfig"));
+    auto debug = reinterpret_cast<void (*)(int)>(need("SetDebug"));
+    auto online = reinterpret_cast<int (*)()>(need("IsDeviceOnline"));
+    auto power = reinterpret_cast<int (*)()>(need("GetPower"));
+    auto version = reinterpret_cast<int (*)(char *, int)>(need("GetFwVersion"));
+    auto uninit = reinterpret_cast<int (*)()>(need("UnInitDevice"));
+    if (missing)
+        return 2;
+    std::printf("SetHardwareInfo %d\n", hw(0x258a, 0x002e, 0x002f, 13109, 0));
+    std::printf("InitDevice %d\n", init(nullptr));
+    std::printf("IsDeviceOnline %d\n", online());
+    std::printf("GetPower %d\n", power());
+    char text[64] = {};
+    const int n = version(text, sizeof text);
+    std::printf("GetFwVersion %d \"%.*s\"\n", n, int(strnlen(text, sizeof text)), text);
+    std::printf("SetKeyMatrix %d\n", matrix(table.data(), nullptr));
+    std::printf("SetConfig %d\n", config(table.data()));
+    debug(0);
+    std::printf("UnInitDevice %d\n", uninit());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     if (argc < 3) {
         std::fprintf(
             stderr,
-            "usage: torvanix-vm-libcall DIR list | DIR write PATH | DIR bench PATH N [BYTES]\n");
+            "usage: torvanix-vm-libcall DIR list | DIR write PATH | DIR bench PATH N [BYTES] | "
+            "DIR kb|ms\n");
         return 2;
     }
+    const std::string what = argv[2];
+    if (what == "kb" || what == "ms")
+        return libraryFamily(argv[1], what);
     const std::string file = std::string(argv[1]) + "/libUsbInterface.so";
     void *lib = dlopen(file.c_str(), RTLD_NOW);
     if (!lib) {
         std::fprintf(stderr, "cannot load %s: %s\n", file.c_str(), dlerror());
         return 2;
     }
-    const std::string what = argv[2];
     if (what == "list") {
         auto devices = entry<tvx_dcDevices_fn>(lib, "dcDevices");
         std::vector<uint8_t> list(TVX_LIST_BLOCK_SIZE);
