@@ -1,7 +1,6 @@
 import type { ComponentChildren } from 'preact';
-import { language, setLanguage, type Language } from '../i18n/core';
 import { native } from '../native/client';
-import { setTheme, theme } from '../state/prefs';
+import { LookControls } from '../ui/LookControls';
 import { t } from './texts';
 
 const UDEV_COMMANDS = [
@@ -47,37 +46,7 @@ export function Help() {
           {t('help.back')}
         </a>
         <span class="titlebar-spacer" />
-        <label class="visually-hidden" for="help-language">
-          {t('help.language')}
-        </label>
-        <select id="help-language" class="titlebar-select" value={language.value} onChange={(e) => setLanguage((e.currentTarget as HTMLSelectElement).value as Language)}>
-          <option value="en" lang="en">
-            English
-          </option>
-          <option value="zh" lang="zh-CN">
-            中文
-          </option>
-        </select>
-        <button
-          type="button"
-          class="icon-button"
-          role="switch"
-          aria-checked={theme.value === 'light' ? 'true' : 'false'}
-          aria-label={t('help.lightTheme')}
-          title={t('help.lightTheme')}
-          onClick={() => setTheme(theme.value === 'light' ? 'dark' : 'light')}
-        >
-          <svg width="16" height="16" viewBox="0 0 24 24" aria-hidden="true" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round">
-            {theme.value === 'light' ? (
-              <>
-                <circle cx="12" cy="12" r="4" />
-                <path d="M12 2v2M12 20v2M4.9 4.9l1.4 1.4M17.7 17.7l1.4 1.4M2 12h2M20 12h2M4.9 19.1l1.4-1.4M17.7 6.3l1.4-1.4" />
-              </>
-            ) : (
-              <path d="M21 12.8A9 9 0 1 1 11.2 3a7 7 0 0 0 9.8 9.8z" />
-            )}
-          </svg>
-        </button>
+        <LookControls id="help-language" languageLabel={t('help.language')} themeLabel={t('help.lightTheme')} />
         <button type="button" class="icon-button" aria-label={t('help.minimise')} title={t('help.minimise')} onClick={() => native.minimise()}>
           <svg width="16" height="16" viewBox="0 0 24 24" aria-hidden="true" fill="none" stroke="currentColor" stroke-width="2" stroke-linecap="round">
             <path d="M5 12h14" />

@@ -1,11 +1,11 @@
-import { CircleHelp, Minus, Moon, Settings, Sun, Undo2, X } from 'lucide-preact';
+import { CircleHelp, Minus, Settings, Undo2, X } from 'lucide-preact';
 import type { ComponentType } from 'preact';
 import { useRef, useState } from 'preact/hooks';
-import { language, setLanguage, t, type Language } from '../i18n';
+import { t } from '../i18n';
 import { native } from '../native/client';
-import { setTheme, theme } from '../state/prefs';
 import { canUndo, undo, undoLabel } from '../state/undo';
 import { Dialog } from '../ui/Dialog';
+import { LookControls } from '../ui/LookControls';
 import { closeBlockedBy, updateHost } from '../updates/guard';
 
 function UpdateHostSlot() {
@@ -94,33 +94,7 @@ export function TitleBar() {
       >
         <Undo2 size={16} aria-hidden="true" />
       </button>
-      <label class="visually-hidden" for="language-select">
-        {t('shell.language')}
-      </label>
-      <select
-        id="language-select"
-        class="titlebar-select"
-        value={language.value}
-        onChange={(e) => setLanguage((e.currentTarget as HTMLSelectElement).value as Language)}
-      >
-        <option value="en" lang="en">
-          English
-        </option>
-        <option value="zh" lang="zh-CN">
-          中文
-        </option>
-      </select>
-      <button
-        type="button"
-        class="icon-button"
-        role="switch"
-        aria-checked={theme.value === 'light' ? 'true' : 'false'}
-        aria-label={t('shell.lightTheme')}
-        title={t('shell.lightTheme')}
-        onClick={() => setTheme(theme.value === 'light' ? 'dark' : 'light')}
-      >
-        {theme.value === 'light' ? <Sun size={16} aria-hidden="true" /> : <Moon size={16} aria-hidden="true" />}
-      </button>
+      <LookControls id="language-select" languageLabel={t('shell.language')} themeLabel={t('shell.lightTheme')} />
       {/* The help page is shown in this window; it links back with the same address query. */}
       <a class="icon-button" href={`bbs/index.html${location.search}`} aria-label={t('links.help')} title={t('links.help')}>
         <CircleHelp size={16} aria-hidden="true" />
