@@ -1,6 +1,6 @@
 import type { ComponentChildren } from 'preact';
 import { useEffect, useRef } from 'preact/hooks';
-import { focusableIn, uniqueId } from './focus';
+import { focusableIn, keepTabInside, uniqueId } from './focus';
 
 export interface DialogProps {
   open: boolean;
@@ -44,22 +44,7 @@ export function Dialog({ open, title, onClose, children, initialFocus, role = 'd
       closeRef.current();
       return;
     }
-    if (e.key !== 'Tab' || !box.current) return;
-    const items = focusableIn(box.current);
-    if (items.length === 0) {
-      e.preventDefault();
-      return;
-    }
-    const first = items[0];
-    const last = items[items.length - 1];
-    const active = document.activeElement;
-    if (e.shiftKey && (active === first || !box.current.contains(active))) {
-      e.preventDefault();
-      last.focus();
-    } else if (!e.shiftKey && (active === last || !box.current.contains(active))) {
-      e.preventDefault();
-      first.focus();
-    }
+    if (box.current) keepTabInside(e, box.current);
   };
 
   return (

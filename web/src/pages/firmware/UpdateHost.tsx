@@ -1,6 +1,6 @@
 import { useEffect, useRef } from 'preact/hooks';
 import { t } from '../../i18n';
-import { focusableIn } from '../../ui/focus';
+import { focusableIn, keepTabInside } from '../../ui/focus';
 import { isRunning, type RunState } from '../../updates/progress';
 import { afterUpdate, cancelDownload, dismissFirmwareRun, firmwareRun, firmwareTarget, retryFlash } from '../../updates/run';
 import { firmwareOf } from '../../updates/updateIndex';
@@ -69,21 +69,7 @@ export function UpdateHost() {
       dismissFirmwareRun();
       return;
     }
-    if (e.key !== 'Tab' || !box.current) return;
-    const items = focusableIn(box.current);
-    if (items.length === 0) {
-      e.preventDefault();
-      return;
-    }
-    const first = items[0];
-    const last = items[items.length - 1];
-    if (e.shiftKey && (document.activeElement === first || document.activeElement === box.current)) {
-      e.preventDefault();
-      last.focus();
-    } else if (!e.shiftKey && document.activeElement === last) {
-      e.preventDefault();
-      first.focus();
-    }
+    if (box.current) keepTabInside(e, box.current);
   };
 
   const downloading = state.phase === 'downloading' || (state.phase === 'failed' && state.failure?.stage !== 'flash' && state.percent === 0);
