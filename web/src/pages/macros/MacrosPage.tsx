@@ -137,6 +137,8 @@ function Recorder({ onDone }: { onDone: (r: RecordResult) => void }) {
       <p class="page-note" aria-live="polite">
         {recording ? tn('macros.recording', count) : t('macros.recorderHint')}
       </p>
+      {/* Kept out of the live region: it would be read again with every recorded step. */}
+      {recording ? <p class="page-note">{t('macros.stopShortcut')}</p> : null}
     </fieldset>
   );
 }
