@@ -2,6 +2,7 @@
 
 #include "browser_rules.h"
 #include "browser_view.h"
+#include "device/data_folders.h"
 #include "loopback_server.h"
 #include "page_bridge.h"
 #include "request_interceptor.h"
@@ -296,12 +297,17 @@ QString ClientHandler::GetDataURI(const QByteArray &data, const QString &mimeTyp
     return dataUri(data, mimeType);
 }
 
+QString ClientHandler::downloadFolderBase() const {
+    const QString data = data_folders::writableFolder(settings_.resources.appFolder);
+    return data.isEmpty() ? settings_.resources.appFolder : data;
+}
+
 void ClientHandler::onDownloadRequested(QWebEngineDownloadItem *item) {
     const QString suggested = item->suggestedFileName();
     // A file from anywhere else is the user's to place, never the update folder's.
     const QUrl initiator = item->page() ? item->page()->url() : QUrl();
     QString target = fromVendorOrigin(item->url(), settings_.resources.vendorBase, initiator)
-                         ? downloadTarget(suggested, settings_.resources.appFolder)
+                         ? downloadTarget(suggested, downloadFolderBase())
                          : QString();
     if (target.isEmpty()) {
         const QString proposal = QDir(item->downloadDirectory()).filePath(suggested);

@@ -110,6 +110,8 @@ protected:
 
 private:
     void deliverEvent(const QString &name, const QVariantList &args);
+    // The folder whose "update/" takes the page's downloads.
+    QString downloadFolderBase() const;
     void onDownloadRequested(QWebEngineDownloadItem *item);
     void addEngineSwitches();
 
