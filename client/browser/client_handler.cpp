@@ -46,8 +46,21 @@ ClientHandler::ClientHandler(Settings settings, QObject *parent)
     Q_ASSERT(!g_instance);
     g_instance = this;
     initBrowserResources();
-    if (settings_.storagePath.isEmpty())
-        settings_.storagePath = QDir::tempPath() + QStringLiteral("/ozk");
+    const QString tempFolder = QDir::tempPath() + QStringLiteral("/ozk");
+    if (settings_.cachePath.isEmpty())
+        settings_.cachePath =
+            (settings_.storagePath.isEmpty() ? tempFolder : settings_.storagePath) +
+            QStringLiteral("/Cache");
+    if (settings_.storagePath.isEmpty()) {
+        // The page's local storage (the macro library, preferences) must outlive a reboot,
+        // which empties the temporary folder; runs before kept it there.
+        QString why;
+        settings_.storagePath = data_folders::settleBrowserStorage(
+            tempFolder, data_folders::userDataFolder() + QStringLiteral("/browser"),
+            {QStringLiteral("Cache"), QStringLiteral("ozk.log")}, &why);
+        if (!why.isEmpty())
+            qWarning().noquote() << why;
+    }
 
     QStringList packPaths;
     if (!settings_.packPath.isEmpty())
@@ -138,7 +151,7 @@ QWebEngineProfile *ClientHandler::profile() {
         return profile_;
     profile_ = new QWebEngineProfile(QStringLiteral("ozk"), this);
     profile_->setPersistentStoragePath(settings_.storagePath);
-    profile_->setCachePath(settings_.storagePath + QStringLiteral("/Cache"));
+    profile_->setCachePath(settings_.cachePath);
     profile_->setHttpUserAgent(QStringLiteral("Torvanix"));
     profile_->setHttpAcceptLanguage(QStringLiteral("zh"));
     profile_->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);

@@ -27,5 +27,14 @@ bool canCreateFiles(const QString &folder);
 QString writableFolder(const QString &programFolder,
                        const WritableProbe &writable = canCreateFiles);
 
+// The browser's persistent storage (local storage, cookies) belongs in `storageFolder`, kept
+// across reboots; earlier runs kept it in `tempFolder`, which is emptied at boot. When
+// `storageFolder` does not exist yet and `tempFolder` holds storage, that storage is moved
+// over once (entries named in `keep`, such as the cache and the log, stay). The answer is the
+// folder to use: `storageFolder`, or `tempFolder` when the move failed, so nothing saved is
+// lost and the move is tried again next time. `why` (may be null) gets a line for the log.
+QString settleBrowserStorage(const QString &tempFolder, const QString &storageFolder,
+                             const QStringList &keep, QString *why = nullptr);
+
 } // namespace data_folders
 } // namespace torvanix

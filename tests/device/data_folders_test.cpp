@@ -1,6 +1,7 @@
 #include "device/data_folders.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -8,6 +9,18 @@
 using namespace torvanix;
 
 namespace {
+
+void writeFile(const QString &path, const QByteArray &data) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << qPrintable(path);
+    file.write(data);
+}
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
 
 // Points the user's data folder into a temporary folder for the test's life.
 struct DataHome {
@@ -42,4 +55,50 @@ TEST(DataFolders, WritesStayBesideAWritableProgramAndMoveToTheUserFolderOtherwis
     EXPECT_TRUE(QFileInfo(home.user()).isDir());
     EXPECT_EQ(data_folders::writableFolder(program.path(), [](const QString &) { return false; }),
               home.user());
+}
+
+TEST(DataFolders, BrowserStorageMovesOutOfTheTemporaryFolderOnce) {
+    QTemporaryDir root;
+    const QString temp = root.path() + "/tmp/ozk";
+    const QString storage = root.path() + "/data/torvanix/browser";
+    const QStringList keep{"Cache", "ozk.log"};
+    writeFile(temp + "/Local Storage/leveldb/000003.log", "macro library");
+    writeFile(temp + "/Cookies", "cookies");
+    writeFile(temp + "/Cache/data_0", "cache");
+    writeFile(temp + "/ozk.log", "log");
+
+    QString why;
+    EXPECT_EQ(data_folders::settleBrowserStorage(temp, storage, keep, &why), storage);
+    EXPECT_TRUE(why.contains("moved")) << qPrintable(why);
+    EXPECT_EQ(readFile(storage + "/Local Storage/leveldb/000003.log"), "macro library");
+    EXPECT_EQ(readFile(storage + "/Cookies"), "cookies");
+    EXPECT_FALSE(QFileInfo::exists(storage + "/Cache"));
+    EXPECT_FALSE(QFileInfo::exists(storage + ".moving"));
+    // The temporary folder keeps what stays there (its existence included).
+    EXPECT_EQ(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              (QStringList{"Cache", "ozk.log"}));
+
+    // Once the storage folder exists, later leftovers in the temporary folder are not merged.
+    writeFile(temp + "/Cookies", "stale");
+    why.clear();
+    EXPECT_EQ(data_folders::settleBrowserStorage(temp, storage, keep, &why), storage);
+    EXPECT_TRUE(why.isEmpty());
+    EXPECT_EQ(readFile(storage + "/Cookies"), "cookies");
+
+    // Nothing to move: the storage folder is used as it is.
+    const QString fresh = root.path() + "/fresh";
+    EXPECT_EQ(data_folders::settleBrowserStorage(root.path() + "/none", fresh, keep, &why), fresh);
+}
+
+TEST(DataFolders, AFailedMoveKeepsTheOldStorageInUse) {
+    QTemporaryDir root;
+    const QString temp = root.path() + "/ozk";
+    writeFile(temp + "/Local Storage/leveldb/000003.log", "macro library");
+    // The storage folder's parent is a file: nothing can be created under it.
+    writeFile(root.path() + "/blocked", "");
+    const QString storage = root.path() + "/blocked/browser";
+    QString why;
+    EXPECT_EQ(data_folders::settleBrowserStorage(temp, storage, {}, &why), temp);
+    EXPECT_TRUE(why.contains("could not be moved")) << qPrintable(why);
+    EXPECT_EQ(readFile(temp + "/Local Storage/leveldb/000003.log"), "macro library");
 }
