@@ -64,6 +64,8 @@ fi
 # The staged tool runs from the staged folder: by default on the hidraw libraries beside it,
 # with --devices on the simulator installed beside them.
 export TORVANIX_DEVICES_DIR= QT_LOGGING_RULES="torvanix.device.debug=true"
+# What the tool saves (the boot-loader table) stays in the staging folder, not in the real home.
+export XDG_DATA_HOME=$STAGE/home/share XDG_CONFIG_HOME=$STAGE/home/config XDG_STATE_HOME=$STAGE/home/state
 out=$("$R/bin/torvanix-ctl" --no-pause list 2>"$STAGE/list.err") || bad "staged torvanix-ctl list failed"
 case $out in \[*\]) ;; *) bad "staged list printed no device array: $out" ;; esac
 grep -q "loaded from $P/hidraw (installed program" "$STAGE/list.err" ||
