@@ -18,8 +18,13 @@ function(torvanix_add_test)
         TORVANIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
         TORVANIX_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    # Each test gets user folders of its own in the build tree: nothing it saves (boot-loader
+    # table, browser storage, autostart entries) lands in the real home folder.
+    set(home ${CMAKE_BINARY_DIR}/test-home/${T_NAME})
     set(env "QT_QPA_PLATFORM=offscreen" "QT_QUICK_BACKEND=software"
-            "QTWEBENGINE_DISABLE_SANDBOX=1" "TORVANIX_NO_PAUSE=1" ${T_ENV})
+            "QTWEBENGINE_DISABLE_SANDBOX=1" "TORVANIX_NO_PAUSE=1"
+            "XDG_DATA_HOME=${home}/share" "XDG_CONFIG_HOME=${home}/config"
+            "XDG_STATE_HOME=${home}/state" "XDG_CACHE_HOME=${home}/cache" ${T_ENV})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()

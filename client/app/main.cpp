@@ -22,6 +22,8 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+// A whole firmware run takes seconds; sessions give programs far longer before they kill them.
+constexpr int kStopWaitForFirmwareMs = 60000;
 bool g_stoppedBySignal = false;
 
 void onStopSignal(int) {
@@ -30,8 +32,8 @@ void onStopSignal(int) {
 }
 
 // SIGTERM, SIGINT and SIGHUP (the session ending) always end the run, whatever quit was asked
-// for before: the local socket is removed, and there is no relaunch after a first start, or
-// every logout would start the program again.
+// for before (after a firmware update being written, within a bound): the local socket is removed,
+// and there is no relaunch after a first start, or every logout would start the program again.
 void quitOnStopSignals(QObject *context) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
@@ -42,8 +44,11 @@ void quitOnStopSignals(QObject *context) {
         if (!g_stoppedBySignal)
             APP_LOG(QStringLiteral("Application Info: stop signal received, quitting.."));
         g_stoppedBySignal = true;
-        torvanix::quitOnce();
-        QCoreApplication::quit();
+        // A session end must not cut a firmware update short: the device would be left half
+        // written. The wait is bounded, as the session kills what outlives its own limit.
+        torvanix::quitAfterFirmwareUpdate(kStopWaitForFirmwareMs, [](const QString &why) {
+            APP_LOG(QStringLiteral("Application Info: ") + why);
+        });
     });
     struct sigaction action {};
     action.sa_handler = onStopSignal;

@@ -2,6 +2,7 @@
 
 #include "browser_rules.h"
 #include "browser_view.h"
+#include "device/data_folders.h"
 #include "loopback_server.h"
 #include "page_bridge.h"
 #include "request_interceptor.h"
@@ -45,8 +46,21 @@ ClientHandler::ClientHandler(Settings settings, QObject *parent)
     Q_ASSERT(!g_instance);
     g_instance = this;
     initBrowserResources();
-    if (settings_.storagePath.isEmpty())
-        settings_.storagePath = QDir::tempPath() + QStringLiteral("/ozk");
+    const QString tempFolder = QDir::tempPath() + QStringLiteral("/ozk");
+    if (settings_.cachePath.isEmpty())
+        settings_.cachePath =
+            (settings_.storagePath.isEmpty() ? tempFolder : settings_.storagePath) +
+            QStringLiteral("/Cache");
+    if (settings_.storagePath.isEmpty()) {
+        // The page's local storage (the macro library, preferences) must outlive a reboot,
+        // which empties the temporary folder; runs before kept it there.
+        QString why;
+        settings_.storagePath = data_folders::settleBrowserStorage(
+            tempFolder, data_folders::userDataFolder() + QStringLiteral("/browser"),
+            {QStringLiteral("Cache"), QStringLiteral("ozk.log")}, &why);
+        if (!why.isEmpty())
+            qWarning().noquote() << why;
+    }
 
     QStringList packPaths;
     if (!settings_.packPath.isEmpty())
@@ -137,7 +151,7 @@ QWebEngineProfile *ClientHandler::profile() {
         return profile_;
     profile_ = new QWebEngineProfile(QStringLiteral("ozk"), this);
     profile_->setPersistentStoragePath(settings_.storagePath);
-    profile_->setCachePath(settings_.storagePath + QStringLiteral("/Cache"));
+    profile_->setCachePath(settings_.cachePath);
     profile_->setHttpUserAgent(QStringLiteral("Torvanix"));
     profile_->setHttpAcceptLanguage(QStringLiteral("zh"));
     profile_->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
@@ -296,12 +310,17 @@ QString ClientHandler::GetDataURI(const QByteArray &data, const QString &mimeTyp
     return dataUri(data, mimeType);
 }
 
+QString ClientHandler::downloadFolderBase() const {
+    const QString data = data_folders::writableFolder(settings_.resources.appFolder);
+    return data.isEmpty() ? settings_.resources.appFolder : data;
+}
+
 void ClientHandler::onDownloadRequested(QWebEngineDownloadItem *item) {
     const QString suggested = item->suggestedFileName();
     // A file from anywhere else is the user's to place, never the update folder's.
     const QUrl initiator = item->page() ? item->page()->url() : QUrl();
     QString target = fromVendorOrigin(item->url(), settings_.resources.vendorBase, initiator)
-                         ? downloadTarget(suggested, settings_.resources.appFolder)
+                         ? downloadTarget(suggested, downloadFolderBase())
                          : QString();
     if (target.isEmpty()) {
         const QString proposal = QDir(item->downloadDirectory()).filePath(suggested);

@@ -43,7 +43,11 @@ public:
         ResourceSettings resources;
         QString
             packPath; // empty: <program folder>/theme.pak, else <program folder>/theme/theme.pak
-        QString storagePath; // browser storage and cache; empty: <temp>/ozk
+        // Browser storage (local storage, cookies); empty: "browser" in the user's data
+        // folder, where storage an earlier run kept in <temp>/ozk is moved once.
+        QString storagePath;
+        // Empty: "Cache" in a given storage folder, else <temp>/ozk/Cache.
+        QString cachePath = QString();
     };
 
     // Must be constructed before any web engine object exists: it sets the engine's switches.
@@ -110,6 +114,8 @@ protected:
 
 private:
     void deliverEvent(const QString &name, const QVariantList &args);
+    // The folder whose "update/" takes the page's downloads.
+    QString downloadFolderBase() const;
     void onDownloadRequested(QWebEngineDownloadItem *item);
     void addEngineSwitches();
 

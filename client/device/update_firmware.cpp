@@ -32,28 +32,26 @@ std::vector<tvx_char16> wide(const QString &text) {
 QMutex runningMutex;
 bool runningUpdate = false;
 
-// Claims the one update slot for the life of the object.
-class RunSlot {
-public:
-    RunSlot() {
-        QMutexLocker lock(&runningMutex);
-        owned_ = !runningUpdate;
-        if (owned_)
-            runningUpdate = true;
-    }
-    ~RunSlot() {
-        if (!owned_)
-            return;
-        QMutexLocker lock(&runningMutex);
-        runningUpdate = false;
-    }
-    bool owned() const { return owned_; }
-
-private:
-    bool owned_ = false;
-};
-
 } // namespace
+
+FirmwareRunSlot::FirmwareRunSlot() {
+    QMutexLocker lock(&runningMutex);
+    owned_ = !runningUpdate;
+    if (owned_)
+        runningUpdate = true;
+}
+
+FirmwareRunSlot::~FirmwareRunSlot() {
+    if (!owned_)
+        return;
+    QMutexLocker lock(&runningMutex);
+    runningUpdate = false;
+}
+
+bool FirmwareRunSlot::taken() {
+    QMutexLocker lock(&runningMutex);
+    return runningUpdate;
+}
 
 bool FirmwareImage::parse(const QByteArray &file, FirmwareImage *image) {
     // A file that ends before its trailer would read as length 0 and check 0: the device
@@ -307,7 +305,7 @@ void update_firmware::UpdateFirmware() {
 }
 
 bool update_firmware::run(Step *failed) {
-    RunSlot slot;
+    FirmwareRunSlot slot;
     if (!slot.owned()) {
         qDebug() << "firmware update refused: another update is running";
         *failed = Step::Busy;

@@ -79,6 +79,22 @@ private:
     mutable QMap<QString, QJsonObject> waiting_;
 };
 
+// The one firmware update slot: a run holds it from before the device is touched until its
+// end. While it is held the program must not quit, or the device is left half written.
+class FirmwareRunSlot {
+public:
+    FirmwareRunSlot();  // claims the slot when it is free
+    ~FirmwareRunSlot(); // gives it back when it was claimed
+    FirmwareRunSlot(const FirmwareRunSlot &) = delete;
+    FirmwareRunSlot &operator=(const FirmwareRunSlot &) = delete;
+    bool owned() const { return owned_; }
+    // True while some run holds the slot.
+    static bool taken();
+
+private:
+    bool owned_ = false;
+};
+
 // Writes a firmware image to a listed device through its boot loader, on a thread of its own,
 // reporting "20", "40", "60", "70", "80", "100" as RefreshUpdateState. A run that stops sends
 // "-1" once, with the step that failed as a second argument (see client/device/README.md).

@@ -2,6 +2,7 @@
 
 #include "command_lane.h"
 #include "device/client_update.h"
+#include "device/data_folders.h"
 #include "device/event_sink.h"
 #include "device/plain_file.h"
 #include "device/update_firmware.h"
@@ -123,6 +124,14 @@ public:
           tracker_(std::make_shared<WorkTracker>()) {
         if (services_.programDir.isEmpty())
             services_.programDir = QCoreApplication::applicationDirPath();
+        if (services_.dataDir.isEmpty())
+            services_.dataDir = data_folders::writableFolder(services_.programDir);
+        if (services_.dataDir.isEmpty()) {
+            // Neither folder takes files: the writes fail one by one with their own answers.
+            qWarning().noquote() << "no writable data folder: neither" << services_.programDir
+                                 << "nor" << data_folders::userDataFolder();
+            services_.dataDir = services_.programDir;
+        }
         if (!services_.performance)
             services_.performance = std::make_shared<PerformanceFigures>();
         if (services_.updatePublicKey.isEmpty())
@@ -137,7 +146,7 @@ public:
         if (!services_.startFirmwareUpdate) {
             // Images the page downloaded land in the update folder; only those are removed
             // after a successful run.
-            const QString downloads = services_.programDir + QStringLiteral("/update");
+            const QString downloads = services_.dataDir + QStringLiteral("/update");
             services_.startFirmwareUpdate = [downloads](const QString &identity,
                                                         const QString &path, EventSink &sink,
                                                         std::function<void()> finished) {
@@ -202,6 +211,7 @@ public:
         return deviceRecords_;
     }
     QString programDir() const override { return services_.programDir; }
+    QString dataDir() const override { return services_.dataDir; }
 
 private:
     static int remaining(const QDeadlineTimer &deadline) {
@@ -265,8 +275,8 @@ private:
         events_.sendEvent(QString::fromLatin1(events::RefreshUpdateState), {text});
     }
 
-    QString screenFolder() const { return services_.programDir + QStringLiteral("/screen"); }
-    QString updateFolder() const { return services_.programDir + QStringLiteral("/update"); }
+    QString screenFolder() const { return services_.dataDir + QStringLiteral("/screen"); }
+    QString updateFolder() const { return services_.dataDir + QStringLiteral("/update"); }
 
     void getDevicesList(const ReplyPtr &reply);
     void runEnumeration(const std::shared_ptr<Enumeration> &job);
@@ -474,6 +484,16 @@ void PageCommandsImpl::executeUpdateClient(const Args &args, const ReplyPtr &) {
         QMutexLocker lock(&stateMutex_);
         clientUpdateFile_ = arg(args, "FilePath");
     }
+    // The updater replaces files in the program folder. Where the program's writes go
+    // elsewhere, that folder belongs to the package manager: updating it here would fail half
+    // way or fight the package's records, so the program stays as it is.
+    if (QDir(services_.dataDir) != QDir(services_.programDir)) {
+        qWarning().noquote() << "ExecuteUpdateClient: refused, the program folder"
+                             << services_.programDir
+                             << "is not writable; this installation is updated through the "
+                                "system's package manager";
+        return;
+    }
     if (client_update::runClientUpdate(arg(args, "FilePath"), updateFolder(),
                                        services_.updatePublicKey) == 0)
         return;
@@ -646,7 +666,8 @@ void PageCommandsImpl::imageConvBin(const Args &args, const ReplyPtr &reply) {
     const QString program =
         services_.programDir + QLatin1Char('/') + QString::fromLatin1(page::ConverterProgram);
     const QStringList arguments{QString::fromLatin1(page::ConverterParameters).arg(name)};
-    const QString workingDir = services_.programDir;
+    // The converter's arguments name "screen/" relative to its working folder.
+    const QString workingDir = services_.dataDir;
     auto run = services_.runProcess;
     std::shared_ptr<WorkTracker> tracker = tracker_;
     tracker->begin();
@@ -664,7 +685,7 @@ void PageCommandsImpl::screenImageDownload(const Args &args, const ReplyPtr &) {
     if (!services_.screenImages)
         return;
     const QByteArray pages = services_.screenImages->monochromePages(
-        services_.programDir + QLatin1Char('/') + arg(args, "FilePath"), false);
+        services_.dataDir + QLatin1Char('/') + arg(args, "FilePath"), false);
     QString text;
     text.reserve(pages.size() * 6);
     for (const char byte : pages)

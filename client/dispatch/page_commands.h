@@ -31,9 +31,12 @@ public:
 // What the page commands use from the rest of the program. Empty members fall back to the
 // defaults named beside them.
 struct PageServices {
-    // The program folder: helper programs, "screen/", "update/". Default: the folder of the
-    // running program.
+    // The program folder, where the helper programs are. Default: the folder of the running
+    // program.
     QString programDir;
+    // Where "screen/" and "update/" are written: the program folder when it is writable,
+    // otherwise the user's data folder (data_folders::writableFolder). Default: that rule.
+    QString dataDir;
     // Where file dialogs start when no folder was remembered. Default: the user's desktop.
     QString desktopDir;
 
@@ -95,6 +98,7 @@ public:
     virtual QString lastDirectory() const = 0;
     virtual DeviceRecordMap deviceRecords() const = 0;
     virtual QString programDir() const = 0;
+    virtual QString dataDir() const = 0;
 };
 
 // Registers every page command except the window, URL, pop-up and first-start commands.

@@ -2,6 +2,7 @@
 
 #include "command_string.h"
 #include "d2_settings.h"
+#include "device/data_folders.h"
 #include "device/device_operations.h"
 #include "device/pacer.h"
 #include "translate_xml.h"
@@ -17,10 +18,12 @@ namespace torvanix {
 
 namespace {
 
+// The converter's output "screen/..." lies in the folder the page commands write to.
 QString baseDir(const TranslationContext &ctx) {
-    if (!ctx.programDir.isEmpty())
-        return ctx.programDir;
-    return QCoreApplication::applicationDirPath();
+    const QString program =
+        ctx.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : ctx.programDir;
+    const QString data = data_folders::writableFolder(program);
+    return data.isEmpty() ? program : data;
 }
 
 QString md5Of(const QString &path) {

@@ -1,8 +1,11 @@
 #include "desktop_services.h"
 
 #include "browser/browser_rules.h"
+#include "device/update_firmware.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -10,20 +13,35 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QTimer>
 
 namespace torvanix {
 
 namespace {
 bool g_quitRequested = false;
+bool g_quitWaiting = false;
 const char *const kEntryName = "LUMSetup";
-} // namespace
 
-void quitOnce() {
-    if (g_quitRequested)
-        return;
+void quitNow() {
     g_quitRequested = true;
     if (QCoreApplication::instance())
         QCoreApplication::quit();
+}
+} // namespace
+
+bool firmwareUpdateHoldsQuit(const char *what) {
+    if (!FirmwareRunSlot::taken())
+        return false;
+    qWarning().noquote() << what
+                         << "held back: a firmware update is being written and the device "
+                            "would be left half written";
+    return true;
+}
+
+void quitOnce() {
+    if (g_quitRequested || firmwareUpdateHoldsQuit("quit"))
+        return;
+    quitNow();
 }
 
 bool quitRequested() {
@@ -32,6 +50,38 @@ bool quitRequested() {
 
 void resetQuitRequest() {
     g_quitRequested = false;
+    g_quitWaiting = false;
+}
+
+void quitAfterFirmwareUpdate(int maxWaitMs, const std::function<void(const QString &)> &log) {
+    if (g_quitWaiting)
+        return;
+    if (g_quitRequested || !FirmwareRunSlot::taken() || !QCoreApplication::instance()) {
+        quitNow();
+        return;
+    }
+    if (log)
+        log(QStringLiteral("quit put off until the firmware update being written ends (at "
+                           "most %1 s)")
+                .arg(maxWaitMs / 1000));
+    g_quitWaiting = true;
+    auto *poll = new QTimer(QCoreApplication::instance());
+    const QDeadlineTimer deadline(maxWaitMs);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, deadline, log] {
+        const bool running = FirmwareRunSlot::taken();
+        if (running && !deadline.hasExpired())
+            return;
+        poll->deleteLater();
+        if (!g_quitWaiting)
+            return; // reset meanwhile (tests)
+        g_quitWaiting = false;
+        if (log)
+            log(running ? QStringLiteral("the firmware update is still running after the "
+                                         "wait; quitting")
+                        : QStringLiteral("the firmware update ended; quitting"));
+        quitNow();
+    });
+    poll->start(100);
 }
 
 AutoStart::AutoStart(QString autostartDir) : dir_(std::move(autostartDir)) {

@@ -2,17 +2,25 @@
 
 #include <QRect>
 #include <QString>
+#include <functional>
 
 class QScreen;
 
 namespace torvanix {
 
 // The once-only quit: the first call asks the event loop to quit (when an application
-// exists); later calls do nothing.
+// exists); later calls do nothing. While a firmware update is being written the request is
+// refused (and logged): quitting then would leave the device half written.
 void quitOnce();
 bool quitRequested();
 // For tests that run several quit cycles in one process.
 void resetQuitRequest();
+// True (and logs why, naming `what` was held back) while a firmware update is being written.
+bool firmwareUpdateHoldsQuit(const char *what);
+// The quit of a stop request (a session end): waits, with the event loop running, for a
+// firmware update being written to end, at most `maxWaitMs`, then quits whatever happens.
+// `log` (may be empty) hears why the quit waits and how the wait ended.
+void quitAfterFirmwareUpdate(int maxWaitMs, const std::function<void(const QString &)> &log = {});
 
 // Logon start through the user's XDG autostart entry "LUMSetup.desktop". Enabling writes an
 // entry that starts programPath; disabling keeps the entry but marks it disabled.

@@ -368,6 +368,11 @@ void Window::onshowWidget() {
 }
 
 void Window::oncloseApp() {
+    // Shown, so the refused quit is seen and the update's progress with it.
+    if (firmwareUpdateHoldsQuit("the tray's quit")) {
+        show();
+        return;
+    }
     quitOnce();
 }
 
@@ -405,8 +410,12 @@ void Window::resizeEvent(QResizeEvent *event) {
 }
 
 void Window::closeEvent(QCloseEvent *event) {
-    hide();
     event->ignore();
+    // The window stays in sight while a firmware update is written: hidden, its progress and
+    // the quit behind it would be out of reach.
+    if (firmwareUpdateHoldsQuit("closing the window"))
+        return;
+    hide();
     // Without a tray (many desktops have none) nothing could show the window again.
     if (!tray_ || !trayAvailable_ || !trayAvailable_())
         quitOnce();

@@ -1,5 +1,6 @@
 #include "page_test_support.h"
 
+#include "device/client_update.h"
 #include "dispatch/file_container.h"
 #include "screen/screen_pictures.h"
 
@@ -12,7 +13,9 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSemaphore>
+#include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -401,4 +404,70 @@ TEST(FileCommands, APipeForAFileStallsNoCommand) {
     }
     EXPECT_EQ(last->answer().text, "off");
     EXPECT_TRUE(QFileInfo::exists(fifo));
+}
+
+// An installed program's folder takes no files (root passes the mode bits, so a folder nobody
+// can create files in stands for it): pictures and downloads go to the user's data folder,
+// helpers still come from the program folder, and the program does not update itself.
+TEST(ScreenPictureCommands, AReadOnlyProgramFolderSendsWritesToTheUserDataFolder) {
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    const QString data = home.path() + "/torvanix";
+    {
+        ScreenPictures pictures;
+        QMutex mutex;
+        QStringList runs;
+        QStringList launched;
+        PageServices services;
+        services.programDir = QStringLiteral("/proc");
+        services.screenImages = &pictures;
+        services.runProcess = [&](const QString &program, const QStringList &, const QString &cwd) {
+            QMutexLocker lock(&mutex);
+            runs << program << cwd;
+            return 0;
+        };
+        services.startDetached = [&](const QString &program, const QStringList &) {
+            launched << program;
+            return true;
+        };
+        const QByteArray seed(32, 's');
+        services.updatePublicKey = client_update::publicKeyForSeed(seed);
+        PageFixture f(services);
+
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QImage(8, 4, QImage::Format_RGB32).save(&buffer, "PNG");
+        QJsonObject save{{"FuncName", "SaveImageTemp"},
+                         {"ImageName", "a"},
+                         {"ImageBase64Data", QString::fromLatin1(png.toBase64())}};
+        EXPECT_EQ(f.call(QJsonDocument(save).toJson(QJsonDocument::Compact)).kind, Answer::Success);
+        EXPECT_EQ(readAll(data + "/screen/a.png").mid(1, 3), "PNG");
+        f.call(R"({"FuncName":"ImageConvBin","ImageName":"a.png"})");
+        EXPECT_EQ(runs, (QStringList{"/proc/torvanix-imgconv", data}));
+
+        client_update::Content content;
+        content.entries.append({QStringLiteral("pkg/bin/app"), QByteArray("new program")});
+        const QString package = home.path() + "/good.pkg";
+        QFile good(package);
+        ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+        good.write(client_update::encodePackage(client_update::encodeContent(content), seed));
+        good.close();
+        f.call(
+            QStringLiteral(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})").arg(package));
+        EXPECT_TRUE(launched.isEmpty()) << "the package manager updates this installation";
+        EXPECT_EQ(f.actions.quitCount(), 0);
+        EXPECT_FALSE(QFileInfo::exists(data + "/update/bin/app"));
+
+        f.call(
+            QStringLiteral(R"({"FuncName":"OpenUpdateDirectory","FilePath":"%1"})").arg(package));
+        EXPECT_EQ(readAll(data + "/update/bin/app"), "new program");
+        EXPECT_TRUE(f.actions.log().contains("openExternal " +
+                                             QUrl::fromLocalFile(data + "/update").toString()));
+    }
+    if (savedHome.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", savedHome);
 }

@@ -64,6 +64,8 @@ fi
 # The staged tool runs from the staged folder: by default on the hidraw libraries beside it,
 # with --devices on the simulator installed beside them.
 export TORVANIX_DEVICES_DIR= QT_LOGGING_RULES="torvanix.device.debug=true"
+# What the tool saves (the boot-loader table) stays in the staging folder, not in the real home.
+export XDG_DATA_HOME=$STAGE/home/share XDG_CONFIG_HOME=$STAGE/home/config XDG_STATE_HOME=$STAGE/home/state
 out=$("$R/bin/torvanix-ctl" --no-pause list 2>"$STAGE/list.err") || bad "staged torvanix-ctl list failed"
 case $out in \[*\]) ;; *) bad "staged list printed no device array: $out" ;; esac
 grep -q "loaded from $P/hidraw (installed program" "$STAGE/list.err" ||
@@ -72,6 +74,23 @@ out=$("$R/bin/torvanix-ctl" --no-pause --devices "$P/simulator" list 2>"$STAGE/s
     bad "staged torvanix-ctl --devices list failed"
 grep -q '"Version":"TOB-NIR-V1.2.0"' <<<"$out" || { bad "the staged simulator listed no demo device"; cat "$STAGE/sim.err" >&2; }
 grep -q "loaded from $P/simulator (--devices)" "$STAGE/sim.err" || bad "the log does not name the simulator folder"
+
+# The installed folder is not the user's to write: run by an unprivileged user, the tool's
+# picture writes land in that user's data folder, and nothing lands beside the program.
+# (Skipped where the unprivileged user cannot reach the build folder, e.g. a clone in /root.)
+as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null && as_user test -x "$R/bin/torvanix-ctl"; then
+    H=$STAGE/user-home
+    mkdir -p "$H" && chown 65534:65534 "$H"
+    png=iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==
+    out=$(as_user env HOME="$H" XDG_DATA_HOME="$H/share" XDG_CONFIG_HOME="$H/config" XDG_RUNTIME_DIR="$H" \
+        "$R/bin/torvanix-ctl" --no-pause --devices "$P/simulator" call \
+        "{\"FuncName\":\"SaveImageTemp\",\"ImageName\":\"a\",\"ImageBase64Data\":\"$png\"}" \
+        2>"$STAGE/user.err") || bad "SaveImageTemp as an unprivileged user failed: $out"
+    [ -f "$H/share/torvanix/screen/a.png" ] ||
+        { bad "the picture did not land in the user's data folder"; cat "$STAGE/user.err" >&2; }
+    [ ! -e "$P/screen" ] || bad "the installed program folder got a screen/ folder"
+fi
 
 [ $fail -eq 0 ] && echo "install layout ok: $R"
 exit $fail

@@ -2,6 +2,7 @@
 // the device-change notices.
 #include "app/app_log.h"
 #include "device/library_loader.h"
+#include "device/update_firmware.h"
 #include "ui/desktop_services.h"
 #include "ui/device_monitor.h"
 
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextCodec>
 
 #include <gtest/gtest.h>
@@ -148,5 +150,44 @@ TEST(QuitOnce, OnlyTheFirstRequestCounts) {
     quitOnce();
     quitOnce();
     EXPECT_TRUE(quitRequested());
+    resetQuitRequest();
+}
+
+// A firmware update being written holds every quit; a stop request waits for its end, but only
+// up to its bound.
+TEST(QuitOnce, AFirmwareUpdateHoldsQuitsAndAStopWaitsForItsEnd) {
+    resetQuitRequest();
+    QStringList log;
+    auto note = [&](const QString &line) { log << line; };
+    auto waitForQuit = [] {
+        QElapsedTimer waited;
+        waited.start();
+        while (!quitRequested() && waited.elapsed() < 10000)
+            QTest::qWait(20);
+        return quitRequested();
+    };
+    {
+        FirmwareRunSlot run;
+        ASSERT_TRUE(run.owned());
+        quitOnce();
+        EXPECT_FALSE(quitRequested());
+        quitAfterFirmwareUpdate(60000, note);
+        QTest::qWait(300);
+        EXPECT_FALSE(quitRequested());
+    }
+    EXPECT_TRUE(waitForQuit());
+    EXPECT_TRUE(log.last().contains("ended")) << qPrintable(log.join('\n'));
+
+    resetQuitRequest();
+    log.clear();
+    {
+        FirmwareRunSlot run;
+        quitAfterFirmwareUpdate(0, note);
+        EXPECT_TRUE(waitForQuit());
+        EXPECT_TRUE(log.last().contains("still running")) << qPrintable(log.join('\n'));
+    }
+    resetQuitRequest();
+    quitAfterFirmwareUpdate(60000, note);
+    EXPECT_TRUE(quitRequested()) << "without a firmware update a stop quits at once";
     resetQuitRequest();
 }

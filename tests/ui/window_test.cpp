@@ -4,6 +4,7 @@
 
 #include "device/input_filter.h"
 #include "device/library_loader.h"
+#include "device/update_firmware.h"
 #include "ui/desktop_services.h"
 #include "ui/pop_widget.h"
 #include "ui/system_tray.h"
@@ -239,6 +240,24 @@ TEST_F(WindowTest, ClosingQuitsWhereNoTrayCanBringTheWindowBack) {
     window->show();
     trayShown = false;
     send(R"({"FuncName":"CloseX"})");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(quitRequested());
+}
+
+// While a firmware update is written neither the window manager's close, CloseX nor the
+// tray's quit takes the window away or ends the program.
+TEST_F(WindowTest, AFirmwareUpdateKeepsTheWindowAndTheProgram) {
+    window->setTrayAvailableCheck([] { return false; });
+    {
+        FirmwareRunSlot run;
+        ASSERT_TRUE(run.owned());
+        window->close();
+        send(R"({"FuncName":"CloseX"})");
+        window->oncloseApp();
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_FALSE(quitRequested());
+    }
+    window->close();
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(quitRequested());
 }
