@@ -159,9 +159,6 @@ export class App {
   async #start(program, devices, extraEnv, observeFromStart) {
     const dir = this.dir;
     for (const sub of ['tmp', 'home', 'runtime']) fs.mkdirSync(path.join(dir, sub), { mode: 0o700 });
-    // The browser storage folder: without it this would be a first start, after which the
-    // program starts itself again once it ends, outliving the test.
-    fs.mkdirSync(path.join(dir, 'tmp', 'ozk'));
     this.devicesFile = path.join(dir, 'devices.json');
     if (Array.isArray(devices)) this.setDevices(devices);
     else fs.copyFileSync(devices, this.devicesFile);

@@ -82,7 +82,7 @@ const updates: AreaDictionary = {
       'The downloaded file does not match the update list (SHA-256 digest). It was not used; nothing was changed.',
     'updates.fail.save': 'The checked file could not be saved for the update. Check the free space and try again.',
     'updates.fail.refused':
-      'Torvanix refused the update package (it is damaged or not signed by Torvanix). Nothing was installed; this version stays.',
+      'Torvanix refused the update package: it is damaged or not signed by Torvanix, or this installation is updated by the system’s package manager. Nothing was installed; this version stays.',
     'updates.fail.noWord': 'Torvanix gave no word about the update package. Nothing is known to be installed.',
     'updates.index.unreachable': 'The update server could not be reached.',
     'updates.index.status': 'The update server answered with error {status}.',
@@ -192,7 +192,7 @@ const updates: AreaDictionary = {
     'updates.fail.size': '下载的文件大小与更新列表不符，未被使用。',
     'updates.fail.digest': '下载的文件与更新列表不符（SHA-256 摘要）。文件未被使用，没有做任何更改。',
     'updates.fail.save': '无法保存已校验的文件以供更新。请检查可用空间后重试。',
-    'updates.fail.refused': 'Torvanix 拒绝了该更新包（已损坏或未经 Torvanix 签名）。没有安装任何内容，当前版本保持不变。',
+    'updates.fail.refused': 'Torvanix 拒绝了该更新包：更新包已损坏或未经 Torvanix 签名，或者此安装由系统的软件包管理器负责更新。没有安装任何内容，当前版本保持不变。',
     'updates.fail.noWord': 'Torvanix 没有反馈更新包的结果。无法确认安装了任何内容。',
     'updates.index.unreachable': '无法连接更新服务器。',
     'updates.index.status': '更新服务器返回错误 {status}。',
