@@ -1,0 +1,41 @@
+// Settings and the first start: start at logon writes the autostart entry into the user's own
+// folder and switching it off disables it; the welcome of a first start can be put off.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { describe, test } from 'node:test';
+import { assertAccessible, useApp } from '../lib/fixture.mjs';
+import { waitUntil } from '../lib/util.mjs';
+
+describe('settings and first start', () => {
+  const ctx = useApp({ name: 'settings' });
+  const LOGON = { role: 'switch', name: 'Start Torvanix when I log on' };
+  const entryText = (file) => (fs.existsSync(file) ? fs.readFileSync(file, 'utf8') : '');
+
+  test('start at logon writes the autostart entry; switched off, the entry is disabled', { timeout: 90000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    const entry = path.join(app.dir, 'home', '.config', 'autostart', 'LUMSetup.desktop');
+    await page.click({ role: 'button', name: 'Settings' });
+    assert.equal((await page.find(LOGON)).props.checked, 'false');
+    await page.click(LOGON);
+    await waitUntil(() => /^Hidden=false$/m.test(entryText(entry)), { timeout: 10000, what: 'the autostart entry' });
+    assert.match(entryText(entry), /^Exec=.*torvanix/m);
+    await waitUntil(async () => (await page.find(LOGON)).props.checked === 'true', { timeout: 5000, what: 'the switch on' });
+    await assertAccessible(page, 'settings');
+
+    await page.click(LOGON);
+    await waitUntil(() => /^Hidden=true$/m.test(entryText(entry)), { timeout: 10000, what: 'the entry disabled' });
+    assert.match(entryText(entry), /^Exec=$/m);
+    await page.key('Escape');
+    await page.waitGone({ role: 'dialog' });
+  });
+
+  test('the first start shows the welcome, and Later puts it off', { timeout: 60000 }, async () => {
+    const { page } = ctx.app;
+    const welcome = { role: 'heading', name: 'Welcome to Torvanix' };
+    await page.find(welcome);
+    await page.click({ role: 'button', name: 'Later' });
+    await page.waitGone(welcome);
+  });
+});
