@@ -33,6 +33,8 @@ export default defineConfig({
         // The settings pages and what only they use travel as one file, loaded after the shell.
         manualChunks(id) {
           if (/[\\/]src[\\/]pages[\\/]index\.ts$/.test(id)) return undefined;
+          // The window bar's language and theme controls serve the help page too.
+          if (/[\\/]src[\\/]ui[\\/]LookControls/.test(id)) return 'common';
           if (/[\\/]src[\\/](pages|model|pictures|ui)[\\/]/.test(id) || id.indexOf('vanilla-colorful') >= 0)
             return 'pages';
           // What every page needs goes into one file of its own; left to the bundler, part of
