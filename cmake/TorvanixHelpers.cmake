@@ -42,3 +42,22 @@ function(torvanix_optional_subdirectory dir)
         add_subdirectory(${dir})
     endif()
 endfunction()
+
+# Installs a folder's npm packages (npm ci) when its lock file changes. The stamp lives inside
+# node_modules, so that removing node_modules also brings the install back. Sets
+# <out_var> to the stamp, for DEPENDS of the steps that need the packages.
+function(torvanix_npm_ci out_var dir what)
+    find_program(NPM_EXECUTABLE npm)
+    if(NOT NPM_EXECUTABLE)
+        message(FATAL_ERROR "${what} need npm: run scripts/deps.sh")
+    endif()
+    set(stamp ${dir}/node_modules/.torvanix-installed)
+    add_custom_command(OUTPUT ${stamp}
+        COMMAND ${NPM_EXECUTABLE} ci --no-audit --no-fund --loglevel=error
+        COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+        DEPENDS ${dir}/package-lock.json ${dir}/package.json
+        WORKING_DIRECTORY ${dir}
+        COMMENT "Installing the packages of ${what} (npm ci)"
+        VERBATIM)
+    set(${out_var} ${stamp} PARENT_SCOPE)
+endfunction()
