@@ -20,8 +20,8 @@ export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () =
           label={t('settings.autorun')}
           checked={autorun.value}
           onChange={(on) => {
-            if (setAutorun(on)) showMessage(t(on ? 'settings.autorunOn' : 'settings.autorunOff'));
-            else showMessage(t('settings.notSent'), 'error');
+            if (setAutorun(on)) showMessage(() => t(on ? 'settings.autorunOn' : 'settings.autorunOff'));
+            else showMessage(() => t('settings.notSent'), 'error');
           }}
         />
         <Select
@@ -36,7 +36,7 @@ export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () =
         <Toggle label={t('shell.lightTheme')} checked={theme.value === 'light'} onChange={(on) => setTheme(on ? 'light' : 'dark')} />
         <div>
           <button type="button" class="button" aria-describedby="settings-quickset-hint" onClick={() => {
-            if (!openHotKeyPanel()) showMessage(t('quickset.notSent'), 'error');
+            if (!openHotKeyPanel()) showMessage(() => t('quickset.notSent'), 'error');
           }}>
             {t('quickset.open')}
           </button>

@@ -19,7 +19,7 @@ export function Welcome() {
           disabled={state === 'restarting'}
           onClick={() =>
             void restartForFirstStart().then((ok) => {
-              if (!ok) showMessage(t('welcome.notSent'), 'error');
+              if (!ok) showMessage(() => t('welcome.notSent'), 'error');
             })
           }
         >

@@ -152,7 +152,7 @@ function applyList(list: Device[]): void {
     if (gone) {
       const state = templates.peek()[gone.record.Version];
       const name = state && state.status === 'ready' && state.template.model ? state.template.model : gone.record.Version;
-      showMessage(t('shell.deviceGone', { name }), 'info');
+      showMessage(() => t('shell.deviceGone', { name }), 'info');
     }
   }
 }

@@ -7,7 +7,7 @@ export type MessageKind = 'info' | 'success' | 'error';
 export interface StatusMessage {
   id: number;
   kind: MessageKind;
-  text: string;
+  readonly text: string;
 }
 
 export const statusMessage = signal<StatusMessage | null>(null);
@@ -15,9 +15,17 @@ export const busyCount = signal(0);
 
 let nextId = 1;
 
-// Texts are already translated by the caller; the same text twice is announced twice.
-export function showMessage(text: string, kind: MessageKind = 'info'): void {
-  statusMessage.value = { id: nextId++, kind, text };
+// A text given as a function is translated whenever it is shown, so a message stays in the
+// page's language after a switch; the same text twice is announced twice.
+export function showMessage(text: string | (() => string), kind: MessageKind = 'info'): void {
+  const render = typeof text === 'function' ? text : () => text;
+  statusMessage.value = {
+    id: nextId++,
+    kind,
+    get text() {
+      return render();
+    },
+  };
 }
 
 export function clearMessage(): void {

@@ -67,7 +67,7 @@ export function commit(edit: Edit): Promise<boolean> {
     try {
       await edit.apply();
     } catch {
-      showMessage(texts.failed(edit.label), 'error');
+      showMessage(() => texts.failed(edit.label), 'error');
       return false;
     }
     if (edit.reversible !== false) {
@@ -88,12 +88,12 @@ export function undo(): Promise<boolean> {
     try {
       await edit.revert();
     } catch {
-      showMessage(texts.undoFailed(edit.label), 'error');
+      showMessage(() => texts.undoFailed(edit.label), 'error');
       return false;
     }
     // Only this entry goes: edits committed meanwhile stay.
     stack.value = stack.value.filter((e) => e !== edit);
-    showMessage(texts.undone(edit.label), 'info');
+    showMessage(() => texts.undone(edit.label), 'info');
     return true;
   });
 }

@@ -99,7 +99,7 @@ function KeysView({ session }: { session: DeviceSession }) {
       const k = ok ? keysOf(doc.peek()).find((x) => x.name === p.button) : null;
       if (!k) return;
       const what = describeAssignment(k, macrosOf(doc.peek()));
-      showMessage(t(p.assignment ? 'keys.assigned' : 'keys.restored', { key: p.label, function: what }), 'success');
+      showMessage(() => t(p.assignment ? 'keys.assigned' : 'keys.restored', { key: p.label, function: what }), 'success');
     });
   };
 
@@ -111,7 +111,7 @@ function KeysView({ session }: { session: DeviceSession }) {
     try {
       after = forwardOf(p)(before).doc;
     } catch (e) {
-      showMessage(t('keys.editFailed', { reason: e instanceof EditError ? e.message : String(e) }), 'error');
+      showMessage(() => t('keys.editFailed', { reason: e instanceof EditError ? e.message : String(e) }), 'error');
       return;
     }
     if (losesLeftClick(before, after)) setPending(p);
@@ -121,7 +121,7 @@ function KeysView({ session }: { session: DeviceSession }) {
   const assign = (a: Assignment | null) => {
     if (!key) return;
     if (a && !assignmentAllowed(session.family, a)) {
-      showMessage(t('keys.unavailable'), 'error');
+      showMessage(() => t('keys.unavailable'), 'error');
       return;
     }
     run({ label: keyName(key), button: key.name, assignment: a });
@@ -293,7 +293,7 @@ function ComboCapture({ ready, generationName, encodable, onCaptured }: ComboCap
       setRecording(false);
       button.current?.focus();
       if (missing) {
-        showMessage(t('keys.captureMissing', { key: missing }), 'error');
+        showMessage(() => t('keys.captureMissing', { key: missing }), 'error');
         return;
       }
       if (keyName) {

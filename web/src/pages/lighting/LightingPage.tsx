@@ -30,7 +30,7 @@ function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Ch
   try {
     forward(s.doc.peek());
   } catch (e) {
-    showMessage(t('lighting.failed', { reason: e instanceof EditError ? e.message : String(e) }), 'error');
+    showMessage(() => t('lighting.failed', { reason: e instanceof EditError ? e.message : String(e) }), 'error');
     return;
   }
   void commitEdit(s, label, forward, backward);
@@ -56,7 +56,7 @@ function LightingView({ session }: { session: DeviceSession }) {
       if (!live) return;
       setReading(false);
       if (r) session.doc.value = applyLighting(session.doc.peek(), r);
-      else showMessage(t('lighting.readFailed'), 'error');
+      else showMessage(() => t('lighting.readFailed'), 'error');
     });
     return () => {
       live = false;

@@ -169,11 +169,11 @@ function DeviceSlots({ session, macro, model }: { session: DeviceSession; macro:
         .sort((a, b) => Number(a.index) - Number(b.index))
         .map((m) => ({ content: m.text }));
       if (!native.send('NoticeMacoModify', { Ver: session.identity, MacroArr: JSON.stringify(table) })) {
-        showMessage(t('macros.notSent'), 'error');
+        showMessage(() => t('macros.notSent'), 'error');
         return;
       }
       session.doc.value = next;
-      showMessage(t('macros.tableSent', { name: macro.name, slot: slotName(chosen.name), model }));
+      showMessage(() => t('macros.tableSent', { name: macro.name, slot: slotName(chosen.name), model }));
       return;
     }
     // The other devices carry a macro inside the key record: keys that play this slot's old
@@ -188,13 +188,13 @@ function DeviceSlots({ session, macro, model }: { session: DeviceSession; macro:
     }
     if (!change.documents.length) {
       session.doc.value = next;
-      showMessage(t('macros.storedForKeys', { name: macro.name, slot: slotName(chosen.name) }), 'success');
+      showMessage(() => t('macros.storedForKeys', { name: macro.name, slot: slotName(chosen.name) }), 'success');
       return;
     }
     const keys = change.documents.length;
     writeChange(session, change).then(
-      () => showMessage(tn('macros.keysRewritten', keys, { name: macro.name, slot: slotName(chosen.name), model })),
-      () => showMessage(t('macros.notSent'), 'error'),
+      () => showMessage(() => tn('macros.keysRewritten', keys, { name: macro.name, slot: slotName(chosen.name), model })),
+      () => showMessage(() => t('macros.notSent'), 'error'),
     );
   };
 
@@ -250,7 +250,7 @@ export function MacrosPage({ device, template }: PageProps) {
 
   const fileFailed = (e: unknown, key: string) => {
     if (e instanceof NativeError && e.kind === 'timeout') return; // the dialog was closed unanswered
-    showMessage(t(e instanceof NativeError && e.kind === 'unavailable' ? 'macros.notSent' : key), 'error');
+    showMessage(() => t(e instanceof NativeError && e.kind === 'unavailable' ? 'macros.notSent' : key), 'error');
   };
 
   const saveFile = async () => {
@@ -258,7 +258,7 @@ export function MacrosPage({ device, template }: PageProps) {
     const turn = ++fileTurn.current;
     try {
       await native.request('SaveCommand', { CommandString: macroFileText(macro, macroText(macro.steps, macro.playback)) });
-      if (turn === fileTurn.current) showMessage(t('macros.saved', { name: macro.name }), 'success');
+      if (turn === fileTurn.current) showMessage(() => t('macros.saved', { name: macro.name }), 'success');
     } catch (e) {
       if (turn === fileTurn.current) fileFailed(e, 'macros.saveFailed');
     }
@@ -276,12 +276,12 @@ export function MacrosPage({ device, template }: PageProps) {
     if (turn !== fileTurn.current) return;
     const m = parseMacroFile(text, t('macros.newName'));
     if (!m) {
-      showMessage(t('macros.notMacroFile'), 'error');
+      showMessage(() => t('macros.notMacroFile'), 'error');
       return;
     }
     const added = addMacro(m);
     setSelectedId(added.id);
-    showMessage(t('macros.loaded', { name: added.name }), 'success');
+    showMessage(() => t('macros.loaded', { name: added.name }), 'success');
   };
 
   return (
@@ -331,7 +331,7 @@ export function MacrosPage({ device, template }: PageProps) {
               e.preventDefault();
               const input = (e.currentTarget as HTMLFormElement).elements.namedItem('name') as HTMLInputElement;
               if (renameMacro(macro.id, input.value)) setRenaming(false);
-              else showMessage(t('macros.nameNeeded'), 'error');
+              else showMessage(() => t('macros.nameNeeded'), 'error');
             }}
           >
             <label>
@@ -353,7 +353,7 @@ export function MacrosPage({ device, template }: PageProps) {
           <Recorder
             onDone={(r) => {
               updateMacro(macro.id, { steps: [...macro.steps, ...r.steps] });
-              showMessage(tn('macros.recorded', r.steps.length) + (r.skipped ? ' ' + tn('macros.skipped', r.skipped) : ''));
+              showMessage(() => tn('macros.recorded', r.steps.length) + (r.skipped ? ' ' + tn('macros.skipped', r.skipped) : ''));
             }}
           />
           <MacroEditor steps={macro.steps} playback={macro.playback} onSteps={(steps) => updateMacro(macro.id, { steps })} onPlayback={(playback) => updateMacro(macro.id, { playback })} />

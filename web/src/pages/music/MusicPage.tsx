@@ -112,7 +112,7 @@ export function MusicPage({ device, template }: PageProps) {
     try {
       await native.request('RGBMusicPlay', args);
     } catch (e) {
-      if (alive.current) showMessage(t(e instanceof NativeError && e.kind === 'timeout' ? 'music.noAnswer' : 'music.notSent'), 'error');
+      if (alive.current) showMessage(() => t(e instanceof NativeError && e.kind === 'timeout' ? 'music.noAnswer' : 'music.notSent'), 'error');
       return false;
     }
     await refresh();
@@ -125,14 +125,14 @@ export function MusicPage({ device, template }: PageProps) {
     try {
       answer = await native.request('OpenMP3Ex');
     } catch (e) {
-      if (turn === pickTurn.current && !(e instanceof NativeError && e.kind === 'timeout')) showMessage(t('music.notSent'), 'error');
+      if (turn === pickTurn.current && !(e instanceof NativeError && e.kind === 'timeout')) showMessage(() => t('music.notSent'), 'error');
       return;
     }
     if (turn !== pickTurn.current) return;
     const added = parseTracks(answer);
     if (!added.length) return;
     playlist.value = mergeTracks(playlist.value, added);
-    showMessage(tn('music.added', added.length));
+    showMessage(() => tn('music.added', added.length));
   };
 
   const play = async (track: Track) => {
@@ -140,7 +140,7 @@ export function MusicPage({ device, template }: PageProps) {
     if (!(await command({ Event: 'PlayMusic', Url: track.path, Ver: device.record.Version }))) return;
     // Reading a long track takes a moment; its first state may still say stopped.
     const i = await refresh();
-    if (i?.error && alive.current) showMessage(t('music.cannotPlay', { name: track.name, reason: i.error }), 'error');
+    if (i?.error && alive.current) showMessage(() => t('music.cannotPlay', { name: track.name, reason: i.error }), 'error');
   };
 
   const remove = (track: Track) => {

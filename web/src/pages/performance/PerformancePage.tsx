@@ -41,7 +41,7 @@ function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Ch
   try {
     forward(s.doc.peek());
   } catch (e) {
-    showMessage(t('perf.failed', { reason: e instanceof EditError ? e.message : String(e) }), 'error');
+    showMessage(() => t('perf.failed', { reason: e instanceof EditError ? e.message : String(e) }), 'error');
     return;
   }
   void commitEdit(s, label, forward, backward);
@@ -69,7 +69,7 @@ function PerformanceView({ session }: { session: DeviceSession }) {
       if (!live) return;
       setReading(false);
       if (r) doc.value = applyDpi(doc.peek(), r);
-      else showMessage(t('perf.readFailed'), 'error');
+      else showMessage(() => t('perf.readFailed'), 'error');
     });
     return () => {
       live = false;
@@ -164,7 +164,7 @@ function Battery({ session }: { session: DeviceSession }) {
       if (!live.current) return;
       setBusy(false);
       setLevel(v);
-      if (v === null) showMessage(t('perf.readFailed'), 'error');
+      if (v === null) showMessage(() => t('perf.readFailed'), 'error');
     });
   };
   useEffect(() => {

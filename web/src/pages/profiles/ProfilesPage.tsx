@@ -38,20 +38,20 @@ export function ProfilesPage({ device, template }: PageProps) {
     const doc = writesProfileSlot(device.record.Version) ? profileSwitchDocument(template.doc, n) : null;
     if (doc) native.send('NoticeModify', { XmlConfigStr: doc });
     configurationReplaced(device.id, null, n);
-    showMessage(t('profiles.switched', { profile: profileName(n), model }));
+    showMessage(() => t('profiles.switched', { profile: profileName(n), model }));
   };
 
   const reset = () => {
     setConfirming(false);
     const sent = native.send('NoticeModify', { XmlConfigStr: resetDocument(template.doc, current) });
     if (!sent) {
-      showMessage(t('profiles.notSent'), 'error');
+      showMessage(() => t('profiles.notSent'), 'error');
       return;
     }
     // Whatever the history held no longer describes the device.
     clearUndo(device.id);
     configurationReplaced(device.id, null, current);
-    showMessage(t('profiles.resetSent', { profile: profileName(current), model }));
+    showMessage(() => t('profiles.resetSent', { profile: profileName(current), model }));
   };
 
   const exportProfile = async () => {
@@ -67,11 +67,11 @@ export function ProfilesPage({ device, template }: PageProps) {
       // Not counted as work in flight: a cancelled dialog never answers, and the page would
       // look busy until the time-out.
       await native.request('SaveProfile', { CommandString: text });
-      if (turn === exportTurn.current) showMessage(t('profiles.exported', { profile: profileName(current) }), 'success');
+      if (turn === exportTurn.current) showMessage(() => t('profiles.exported', { profile: profileName(current) }), 'success');
     } catch (e) {
       if (turn !== exportTurn.current) return;
       if (e instanceof NativeError && e.kind === 'timeout') return; // the dialog was closed unanswered
-      showMessage(t(e instanceof NativeError && e.kind === 'unavailable' ? 'profiles.notSent' : 'profiles.exportFailed'), 'error');
+      showMessage(() => t(e instanceof NativeError && e.kind === 'unavailable' ? 'profiles.notSent' : 'profiles.exportFailed'), 'error');
     }
   };
 
@@ -83,14 +83,14 @@ export function ProfilesPage({ device, template }: PageProps) {
     } catch (e) {
       if (turn !== importTurn.current) return;
       if (e instanceof NativeError && e.kind === 'timeout') return;
-      showMessage(t(e instanceof NativeError && e.kind === 'unavailable' ? 'profiles.notSent' : 'profiles.readFailed'), 'error');
+      showMessage(() => t(e instanceof NativeError && e.kind === 'unavailable' ? 'profiles.notSent' : 'profiles.readFailed'), 'error');
       return;
     }
     if (turn !== importTurn.current) return;
     const parsed = parseProfileFile(text, device.record.Version);
     if (!parsed.ok) {
       showMessage(
-        t(`profiles.problem.${parsed.problem}`, { model, other: parsed.file?.model || parsed.file?.device || '' }),
+        () => t(`profiles.problem.${parsed.problem}`, { model, other: parsed.file?.model || parsed.file?.device || '' }),
         'error',
       );
       return;
@@ -99,12 +99,12 @@ export function ProfilesPage({ device, template }: PageProps) {
     let sent = 0;
     for (const doc of docs) if (native.send('NoticeModify', { XmlConfigStr: doc })) sent++;
     if (sent < docs.length) {
-      showMessage(t('profiles.notSent'), 'error');
+      showMessage(() => t('profiles.notSent'), 'error');
       return;
     }
     clearUndo(device.id);
     configurationReplaced(device.id, parsed.doc, current);
-    showMessage(tn('profiles.imported', sent, { profile: profileName(current) }), 'success');
+    showMessage(() => tn('profiles.imported', sent, { profile: profileName(current) }), 'success');
   };
 
   return (

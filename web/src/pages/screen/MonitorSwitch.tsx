@@ -76,7 +76,7 @@ export function MonitorSwitch() {
     setBusy(false);
     if (now === 'on' || (ok && now === null)) {
       setState('on');
-      if (!want) showMessage(t('screen.monitor.stillOn'), 'error');
+      if (!want) showMessage(() => t('screen.monitor.stillOn'), 'error');
       return;
     }
     if (want) {

@@ -127,7 +127,7 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
 
   const useImage = (image: HTMLImageElement, file: string | null, label: string) => {
     if (image.naturalWidth * image.naturalHeight > MAX_PIXELS) {
-      showMessage(t('screen.picture.tooLarge'), 'error');
+      showMessage(() => t('screen.picture.tooLarge'), 'error');
       return;
     }
     setSource({ image, file, label });
@@ -144,7 +144,7 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
     } catch (e) {
       if (turn !== pickTurn.current || !alive.current) return;
       if (e instanceof NativeError && e.kind === 'timeout') return; // the dialog was cancelled
-      showMessage(t(e instanceof NativeError && e.kind === 'failure' ? 'screen.picture.wrongSize' : 'screen.notSent'), 'error');
+      showMessage(() => t(e instanceof NativeError && e.kind === 'failure' ? 'screen.picture.wrongSize' : 'screen.notSent'), 'error');
       return;
     }
     if (turn !== pickTurn.current || !alive.current) return;
@@ -153,21 +153,21 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
       const image = await loadImage(new URL(`../screen/${encodeURIComponent(name)}`, location.href).href);
       if (alive.current) useImage(image, name, name);
     } catch {
-      if (alive.current) showMessage(t('screen.picture.unreadable'), 'error');
+      if (alive.current) showMessage(() => t('screen.picture.unreadable'), 'error');
     }
   };
 
   const openAny = async (file: File | undefined) => {
     if (!file) return;
     if (file.type && !file.type.startsWith('image/')) {
-      showMessage(t('screen.picture.unreadable'), 'error');
+      showMessage(() => t('screen.picture.unreadable'), 'error');
       return;
     }
     try {
       const image = await loadImage(await readAsDataUrl(file));
       if (alive.current) useImage(image, null, file.name);
     } catch {
-      if (alive.current) showMessage(t('screen.picture.unreadable'), 'error');
+      if (alive.current) showMessage(() => t('screen.picture.unreadable'), 'error');
     }
   };
 
@@ -205,12 +205,12 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
       stop();
       sentPictures.set(`${session.deviceId}#${slot.slot}`, preview);
       setProgress({ stage: 'done', share: 1 });
-      showMessage(t('screen.picture.sent', { slot: slot.slot + 1, bytes: formatNumber(sent) }), 'success');
+      showMessage(() => t('screen.picture.sent', { slot: slot.slot + 1, bytes: formatNumber(sent) }), 'success');
     } catch (e) {
       stop();
       const problem = e instanceof UploadError ? e.problem : 'notSent';
       setProgress({ stage: 'failed', share: 0, problem });
-      showMessage(t(`screen.problem.${problem}`), 'error');
+      showMessage(() => t(`screen.problem.${problem}`), 'error');
     }
   };
 
@@ -218,11 +218,11 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
     setConfirmClear(false);
     if (!slot) return;
     if (!native.send('NoticeModify', { XmlConfigStr: slotDocument(session.doc.peek(), slot, 'del') })) {
-      showMessage(t('screen.notSent'), 'error');
+      showMessage(() => t('screen.notSent'), 'error');
       return;
     }
     sentPictures.delete(`${session.deviceId}#${slot.slot}`);
-    showMessage(t('screen.picture.cleared', { slot: slot.slot + 1 }));
+    showMessage(() => t('screen.picture.cleared', { slot: slot.slot + 1 }));
   };
 
   const onKeyDown = (e: KeyboardEvent) => {

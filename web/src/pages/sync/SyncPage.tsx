@@ -37,7 +37,7 @@ export function SyncPage(_props: PageProps) {
     });
     const following = entries.filter((e) => e.choice.sync > 0).length;
     if (!native.send('NoticeModify', { XmlConfigStr: syncDocument(entries) })) {
-      showMessage(t('sync.notSent'), 'error');
+      showMessage(() => t('sync.notSent'), 'error');
       return;
     }
     const kept: Record<string, SyncChoice> = { ...choices };
@@ -45,7 +45,7 @@ export function SyncPage(_props: PageProps) {
     setChoices(kept);
     saveChoices(kept);
     // The libraries confirm nothing, so the page says what it sent.
-    showMessage(tn('sync.sent', following), 'success');
+    showMessage(() => tn('sync.sent', following), 'success');
   };
 
   return (
