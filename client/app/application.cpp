@@ -1,12 +1,15 @@
 #include "application.h"
 
 #include "app_log.h"
-#include "browser/client_handler.h"
 #include "device/device_permissions.h"
 #include "device/library_loader.h"
+#include "device/update_firmware.h"
+#include "face_link.h"
+#include "link/link_frames.h"
+#include "ui/command_host.h"
 #include "ui/desktop_services.h"
 #include "ui/device_monitor.h"
-#include "ui/window.h"
+#include "ui/system_tray.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,8 +78,14 @@ Application *Application::theApplication() {
 void Application::releaseWindow() {
     delete deviceMonitor_;
     deviceMonitor_ = nullptr;
-    delete window_;
-    window_ = nullptr;
+    if (face_)
+        face_->shutdown();
+    // The commands end before the link their answers and events go through.
+    commands_.reset();
+    delete tray_;
+    tray_ = nullptr;
+    delete face_;
+    face_ = nullptr;
 }
 
 void Application::start() {
@@ -199,28 +208,50 @@ void Application::startApp() {
                 .arg(describeDevicesChoice(devicesChoice())));
     setPermissionLog(
         [](const QString &line) { APP_LOG(QStringLiteral("Application Error: ") + line); });
-    window_ = new Window();
-    window_->winId();
-    if (ClientHandler *handler = ClientHandler::instance())
-        handler->SetMainWindowHandle(window_);
-    const Window::ThemePaths theme = window_->setupTheme();
-    themeRoot_ = theme.themeRoot;
-    themeFolder_ = theme.themeFolder;
-    window_->setupTray();
-    window_->show();
-    const QString screenshot = qEnvironmentVariable("TORVANIX_SCREENSHOT");
-    if (!screenshot.isEmpty()) {
-        connect(window_, &Window::screenshotWritten, this, [](const QString &path, bool ok) {
-            if (ok)
-                APP_LOG(QStringLiteral("Application Info: window picture written to %1").arg(path));
-            else
-                APP_LOG(
-                    QStringLiteral("Application Error: cannot write window picture %1").arg(path));
-        });
-        window_->scheduleScreenshot(screenshot);
-    }
+    themeRoot_ = applicationDirPath() + QStringLiteral("/theme");
+    themeFolder_ = themeRoot_ + QStringLiteral("/Galecrafter");
+
+    face_ = new FaceLink(serverName_, this);
+    face_->setQueryHandler([this](const QString &request, const ReplyPtr &reply) {
+        dispatcher_.onJsMessage(request, reply);
+    });
+    registerWindowCommands(dispatcher_, *face_, shellState());
+    commands_ = std::make_unique<CommandHost>(dispatcher_, *face_, *face_, buildBrand());
+    face_->setIdleCheck(
+        [this] { return commands_ && commands_->idle() && !FirmwareRunSlot::taken(); });
+    face_->setTrayAvailableCheck(
+        [this] { return tray_ && QSystemTrayIcon::isSystemTrayAvailable(); });
+
+    tray_ = new SystemTray();
+    connect(tray_, &QSystemTrayIcon::activated, this, &Application::onSystemtrayActive,
+            Qt::UniqueConnection);
+    connect(tray_, &SystemTray::showWidget, face_, &FaceLink::showWindow);
+    connect(tray_, &SystemTray::closeApp, this, [this] {
+        // Shown, so the refused quit is seen and the update's progress with it.
+        if (firmwareUpdateHoldsQuit("the tray's quit")) {
+            face_->showWindow();
+            return;
+        }
+        quitOnce();
+    });
+    face_->showWindow();
+
     deviceMonitor_ = new DeviceMonitor(this);
-    connect(deviceMonitor_, &DeviceMonitor::devicesChanged, window_, &Window::onDevicesChanged);
+    connect(deviceMonitor_, &DeviceMonitor::devicesChanged, face_,
+            [this] { face_->sendEvent(QString::fromLatin1(events::DevicesChanged), {0}); });
+}
+
+void Application::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Unknown:
+    case QSystemTrayIcon::DoubleClick:
+    case QSystemTrayIcon::Trigger:
+        if (face_)
+            face_->showWindow();
+        break;
+    default:
+        break;
+    }
 }
 
 void Application::newInstanceConnected() {
@@ -233,19 +264,33 @@ void Application::newInstanceConnected() {
 }
 
 void Application::readClients() {
-    for (auto &client : clients_) {
+    for (int i = 0; i < clients_.size(); ++i) {
+        auto &client = clients_[i];
         client.second.append(client.first->readAll());
         if (client.second.isEmpty())
             continue;
+        // The window program opens with its hello; the connection is the link's from then on.
+        const QByteArray &hello = link::kHello;
+        if (client.second.startsWith(hello.left(qMin(client.second.size(), hello.size())))) {
+            if (client.second.size() < hello.size())
+                continue;
+            QLocalSocket *socket = client.first;
+            const QByteArray rest = client.second.mid(hello.size());
+            clients_.removeAt(i--);
+            socket->disconnect(this);
+            if (face_) {
+                face_->attach(socket, rest);
+            } else {
+                socket->abort();
+                socket->deleteLater();
+            }
+            continue;
+        }
         const QStringList segments = takeInstanceSegments(client.second);
         for (const QString &segment : segments) {
             if (segment.startsWith(QLatin1String("CMD:"))) {
-                if (segment.mid(4) == QLatin1String("show") && window_) {
-                    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
-                    window_->activateWindow();
-                    window_->show();
-                    window_->raise();
-                }
+                if (segment.mid(4) == QLatin1String("show") && face_)
+                    face_->showWindow();
                 client.first->write(QStringLiteral("RES:%1;").arg(applicationPid()).toUtf8());
             } else {
                 APP_LOG(QStringLiteral("Application Error: unknown command %1 passed in local "

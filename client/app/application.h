@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dispatch/command_dispatcher.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QList>
@@ -7,17 +9,24 @@
 #include <QLocalSocket>
 #include <QPair>
 #include <QPointer>
+#include <QSystemTrayIcon>
 #include <QTimer>
+
+#include <memory>
 
 class QThread;
 
 namespace torvanix {
 
-class Window;
+class CommandHost;
 class DeviceMonitor;
+class FaceLink;
+class SystemTray;
 
-// The program: one instance per user session. A later start asks the running one to show its
-// window and quits; the first instance serves those requests and runs the window.
+// The program's core: one instance per user session. A later start asks the running one to
+// show its window and quits; the first instance serves those requests, keeps the tray, the
+// device notices, the page commands and the input filter, and starts the window program
+// ("torvanix-ui") whenever a window is to be shown.
 class Application : public QApplication {
     Q_OBJECT
 public:
@@ -25,11 +34,12 @@ public:
     ~Application() override;
 
     void start();
-    // Frees the window and its pages while the browser profile still exists.
+    // Ends the window program and frees the commands, the tray and the device notices.
     void releaseWindow();
 
     static Application *theApplication();
-    Window *window() const { return window_; }
+    FaceLink *faceLink() const { return face_; }
+    SystemTray *tray() const { return tray_; }
     QString serverName() const { return serverName_; }
     // This process became the first instance and ran the window.
     bool servedAsFirstInstance() const { return servedAsFirstInstance_; }
@@ -48,6 +58,7 @@ public slots:
     void readClients();
     void removeClients();
     void on_closeApp();
+    void onSystemtrayActive(QSystemTrayIcon::ActivationReason reason);
 
 private:
     void startServerAndApp(QLocalSocket::LocalSocketError code);
@@ -65,7 +76,10 @@ private:
     bool retriedStale_ = false;
     bool servedAsFirstInstance_ = false;
     bool listenFailed_ = false;
-    Window *window_ = nullptr;
+    CommandDispatcher dispatcher_;
+    FaceLink *face_ = nullptr;
+    std::unique_ptr<CommandHost> commands_;
+    SystemTray *tray_ = nullptr;
     DeviceMonitor *deviceMonitor_ = nullptr;
 };
 

@@ -1,11 +1,9 @@
-// Torvanix: the desktop program. The browser engine runs its renderer and GPU roles in its
-// own helper process, so this entry point has only the browser-process path.
+// Torvanix: the core of the desktop program (single instance, tray, devices, page commands).
+// Its windows run in the window program "torvanix-ui", started when a window is to be shown.
 #include "app_log.h"
 #include "application.h"
-#include "browser/client_handler.h"
 #include "device/library_loader.h"
 #include "ui/desktop_services.h"
-#include "ui/window.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,17 +78,8 @@ bool takeFirstStart(QString &problem) {
 
 int main(int argc, char **argv) {
     using namespace torvanix;
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    // Pages render at the screen's device scale; the window keeps 1200x800 device pixels times
-    // the DPI step.
+    // The tray icon and the menu follow the screen's scale.
     configureHighDpi();
-    // Offscreen there is no OpenGL context for the engine's scene graph.
-    if (qEnvironmentVariable("QT_QPA_PLATFORM") == QLatin1String("offscreen") &&
-        !qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
-        qputenv("QT_QUICK_BACKEND", "software");
-    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX",
-                "1"); // the engine refuses to start as root otherwise
 
     const DevicesOption devicesOption = takeDevicesOption(argc, argv);
     if (!devicesOption.error.isEmpty()) {
@@ -113,8 +102,6 @@ int main(int argc, char **argv) {
         if (!markerProblem.isEmpty())
             APP_LOG(markerProblem);
         quitOnStopSignals(&app);
-        auto handler = std::make_unique<ClientHandler>(
-            ClientHandler::defaultSettings(app.applicationDirPath(), buildBrand()));
         if (!quitRequested())
             app.start();
         // start() may already have asked to quit (a later instance answered at once, or the
@@ -125,7 +112,6 @@ int main(int argc, char **argv) {
             exitCode = 1;
         ranWindow = app.servedAsFirstInstance();
         app.releaseWindow();
-        handler.reset();
     }
 
     if (shellState().firstStartFlag && ranWindow && !g_stoppedBySignal) {

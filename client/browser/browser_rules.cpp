@@ -38,19 +38,6 @@ bool isMinimiseRequest(const QString &request) {
     return request == QLatin1String("{\"FuncName\":\"MinisizeWindow\"}");
 }
 
-double dpiScaleFor(double logicalDpi) {
-    const double r = logicalDpi / 96.0;
-    if (r < 1.1)
-        return 1.0;
-    if (r < 1.4)
-        return 1.25;
-    if (r < 1.6)
-        return 1.5;
-    if (r < 1.8)
-        return 1.75;
-    return 2.0;
-}
-
 std::optional<double> zoomLevelFor(double heightRatio, double density, double currentLevel) {
     if (currentLevel != 0.0)
         return std::nullopt;

@@ -22,8 +22,20 @@ bool isLocalPageUrl(const QUrl &url, const QString &vendorBase);
 // them.
 bool isInheritingUrl(const QUrl &url);
 
-// The display density step from the logical DPI: 1, 1.25, 1.5, 1.75 or 2.
-double dpiScaleFor(double logicalDpi);
+// The display density step from the logical DPI: 1, 1.25, 1.5, 1.75 or 2. Inline: the core,
+// which has no browser, sizes nothing by it but shares the desktop helpers that use it.
+inline double dpiScaleFor(double logicalDpi) {
+    const double r = logicalDpi / 96.0;
+    if (r < 1.1)
+        return 1.0;
+    if (r < 1.4)
+        return 1.25;
+    if (r < 1.6)
+        return 1.5;
+    if (r < 1.8)
+        return 1.75;
+    return 2.0;
+}
 
 // Page zoom for small or dense screens, in the engine's logarithmic levels
 // (factor = 1.2^level). Nothing when the current level is to be kept.

@@ -340,7 +340,9 @@ void ClientHandler::onDownloadRequested(QWebEngineDownloadItem *item) {
             [this, fullPath](qint64 received, qint64 total) {
                 SendRefreshDownState(total, received, fullPath);
             });
+    ++activeDownloads_;
     connect(item, &QWebEngineDownloadItem::finished, this, [this, item, fullPath] {
+        --activeDownloads_;
         SendRefreshDownState(item->totalBytes(), item->receivedBytes(), fullPath);
         if (item->state() == QWebEngineDownloadItem::DownloadCompleted)
             SendRefreshDownState(100, 100, fullPath);

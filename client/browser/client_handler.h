@@ -105,6 +105,8 @@ public:
     // Downloads that need a place chosen by the user ask this; an empty answer cancels.
     using SaveDialog = std::function<QString(const QString &suggestedPath)>;
     void setSaveDialog(SaveDialog dialog) { saveDialog_ = std::move(dialog); }
+    // Downloads accepted and not finished yet.
+    int activeDownloads() const { return activeDownloads_; }
 
 signals:
     void downloadPlaced(const QString &path);
@@ -131,6 +133,7 @@ private:
     SaveDialog saveDialog_;
     FrameRegistry registry_;
     quint64 nextPageId_ = 1;
+    int activeDownloads_ = 0;
     QByteArray originalFlags_;
     bool hadFlags_ = false;
     QHash<quint64, QPointer<PageBridge>> bridges_;

@@ -17,6 +17,15 @@
 
 namespace torvanix {
 
+ShellState &shellState() {
+    static ShellState state;
+    return state;
+}
+
+QString buildBrand() {
+    return QStringLiteral(TORVANIX_BRAND);
+}
+
 namespace {
 bool g_quitRequested = false;
 bool g_quitWaiting = false;

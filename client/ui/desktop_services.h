@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dispatch/window_commands.h"
+
 #include <QRect>
 #include <QString>
 #include <functional>
@@ -7,6 +9,12 @@
 class QScreen;
 
 namespace torvanix {
+
+// Process-wide shell state the page commands read (first start).
+ShellState &shellState();
+
+// The edition word this program was built with ("Torvanix" unless the build chose another).
+QString buildBrand();
 
 // The once-only quit: the first call asks the event loop to quit (when an application
 // exists); later calls do nothing. While a firmware update is being written the request is

@@ -3,9 +3,15 @@
 #include <QAction>
 #include <QMenu>
 
+// The icon lives in a static library's resources, which the linker keeps only when asked for.
+static void initTrayResource() {
+    Q_INIT_RESOURCE(app);
+}
+
 namespace torvanix {
 
 SystemTray::SystemTray(QWidget *parent) : QSystemTrayIcon(parent), menu_(new QMenu(parent)) {
+    initTrayResource();
     setIcon(QIcon(QStringLiteral(":/image/tray")));
     setToolTip(QStringLiteral("Torvanix"));
     openAction_ = menu_->addAction(QStringLiteral("Открыть"));

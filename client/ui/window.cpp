@@ -1,9 +1,8 @@
 #include "window.h"
 
 #include "browser/browser_view.h"
+#include "command_host.h"
 #include "desktop_services.h"
-#include "device/device_functions.h"
-#include "device/input_filter.h"
 #include "device/library_loader.h"
 #include "dispatch/page_commands.h"
 #include "pop_widget.h"
@@ -24,19 +23,13 @@
 
 namespace torvanix {
 
-ShellState &shellState() {
-    static ShellState state;
-    return state;
-}
-
-QString buildBrand() {
-    return QStringLiteral(TORVANIX_BRAND);
-}
-
 Window::Window(QWidget *parent) : Window(buildBrand(), parent) {}
 
-Window::Window(const QString &brand, QWidget *parent)
-    : QWidget(parent), screenKeyboardVersion_(QString::fromLatin1(page::ScreenKeyboardVersion)) {
+Window::Window(const QString &brand, QWidget *parent) : Window(brand, PageQueryRoute(), parent) {}
+
+Window::Window(const QString &brand, PageQueryRoute route, QWidget *parent)
+    : QWidget(parent), route_(std::move(route)),
+      screenKeyboardVersion_(QString::fromLatin1(page::ScreenKeyboardVersion)) {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("MainWindow"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
@@ -72,17 +65,15 @@ Window::Window(const QString &brand, QWidget *parent)
             [this](const QString &request, const ReplyPtr &reply) { onJsMessage(request, reply); });
     }
 
-    registerWindowCommands(dispatcher_, *this, shellState());
-    setupPageCommands();
+    if (!route_) {
+        registerWindowCommands(dispatcher_, *this, shellState());
+        setupPageCommands();
+    }
     installEventFilter(this);
-    if (brand_ == QLatin1String("Zemlox"))
-        startInputFilter();
 }
 
 Window::~Window() {
-    // The commands may still switch the filter; they end first.
-    pageCommands_.reset();
-    stopInputFilter();
+    commandHost_.reset();
     if (mainWindowHandle() == reinterpret_cast<void *>(internalWinId()))
         setMainWindowHandle(nullptr);
     if (ClientHandler *handler = ClientHandler::instance()) {
@@ -93,38 +84,15 @@ Window::~Window() {
         delete pop.data();
 }
 
-void Window::startInputFilter() {
-    stopInputFilter();
-    if (!filterDevices_)
-        filterDevices_ = std::make_unique<DeviceFunctions>();
-    InputFilterOptions options;
-    options.twinPrefix = brand_ + QStringLiteral(" forwarded ");
-    // Other device folders for tests and unusual systems.
-    if (qEnvironmentVariableIsSet("TORVANIX_INPUT_DIR"))
-        options.inputDir = qEnvironmentVariable("TORVANIX_INPUT_DIR");
-    if (qEnvironmentVariableIsSet("TORVANIX_UINPUT"))
-        options.uinputPath = qEnvironmentVariable("TORVANIX_UINPUT");
+void Window::setupPageCommands() {
     static NullEventSink noPage;
     EventSink *events = ClientHandler::instance();
-    filterThread_ = new QThread;
-    filterThread_->setObjectName(QStringLiteral("input filter"));
-    inputFilter_ = new DEVICE_FILTER(filterThread_, events ? *events : noPage, *filterDevices_,
-                                     screenKeyboardVersion_, options);
-    // A filter that cannot run ends its thread with it.
-    connect(inputFilter_, &DEVICE_FILTER::stopped, filterThread_, &QThread::quit);
-    filterThread_->start();
+    commandHost_ =
+        std::make_unique<CommandHost>(dispatcher_, *this, events ? *events : noPage, brand_);
 }
 
-void Window::stopInputFilter() {
-    if (!inputFilter_)
-        return;
-    inputFilter_->stop();
-    filterThread_->quit();
-    filterThread_->wait();
-    delete inputFilter_;
-    inputFilter_ = nullptr;
-    delete filterThread_;
-    filterThread_ = nullptr;
+DEVICE_FILTER *Window::inputFilter() const {
+    return commandHost_ ? commandHost_->inputFilter() : nullptr;
 }
 
 QUrl Window::startUrl() const {
@@ -347,7 +315,10 @@ void Window::quitApp() {
 void Window::finishLoading(bool) {}
 
 void Window::onJsMessage(const QString &name, const ReplyPtr &callbackPtr) {
-    dispatcher_.onJsMessage(name, callbackPtr);
+    if (route_)
+        route_(name, callbackPtr);
+    else
+        dispatcher_.onJsMessage(name, callbackPtr);
 }
 
 void Window::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason) {
@@ -411,6 +382,10 @@ void Window::resizeEvent(QResizeEvent *event) {
 
 void Window::closeEvent(QCloseEvent *event) {
     event->ignore();
+    if (closeHandler_) {
+        closeHandler_();
+        return;
+    }
     // The window stays in sight while a firmware update is written: hidden, its progress and
     // the quit behind it would be out of reach.
     if (firmwareUpdateHoldsQuit("closing the window"))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browser/client_handler.h"
+#include "desktop_services.h"
 #include "dispatch/command_dispatcher.h"
 #include "dispatch/window_actions.h"
 #include "dispatch/window_commands.h"
@@ -20,16 +21,13 @@ namespace torvanix {
 class BrowserView;
 class PopWidget;
 class SystemTray;
-class PageCommandsHost;
-
-// Process-wide shell state the page commands read (first start).
-ShellState &shellState();
-
-// The edition word this program was built with ("Torvanix" unless the build chose another).
-QString buildBrand();
 
 class DEVICE_FILTER;
-class DeviceFunctions;
+class CommandHost;
+
+// Where a window sends its page's queries when it does not run the commands itself (the
+// window process hands them to the core).
+using PageQueryRoute = std::function<void(const QString &request, const ReplyPtr &reply)>;
 
 // The main window: frameless, filled by the browser view showing the web UI. It routes the
 // page's queries to the command table, carries out the window, pop-up and dialog actions
@@ -41,6 +39,8 @@ public:
     explicit Window(QWidget *parent = nullptr);
     // The window of another edition (tests build both from one tree).
     explicit Window(const QString &brand, QWidget *parent = nullptr);
+    // A window whose page queries go to `route`; it runs no command and no input filter.
+    Window(const QString &brand, PageQueryRoute route, QWidget *parent = nullptr);
     ~Window() override;
 
     struct ThemePaths {
@@ -55,8 +55,8 @@ public:
     SystemTray *tray() const { return tray_; }
     CommandDispatcher &dispatcher() { return dispatcher_; }
     QString brand() const { return brand_; }
-    // The input filter; null unless the edition runs it.
-    DEVICE_FILTER *inputFilter() const { return inputFilter_; }
+    // The input filter; null unless the edition runs it here.
+    DEVICE_FILTER *inputFilter() const;
     QString screenKeyboardVersion() const { return screenKeyboardVersion_; }
     QUrl startUrl() const;
     double desktopScale() const { return desktopScale_; }
@@ -68,6 +68,8 @@ public:
     // Whether the desktop shows a tray, asked at each close: without one, closing the window
     // quits, since a hidden window could never be brought back. Replaceable for tests.
     void setTrayAvailableCheck(std::function<bool()> check) { trayAvailable_ = std::move(check); }
+    // Replaces what closing the window does (the window process asks the core).
+    void setCloseHandler(std::function<void()> handler) { closeHandler_ = std::move(handler); }
 
     // Writes a picture of the window to path once the page has loaded (and a moment more).
     void scheduleScreenshot(const QString &path);
@@ -125,8 +127,6 @@ private:
     // screen; again whenever the window moves to another screen.
     void fitToScreen();
     void setupPageCommands();
-    void startInputFilter();
-    void stopInputFilter();
     void rememberDirectory(const QString &chosenFile, const QString &offered);
 
     CommandDispatcher dispatcher_;
@@ -142,15 +142,13 @@ private:
     QPointer<PopWidget> lastPopView_;
     QPointer<PopWidget> currentPopView_;
     std::function<bool()> trayAvailable_;
+    std::function<void()> closeHandler_;
+    PageQueryRoute route_;
     QMetaObject::Connection screenConnection_;
-    // The device, file, update, screen and music commands with what they work on.
-    std::shared_ptr<PageCommandsHost> pageCommands_;
+    // The device, file, update, screen and music commands with what they work on, and the
+    // input filter; none where the queries go elsewhere.
+    std::unique_ptr<CommandHost> commandHost_;
     QString screenKeyboardVersion_;
-    // The input filter with its thread and its own device library object (the edition that
-    // runs it only).
-    std::unique_ptr<DeviceFunctions> filterDevices_;
-    QThread *filterThread_ = nullptr;
-    DEVICE_FILTER *inputFilter_ = nullptr;
 };
 
 template <typename F> auto Window::onGui(F f) const -> decltype(f()) {

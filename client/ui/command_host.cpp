@@ -1,9 +1,10 @@
 // The page commands beyond the window's own: devices, configuration documents, files,
 // updates, screen pictures and music, with the objects they work on.
-#include "window.h"
+#include "command_host.h"
 
 #include "device/device_functions.h"
 #include "device/device_registry.h"
+#include "device/event_sink.h"
 #include "device/input_filter.h"
 #include "dispatch/page_commands.h"
 #include "screen/screen_pictures.h"
@@ -17,20 +18,20 @@
 
 namespace torvanix {
 
-// The page's switch of mouse-button forwarding, on the window's input filter.
+// The page's switch of mouse-button forwarding, on the input filter.
 class FilterSwitch : public MouseButtonForwarding {
 public:
-    explicit FilterSwitch(const Window &window) : window_(window) {}
+    explicit FilterSwitch(const CommandHost &host) : host_(host) {}
     bool forwardMouseButtons() const override {
-        const DEVICE_FILTER *filter = window_.inputFilter();
+        const DEVICE_FILTER *filter = host_.inputFilter();
         return filter && filter->forwardMouseButtons();
     }
     void setForwardMouseButtons(bool on) override {
-        if (DEVICE_FILTER *filter = window_.inputFilter())
+        if (DEVICE_FILTER *filter = host_.inputFilter())
             filter->setForwardMouseButtons(on);
     }
     QString unavailableReason() const override {
-        const DEVICE_FILTER *filter = window_.inputFilter();
+        const DEVICE_FILTER *filter = host_.inputFilter();
         if (!filter)
             return QStringLiteral("the input filter has not started");
         if (filter->state() == DEVICE_FILTER::State::Created)
@@ -39,12 +40,13 @@ public:
     }
 
 private:
-    const Window &window_;
+    const CommandHost &host_;
 };
 
-class PageCommandsHost {
+class PageCommandsObjects {
 public:
-    PageCommandsHost(Window &window, EventSink &events) {
+    PageCommandsObjects(CommandHost &host, CommandDispatcher &dispatcher, WindowActions &actions,
+                        EventSink &events, bool withFilter) {
         // The translator and its device operations live on a thread of their own; every
         // translation then runs on the thread pool.
         translator_ = new device_data_handler(translatorDevices_, events);
@@ -56,16 +58,15 @@ public:
                          &QObject::deleteLater);
         translatorThread_.setObjectName(QStringLiteral("translator"));
         translatorThread_.start();
-        QObject::connect(&window, &Window::SigWriteDevice, translator_,
-                         QOverload<const QString &>::of(&device_data_handler::slot_writeDevice),
-                         Qt::QueuedConnection);
 
         PageServices services;
         services.enumerateDevices = [this] { return deviceList_.enumerateDevices(); };
-        services.writeDevice = [w = &window](const QString &document) {
-            emit w->SigWriteDevice(document);
-        };
         device_data_handler *translator = translator_;
+        services.writeDevice = [translator](const QString &document) {
+            QMetaObject::invokeMethod(
+                translator, [translator, document] { translator->slot_writeDevice(document); },
+                Qt::QueuedConnection);
+        };
         services.writeMacro = [translator](const QString &ver, const QString &macroArr) {
             QMetaObject::invokeMethod(
                 translator,
@@ -78,14 +79,14 @@ public:
         services.audio = player_.get();
 #endif
         // Only the edition with the input filter has a switch for it.
-        if (window.brand() == QLatin1String("Zemlox")) {
-            filterSwitch_ = std::make_unique<FilterSwitch>(window);
+        if (withFilter) {
+            filterSwitch_ = std::make_unique<FilterSwitch>(host);
             services.inputFilter = filterSwitch_.get();
         }
-        commands_ = registerPageCommands(window.dispatcher(), window, events, services);
+        commands_ = registerPageCommands(dispatcher, actions, events, services);
     }
 
-    ~PageCommandsHost() {
+    ~PageCommandsObjects() {
         commands_->shutdown();
         commands_->waitForIdleProcessingEvents(5000);
         if (translator_)
@@ -97,6 +98,10 @@ public:
             Qt::BlockingQueuedConnection);
         translatorThread_.quit();
         translatorThread_.wait();
+    }
+
+    PageCommands &commands() {
+        return *commands_;
     }
 
 private:
@@ -112,10 +117,60 @@ private:
     std::shared_ptr<PageCommands> commands_;
 };
 
-void Window::setupPageCommands() {
-    static NullEventSink noPage;
-    EventSink *events = ClientHandler::instance();
-    pageCommands_ = std::make_shared<PageCommandsHost>(*this, events ? *events : noPage);
+CommandHost::CommandHost(CommandDispatcher &dispatcher, WindowActions &actions, EventSink &events,
+                         const QString &brand)
+    : brand_(brand), screenKeyboardVersion_(QString::fromLatin1(page::ScreenKeyboardVersion)) {
+    const bool withFilter = brand_ == QLatin1String("Zemlox");
+    objects_ =
+        std::make_unique<PageCommandsObjects>(*this, dispatcher, actions, events, withFilter);
+    if (withFilter)
+        startInputFilter(events);
+}
+
+CommandHost::~CommandHost() {
+    // The commands may still switch the filter; they end first.
+    objects_.reset();
+    stopInputFilter();
+}
+
+PageCommands &CommandHost::commands() {
+    return objects_->commands();
+}
+
+bool CommandHost::idle() {
+    return objects_->commands().waitForIdle(0);
+}
+
+void CommandHost::startInputFilter(EventSink &events) {
+    stopInputFilter();
+    if (!filterDevices_)
+        filterDevices_ = std::make_unique<DeviceFunctions>();
+    InputFilterOptions options;
+    options.twinPrefix = brand_ + QStringLiteral(" forwarded ");
+    // Other device folders for tests and unusual systems.
+    if (qEnvironmentVariableIsSet("TORVANIX_INPUT_DIR"))
+        options.inputDir = qEnvironmentVariable("TORVANIX_INPUT_DIR");
+    if (qEnvironmentVariableIsSet("TORVANIX_UINPUT"))
+        options.uinputPath = qEnvironmentVariable("TORVANIX_UINPUT");
+    filterThread_ = new QThread;
+    filterThread_->setObjectName(QStringLiteral("input filter"));
+    inputFilter_ =
+        new DEVICE_FILTER(filterThread_, events, *filterDevices_, screenKeyboardVersion_, options);
+    // A filter that cannot run ends its thread with it.
+    QObject::connect(inputFilter_, &DEVICE_FILTER::stopped, filterThread_, &QThread::quit);
+    filterThread_->start();
+}
+
+void CommandHost::stopInputFilter() {
+    if (!inputFilter_)
+        return;
+    inputFilter_->stop();
+    filterThread_->quit();
+    filterThread_->wait();
+    delete inputFilter_;
+    inputFilter_ = nullptr;
+    delete filterThread_;
+    filterThread_ = nullptr;
 }
 
 } // namespace torvanix
