@@ -146,8 +146,10 @@ function applyList(list: Device[]): void {
   });
   const gone = old.get(selectedId.value ?? '');
   if (!list.some((d) => d.id === selectedId.value)) {
-    chosenByUser = false;
-    selectedId.value = list.length ? list[0].id : null;
+    // A window opened again shows the device the user chose last, while it is plugged in.
+    const remembered = !gone && !old.size ? storedChoice() : null;
+    chosenByUser = remembered !== null && list.some((d) => d.id === remembered);
+    selectedId.value = chosenByUser ? remembered : list.length ? list[0].id : null;
     preferConfigurable();
     if (gone) {
       const state = templates.peek()[gone.record.Version];
@@ -158,11 +160,25 @@ function applyList(list: Device[]): void {
 }
 
 let chosenByUser = false;
+const CHOICE_KEY = 'torvanix.device';
+
+function storedChoice(): string | null {
+  try {
+    return localStorage.getItem(CHOICE_KEY);
+  } catch {
+    return null;
+  }
+}
 
 export function selectDevice(id: string): void {
   if (!devices.value.some((d) => d.id === id)) return;
   selectedId.value = id;
   chosenByUser = true;
+  try {
+    localStorage.setItem(CHOICE_KEY, id);
+  } catch {
+    // kept for this page only
+  }
 }
 
 // Until the user picks a card, the open device is one this program can configure when there

@@ -26,6 +26,7 @@ function answerList(host: FakeHost, n: number, text: string) {
 const listCount = (host: FakeHost) => host.queries.filter((q) => q.request.indexOf('GetDevicesList') >= 0).length;
 
 beforeEach(() => {
+  localStorage.clear();
   devices.value = [];
   selectedId.value = null;
   listStatus.value = 'idle';
@@ -94,6 +95,26 @@ describe('device list', () => {
     expect(selectedId.value).toBe('B');
     selectDevice('GENERIC');
     expect(selectedId.value).toBe('GENERIC');
+  });
+
+  it('opens the device chosen last in a new window while it is plugged in', async () => {
+    const host = fakeHost();
+    watchDevices(createClient(host));
+    answerList(host, 0, JSON.stringify([{ Version: 'A' }, { Version: 'B' }]));
+    await flush();
+    selectDevice('B');
+    for (const [list, wanted] of [
+      ['[{"Version":"A"},{"Version":"B"}]', 'B'],
+      ['[{"Version":"A"},{"Version":"C"}]', 'A'],
+    ]) {
+      devices.value = []; // the page of a new window
+      selectedId.value = null;
+      const next = fakeHost();
+      watchDevices(createClient(next));
+      answerList(next, 0, list);
+      await flush();
+      expect(selectedId.value).toBe(wanted);
+    }
   });
 
   it('folds changes that arrive during a request into one more request', async () => {
