@@ -10,7 +10,7 @@ PACKAGES=(
     libqt5multimedia5-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libpugixml-dev libhidapi-dev liblzma-dev libudev-dev libcpp-httplib-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth x11-apps imagemagick xdotool fonts-wqy-microhei
+    xvfb xauth x11-apps imagemagick xdotool trayer fonts-wqy-microhei
     nodejs
     libsodium-dev
     # the input filter: the kernel's event devices and virtual twins

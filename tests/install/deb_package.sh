@@ -38,6 +38,8 @@ done
 grep -q '^./usr/bin/torvanix-ctl -> ../lib/torvanix/torvanix-ctl$' <<<"$files" || bad "package lacks the bin/torvanix-ctl link"
 if [ -x "$BUILD/bin/torvanix" ]; then
     grep -q '^./usr/bin/torvanix -> ../lib/torvanix/torvanix$' <<<"$files" || bad "package lacks the bin/torvanix link"
+    grep -q '^./usr/lib/torvanix/torvanix-ui$' <<<"$files" || bad "package lacks the window program torvanix-ui"
+    grep -q '^./usr/bin/torvanix-ui' <<<"$files" && bad "torvanix-ui is started by the core only, not from the path"
     grep -q '^./usr/share/applications/org.torvanix.Torvanix.desktop$' <<<"$files" || bad "package lacks the desktop entry"
 fi
 [ $fail -eq 0 ] && echo "package ok: $DEB"

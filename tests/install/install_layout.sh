@@ -26,7 +26,7 @@ for f in torvanix-ctl hidraw/libUsbInterface.so hidraw/libKBAccess.so \
 done
 # The desktop program and its helpers exist only in builds with the browser.
 if [ -x "$BUILD/bin/torvanix" ]; then
-    for f in torvanix torvanix-imgconv torvanix-updater theme/theme.pak; do
+    for f in torvanix torvanix-ui torvanix-imgconv torvanix-updater theme/theme.pak; do
         [ -f "$P/$f" ] || bad "missing lib/torvanix/$f"
     done
     [ "$(readlink "$R/bin/torvanix")" = ../lib/torvanix/torvanix ] || bad "bin/torvanix is no link to the program"

@@ -132,11 +132,35 @@ export function run(program, args, env, timeout = 10000) {
 
 export const DEMO_DEVICES = path.join(programDir, 'sim-devices.json');
 
+// The processes whose parent is `pid`, with the name of their program.
+function childrenOf(pid) {
+  const out = [];
+  let entries = [];
+  try {
+    entries = fs.readdirSync('/proc').filter((e) => /^\d+$/.test(e));
+  } catch {
+    return out;
+  }
+  for (const entry of entries) {
+    try {
+      const stat = fs.readFileSync(`/proc/${entry}/stat`, 'utf8');
+      const open = stat.indexOf('(');
+      const close = stat.lastIndexOf(')');
+      const fields = stat.slice(close + 2).split(' ');
+      if (Number(fields[1]) === pid && fields[0] !== 'Z') out.push({ pid: Number(entry), name: stat.slice(open + 1, close) });
+    } catch {
+      // gone meanwhile
+    }
+  }
+  return out;
+}
+
 export class App {
   // devices: a device set (array of interfaces) or the name of a device set file.
   // offscreen: no X server (no keyboard input then), as the figures are taken.
-  static async launch({ devices = DEMO_DEVICES, env = {}, observeFromStart = true, name = 'app', offscreen = false, onConnected = null } = {}) {
-    for (const tool of offscreen ? [] : ['Xvfb', 'xdotool']) {
+  // tray: a tray (trayer) on the display, so closing the window hides it instead of quitting.
+  static async launch({ devices = DEMO_DEVICES, env = {}, observeFromStart = true, name = 'app', offscreen = false, onConnected = null, tray = false } = {}) {
+    for (const tool of offscreen ? [] : ['Xvfb', 'xdotool', ...(tray ? ['trayer'] : [])]) {
       if (!which(tool)) throw new Error(`${tool} is missing: run scripts/deps.sh`);
     }
     const program = path.join(programDir, 'torvanix');
@@ -146,6 +170,7 @@ export class App {
     try {
       app.offscreen = offscreen;
       app.onConnected = onConnected;
+      app.tray = tray;
       await app.#start(program, devices, env, observeFromStart);
     } catch (e) {
       const log = app.programLog();
@@ -169,6 +194,7 @@ export class App {
       const x = await startXvfb(path.join(dir, 'xvfb.log'));
       this.xvfb = x.child;
       this.display = x.display;
+      if (this.tray) await this.#startTray();
     }
     this.port = await freePort();
 
@@ -210,6 +236,11 @@ export class App {
       this.exit = { code, signal };
     });
 
+    await this.#connect(observeFromStart);
+  }
+
+  // The debugger on the main page of the window program now running.
+  async #connect(reload) {
     const target = await waitUntil(async () => {
       if (this.exit) throw new Error(`the program ended early (${JSON.stringify(this.exit)})`);
       const targets = await CDP.List({ host: '127.0.0.1', port: this.port });
@@ -218,7 +249,39 @@ export class App {
     this.client = await withTimeout(CDP({ host: '127.0.0.1', port: this.port, target }), 10000, 'debugger connection');
     if (this.onConnected) await this.onConnected(this.client);
     this.page = new Page(this);
-    await this.page.attach({ reload: observeFromStart });
+    await this.page.attach({ reload });
+  }
+
+  // After the window program ended and another one started: the new one's main page, watched
+  // from the start only as far as the page had not loaded yet.
+  async reconnect() {
+    if (this.client) await withTimeout(this.client.close(), 3000, 'debugger close').catch(() => {});
+    this.client = null;
+    this.window = null;
+    await this.#connect(false);
+  }
+
+  // An XEmbed tray on the display, as desktops have one.
+  async #startTray() {
+    const log = fs.openSync(path.join(this.dir, 'trayer.log'), 'a');
+    this.trayer = spawn('trayer', ['--edge', 'bottom', '--align', 'right', '--widthtype', 'request', '--height', '24'],
+      { env: { ...process.env, DISPLAY: this.display }, stdio: ['ignore', log, log], detached: true });
+    fs.closeSync(log);
+    live.add(this.trayer);
+    await waitUntil(async () => (await this.xdotool(['search', '--class', 'trayer']).catch(() => '')).trim(),
+      { timeout: 10000, interval: 100, what: 'the tray to appear' });
+  }
+
+  // The window program ("torvanix-ui") the core runs now; null while it runs none.
+  windowPid() {
+    if (!this.child) return null;
+    const face = childrenOf(this.child.pid).find((p) => p.name === 'torvanix-ui');
+    return face ? face.pid : null;
+  }
+
+  // Starts the program a second time, as a user does: the running one shows its window.
+  async startAgain() {
+    await run(path.join(programDir, 'torvanix'), [], this.env, 30000);
   }
 
   // Waits until the page has stopped talking to the devices: nothing marked busy and no
@@ -263,14 +326,24 @@ export class App {
 
   // The program's top-level window; keyboard input goes to it through the X server.
   async windowId() {
-    if (this.window) return this.window;
+    if (this.window && this.window.pid === this.windowPid()) return this.window.id;
     const out = await waitUntil(async () => {
-      const ids = (await this.xdotool(['search', '--onlyvisible', '--pid', String(this.child.pid)]).catch(() => ''))
+      const pid = this.windowPid();
+      if (!pid) return null;
+      const ids = (await this.xdotool(['search', '--onlyvisible', '--pid', String(pid)]).catch(() => ''))
         .split('\n').filter(Boolean);
-      return ids.length ? ids : null;
+      return ids.length ? { pid, ids } : null;
     }, { timeout: 10000, interval: 200, what: 'the program window on the X server' });
-    this.window = out[out.length - 1];
-    return this.window;
+    this.window = { pid: out.pid, id: out.ids[out.ids.length - 1] };
+    return this.window.id;
+  }
+
+  // The visible windows of the window program.
+  async visibleWindows() {
+    const pid = this.windowPid();
+    if (!pid) return [];
+    return (await this.xdotool(['search', '--onlyvisible', '--pid', String(pid)]).catch(() => ''))
+      .split('\n').filter(Boolean);
   }
 
   async focusWindow() {
@@ -283,18 +356,15 @@ export class App {
   async answerFileDialog(file, { timeout = 15000 } = {}) {
     const main = await this.windowId();
     const dialog = await waitUntil(async () => {
-      const ids = (await this.xdotool(['search', '--onlyvisible', '--pid', String(this.child.pid)]).catch(() => ''))
-        .split('\n').filter((id) => id && id !== main);
+      const ids = (await this.visibleWindows()).filter((id) => id !== main);
       return ids[ids.length - 1];
     }, { timeout, interval: 200, what: 'a file dialog' });
     await this.xdotool(['windowfocus', '--sync', dialog]);
     await this.xdotool(['key', '--delay', '40', 'ctrl+a']);
     await this.xdotool(['type', '--delay', '20', file]);
     await this.xdotool(['key', 'Return']);
-    await waitUntil(async () => {
-      const ids = await this.xdotool(['search', '--onlyvisible', '--pid', String(this.child.pid)]).catch(() => '');
-      return !ids.split('\n').includes(dialog);
-    }, { timeout: 5000, interval: 100, what: 'the file dialog to close' });
+    await waitUntil(async () => !(await this.visibleWindows()).includes(dialog),
+      { timeout: 5000, interval: 100, what: 'the file dialog to close' });
   }
 
   async stop() {
@@ -302,6 +372,7 @@ export class App {
     this.stopped = true;
     if (this.client) await withTimeout(this.client.close(), 3000, 'debugger close').catch(() => {});
     await stopChild(this.child);
+    await stopChild(this.trayer);
     await stopChild(this.xvfb);
     if (this.dir) killStrays(path.join(this.dir, 'tmp'));
     if (this.dir && !process.env.TORVANIX_E2E_KEEP) {

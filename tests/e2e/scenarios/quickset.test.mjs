@@ -81,8 +81,7 @@ describe('hot-key panel and help page', () => {
       // The program closes the pop-up that was activated last; a user's click activates it,
       // but there is no window manager here to do so.
       const main = await app.windowId();
-      const windows = (await app.xdotool(['search', '--onlyvisible', '--pid', String(app.child.pid)]))
-        .split('\n').filter((id) => id && id !== main);
+      const windows = (await app.visibleWindows()).filter((id) => id !== main);
       assert.equal(windows.length, 1, 'one pop-up window');
       await app.xdotool(['windowfocus', '--sync', windows[0]]);
       // The panel may be gone before the click's last event is acknowledged.
