@@ -168,6 +168,14 @@
                 queue = [];
                 for (var i = 0; i < q.length; ++i) bridge[q[i][0]].apply(bridge, q[i][1]);
             });
+            // The bridge has no properties: its answers and events are signals, which the channel
+            // sends at once. A client that reports itself idle starts the channel's property
+            // timer, which then wakes the program 20 times a second for as long as the page lives.
+            var exec = created.exec;
+            created.exec = function (data, callback) {
+                if (data && data.type === 4) return; // idle
+                return exec(data, callback);
+            };
             // A reload right after a start can hand this document an answer meant for the
             // previous one's channel; the stock handler would throw on the unknown id.
             var handleResponse = created.handleResponse;
