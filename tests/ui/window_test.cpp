@@ -155,6 +155,8 @@ TEST_F(WindowTest, OnlyTheZemloxEditionRunsTheInputFilter) {
 TEST_F(WindowTest, TrayOffersOpenAndClose) {
     SystemTray *tray = window->tray();
     ASSERT_NE(tray, nullptr);
+    // The icon comes from a static library's resources; without it the tray shows a blank.
+    EXPECT_FALSE(tray->icon().isNull());
     EXPECT_EQ(tray->openAction()->text(), QString::fromUtf8("Открыть"));
     EXPECT_EQ(tray->closeAction()->text(), QString::fromUtf8("закрытие"));
     window->hide();
