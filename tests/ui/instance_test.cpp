@@ -84,9 +84,9 @@ protected:
     }
     // Every process running the program with this test's environment. A relaunch would be
     // started before the process that makes it ends, so once that one has ended this sees it.
-    QList<qint64> programProcesses() const {
+    QList<qint64> programProcesses(const QString &name = QStringLiteral("torvanix")) const {
         const QString program =
-            QFileInfo(QStringLiteral(TORVANIX_PROGRAM_DIR "/torvanix")).canonicalFilePath();
+            QFileInfo(QStringLiteral(TORVANIX_PROGRAM_DIR "/") + name).canonicalFilePath();
         const QByteArray marker = "TMPDIR=" + QFile::encodeName(tmp.path());
         QList<qint64> found;
         for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
@@ -165,6 +165,9 @@ TEST_F(InstanceTest, AFirstStartStoppedByTheSessionIsNotRelaunched) {
     QProcess *first = launch();
     ASSERT_TRUE(waitForLog("this is the only instance")) << log().toStdString();
     EXPECT_TRUE(QFile::exists(markerPath()));
+    // The window program it started ends with it.
+    ASSERT_TRUE(waitForLog("window program connected")) << log().toStdString();
+    ASSERT_FALSE(programProcesses("torvanix-ui").isEmpty());
     first->terminate();
     ASSERT_TRUE(first->waitForFinished(30000));
     EXPECT_EQ(first->exitCode(), 0);
@@ -178,6 +181,7 @@ TEST_F(InstanceTest, AFirstStartStoppedByTheSessionIsNotRelaunched) {
     EXPECT_FALSE(socket.waitForConnected(500));
     EXPECT_EQ(log().count("this is the only instance"), 1);
     EXPECT_TRUE(programProcesses().isEmpty());
+    EXPECT_TRUE(programProcesses("torvanix-ui").isEmpty());
 }
 
 // An instance that cannot listen on its socket (here: a runtime folder whose path is too long
