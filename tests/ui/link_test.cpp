@@ -1,8 +1,10 @@
 // The link between the core and the window program: frames carry page texts unchanged, and
 // the core's side answers, forgets, forwards and refuses as the window program relies on.
 #include "app/face_link.h"
+#include "device/update_firmware.h"
 #include "dispatch/command_dispatcher.h"
 #include "link/link_frames.h"
+#include "ui/desktop_services.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -185,4 +187,28 @@ TEST_F(FaceLinkTest, TheWindowProgramMayEndOnlyWhenIdleAndUpToDate) {
     EXPECT_EQ(next().fields, QVariantList{false});
     send(Kind::MayEnd, {quint64(1)});
     EXPECT_EQ(next().fields, QVariantList{true});
+}
+
+// Closing the window hides it where a tray can bring it back, ends the program where none can,
+// and does neither while a firmware update is written.
+TEST_F(FaceLinkTest, ClosingHidesQuitsWithoutATrayAndWaitsForAFirmwareUpdate) {
+    resetQuitRequest();
+    bool tray = true;
+    face.setTrayAvailableCheck([&] { return tray; });
+    send(Kind::CloseRequest, {});
+    EXPECT_EQ(next().fields.value(1).toString(), "hide");
+    EXPECT_FALSE(quitRequested());
+    {
+        FirmwareRunSlot run;
+        ASSERT_TRUE(run.owned());
+        tray = false;
+        send(Kind::CloseRequest, {});
+        send(Kind::Query, {qint64(9), QStringLiteral("{\"FuncName\":\"Echo\"}")});
+        EXPECT_EQ(next().kind, Kind::Answer); // handled after the close, and no hide before it
+        EXPECT_FALSE(quitRequested());
+    }
+    send(Kind::CloseRequest, {});
+    EXPECT_EQ(next().fields.value(1).toString(), "hide");
+    EXPECT_TRUE(quitRequested());
+    resetQuitRequest();
 }
