@@ -23,6 +23,9 @@ namespace {
 
 FaceLink *g_link = nullptr; // read and written on the GUI thread only
 
+// How long after the page's last query the window program is still taken to be at work.
+constexpr qint64 kQueryQuietMs = 2000;
+
 // Runs f on the GUI thread, with the link if it still exists.
 template <typename F> void onLink(F f) {
     QCoreApplication *app = QCoreApplication::instance();
@@ -244,6 +247,7 @@ void FaceLink::onFrame(const Frame &frame) {
         if (f.size() != 2 || !queries_)
             return;
         const qint64 id = f[0].toLongLong();
+        sinceQuery_.start();
         queries_(f[1].toString(), std::make_shared<LinkReply>(generation_, id));
         return;
     }
@@ -263,7 +267,8 @@ void FaceLink::onFrame(const Frame &frame) {
         // Only when the window process has seen every action sent to it (a show on its way
         // keeps it) and no page task runs.
         const bool seenAll = f.value(0).toULongLong() == actionsSent_;
-        const bool may = seenAll && waits_.isEmpty() && (!idle_ || idle_());
+        const bool quiet = !sinceQuery_.isValid() || sinceQuery_.elapsed() >= kQueryQuietMs;
+        const bool may = seenAll && quiet && waits_.isEmpty() && (!idle_ || idle_());
         if (may)
             state_ = State::Ending;
         if (channel_)

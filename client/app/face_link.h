@@ -5,6 +5,7 @@
 #include "dispatch/window_actions.h"
 #include "link/link_channel.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -109,6 +110,9 @@ private:
     QHash<qint64, Wait *> waits_;
     QString lastDirectory_;
     bool screenshotPassed_ = false;
+    // Since the last page query: a page task of several steps (a picture upload) is idle for
+    // a moment between them.
+    QElapsedTimer sinceQuery_;
 };
 
 } // namespace torvanix

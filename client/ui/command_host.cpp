@@ -103,6 +103,10 @@ public:
     PageCommands &commands() {
         return *commands_;
     }
+    // No configuration write (a picture sent to the screen, a macro table) is queued or runs.
+    bool translatorIdle() {
+        return !translator_ || translator_->waitForDone(0);
+    }
 
 private:
     DeviceFunctions deviceList_;
@@ -138,7 +142,7 @@ PageCommands &CommandHost::commands() {
 }
 
 bool CommandHost::idle() {
-    return objects_->commands().waitForIdle(0);
+    return objects_->commands().waitForIdle(0) && objects_->translatorIdle();
 }
 
 void CommandHost::startInputFilter(EventSink &events) {

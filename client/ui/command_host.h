@@ -29,7 +29,8 @@ public:
     PageCommands &commands();
     // Null unless the edition runs the input filter.
     DEVICE_FILTER *inputFilter() const { return inputFilter_; }
-    // No command runs and no work they started (firmware run, update, conversion) is left.
+    // No command runs and no work they started (firmware run, update, conversion, a
+    // configuration write) is left.
     bool idle();
 
 private:

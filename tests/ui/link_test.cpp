@@ -187,6 +187,11 @@ TEST_F(FaceLinkTest, TheWindowProgramMayEndOnlyWhenIdleAndUpToDate) {
     EXPECT_EQ(next().fields, QVariantList{false});
     send(Kind::MayEnd, {quint64(1)});
     EXPECT_EQ(next().fields, QVariantList{true});
+    // Right after a page query (a task of several steps may go on) it stays.
+    send(Kind::Query, {qint64(3), QStringLiteral("{\"FuncName\":\"Echo\"}")});
+    EXPECT_EQ(next().kind, Kind::Answer);
+    send(Kind::MayEnd, {quint64(1)});
+    EXPECT_EQ(next().fields, QVariantList{false});
 }
 
 // Closing the window hides it where a tray can bring it back, ends the program where none can,
