@@ -3,6 +3,7 @@
 #include "app_log.h"
 #include "application.h"
 #include "browser/client_handler.h"
+#include "device/client_update.h"
 #include "device/library_loader.h"
 #include "ui/desktop_services.h"
 #include "ui/window.h"
@@ -128,9 +129,10 @@ int main(int argc, char **argv) {
         handler.reset();
     }
 
-    if (shellState().firstStartFlag && ranWindow && !g_stoppedBySignal) {
+    if (shellState().firstStartFlag && ranWindow && !g_stoppedBySignal &&
+        !torvanix::client_update::updaterStarted()) {
         // After the first run the program starts again (the page asked for it with FirstStart,
-        // or the tray's close ended the run).
+        // or the tray's close ended the run); after an update the updater starts it.
         QThread::msleep(2000);
         QProcess::startDetached(appFolderSlash() + QStringLiteral("torvanix"), QStringList());
     }

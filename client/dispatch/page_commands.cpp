@@ -499,8 +499,13 @@ void PageCommandsImpl::executeUpdateClient(const Args &args, const ReplyPtr &) {
         return;
     const QString updater =
         services_.programDir + QLatin1Char('/') + QString::fromLatin1(page::UpdaterProgram);
-    if (!services_.startDetached(updater, {QStringLiteral("--Upgrade")}))
-        qDebug() << "could not start the updater" << updater;
+    // Without the updater nothing would install the files or start the program again: it
+    // stays running, as after a refused package.
+    if (!services_.startDetached(updater, {QStringLiteral("--Upgrade")})) {
+        qWarning().noquote() << "ExecuteUpdateClient: the updater" << updater << "did not start";
+        return;
+    }
+    client_update::noteUpdaterStarted();
     bridge_.run([this] { actions_.quitApplication(); });
 }
 

@@ -249,10 +249,11 @@ TEST(UpdateCommands, FirmwareUpdateIsHandedToItsWorkerWithoutAnswer) {
 
 TEST(UpdateCommands, ClientUpdateStartsUpdaterAndQuitsOnlyAfterAGoodPackage) {
     QStringList launched;
+    bool updaterStarts = true;
     PageServices services;
     services.startDetached = [&](const QString &program, const QStringList &args) {
         launched << program << args;
-        return true;
+        return updaterStarts;
     };
     const QByteArray seed(32, 's');
     services.updatePublicKey = client_update::publicKeyForSeed(seed);
@@ -271,16 +272,30 @@ TEST(UpdateCommands, ClientUpdateStartsUpdaterAndQuitsOnlyAfterAGoodPackage) {
     EXPECT_EQ(f.actions.quitCount(), 0);
 
     client_update::Content content;
+    content.label = client_update::programVersion();
     content.entries.append({QStringLiteral("pkg/bin/app"), QByteArray("new program")});
     QFile good(dir + "/good.pkg");
     ASSERT_TRUE(good.open(QIODevice::WriteOnly));
     good.write(client_update::encodePackage(client_update::encodeContent(content), seed));
     good.close();
-    a = f.call(QStringLiteral(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})")
-                   .arg(good.fileName()));
+    const QString execute = QStringLiteral(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})")
+                                .arg(good.fileName());
+    // An updater that does not start would leave nobody to install or start the program.
+    updaterStarts = false;
+    f.call(execute);
+    EXPECT_EQ(launched.size(), 2);
+    EXPECT_EQ(f.actions.quitCount(), 0);
+    EXPECT_FALSE(client_update::updaterStarted());
+
+    launched.clear();
+    updaterStarts = true;
+    a = f.call(execute);
     EXPECT_EQ(a.kind, Answer::None);
     EXPECT_EQ(launched, (QStringList{dir + "/torvanix-updater", "--Upgrade"}));
     EXPECT_EQ(f.actions.quitCount(), 1);
+    // The program quits for the updater, which starts it again; the first run's own restart
+    // must not.
+    EXPECT_TRUE(client_update::updaterStarted());
     QFile written(dir + "/update/bin/app");
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.readAll(), QByteArray("new program"));
