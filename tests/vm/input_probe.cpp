@@ -1,6 +1,7 @@
 // torvanix-vm-input MODE: runs the real input filter against kernel input devices made through
 // uinput, with the simulated device libraries, inside the test VM (tests/vm/input_filter.sh).
-//   check     hot keys, the system's own devices, forwarding with its grab, twin and blocks,
+//   check     hot keys, the system's own devices, forwarding with its grab, twin and blocks
+//             (also while a slow listing holds the device library),
 //             devices that come and go, switching off, shutdown
 //   noaccess  the filter cannot reach /dev/input or /dev/uinput: it ends at once and says why
 //   bench N   a re-emitted movement against the raw read of the same movement
