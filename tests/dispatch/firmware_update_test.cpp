@@ -1,3 +1,4 @@
+#include "../device/description_builder.h"
 #include "byte_order.h"
 #include "device/device_registry.h"
 #include "device/event_sink.h"
@@ -63,6 +64,9 @@ struct FakeLoader {
     QList<Chunk> chunks;
     bool found = true;
     bool bootLoaderEntry = true;
+    bool inBoot = false;      // switched and not yet committed
+    bool comesBack = true;    // listed again after the commit
+    QStringList otherLoaders; // boot loaders of other devices, named first by the search
     int eraseResult = 1, writeResult = 1, checkResult = 1, finishResult = 1;
     int failChunk = -1;
 
@@ -72,13 +76,25 @@ struct FakeLoader {
             t.BootLoader = [](const tvx_char16 *) { return 1; };
         t.Reset = [this](const tvx_char16 *p, uint8_t a, uint8_t b) {
             calls << QStringLiteral("Reset %1 %2 %3").arg(text(p)).arg(a).arg(b);
+            inBoot = inBoot || a == 1;
             return 1;
+        };
+        t.dcDevices = [this](uint8_t *list, const uint16_t *) {
+            calls << "List";
+            std::vector<test::Description> listed;
+            if (comesBack && !inBoot)
+                listed.push_back({"", "HJE-XAV-V1.2.0", "", 0, 0, "dev-path"});
+            const std::vector<uint8_t> block = test::listBlock(listed);
+            std::copy(block.begin(), block.end(), list);
+            return int(listed.size());
         };
         t.dcDeviceExist = [this](const tvx_char16 *id, tvx_char16 *buffer) {
             calls << "Exist " + text(id);
-            if (!found)
+            const bool ours = found && (inBoot || !bootLoaderEntry);
+            if (otherLoaders.isEmpty() && !ours)
                 return 0;
-            const QString boot = QStringLiteral("boot-path");
+            const QString boot =
+                otherLoaders.isEmpty() ? QStringLiteral("boot-path") : otherLoaders.first();
             std::copy(boot.utf16(), boot.utf16() + boot.size() + 1, buffer);
             return 1;
         };
@@ -96,6 +112,8 @@ struct FakeLoader {
         };
         t.FinishUpdateRom = [this](const tvx_char16 *p) {
             calls << "Finish " + text(p);
+            if (finishResult && text(p) == "boot-path")
+                inBoot = false;
             return finishResult;
         };
         t.UpdateVersion = [this](const tvx_char16 *p, int a, int b) {
@@ -199,10 +217,11 @@ TEST(FirmwareUpdate, SuccessfulRunReportsAllStepsAndWritesChunks) {
     EXPECT_EQ(loader.chunks[2].offset, 4000);
     EXPECT_EQ(loader.chunks[1].bytes.at(0), static_cast<char>(2000 % 251));
     EXPECT_EQ(loader.chunks[1].bytes.mid(2000), QByteArray(48, '\0'));
-    EXPECT_EQ(loader.calls,
-              (QStringList{"Reset dev-path 1 0", "Exist Vid_258a&Pid_ff12", "Erase boot-path",
-                           QStringLiteral("Check boot-path 4000 %1").arg(0xA1B2C3D4u),
-                           "Finish boot-path", "Version dev-path 2 17", "Reset dev-path 2 0"}));
+    EXPECT_EQ(
+        loader.calls,
+        (QStringList{"Exist Vid_258a&Pid_ff12", "Reset dev-path 1 0", "Exist Vid_258a&Pid_ff12",
+                     "Erase boot-path", QStringLiteral("Check boot-path 4000 %1").arg(0xA1B2C3D4u),
+                     "Finish boot-path", "Version dev-path 2 17", "Reset dev-path 2 0", "List"}));
 
     FirmwareRun partial(image(4500));
     FakeLoader second;
@@ -241,6 +260,7 @@ TEST(FirmwareUpdate, StepsPausesAndProgressFollowEachOtherInTheirFixedOrder) {
     setPacer(nullptr);
     const QString state = QString::fromLatin1(events::RefreshUpdateState) + ' ';
     EXPECT_EQ(loader.calls, (QStringList{state + "20",
+                                         "Exist Vid_258a&Pid_ff12",
                                          "wait 2000",
                                          "Reset dev-path 1 0",
                                          state + "40",
@@ -265,6 +285,8 @@ TEST(FirmwareUpdate, StepsPausesAndProgressFollowEachOtherInTheirFixedOrder) {
                                          "Version dev-path 2 17",
                                          "wait 1000",
                                          "Reset dev-path 2 0",
+                                         "wait 1000",
+                                         "List",
                                          state + "100"}));
 }
 
@@ -353,6 +375,54 @@ TEST(FirmwareUpdate, OnlyADownloadedImageIsRemovedAndOnlyAfterSuccess) {
         FakeLoader loader;
         EXPECT_EQ(run.go(loader, "HJE-XAV-V1.2.0", elsewhere.path()).last(), "100");
         EXPECT_TRUE(QFile::exists(run.path)) << "outside the download folder";
+    }
+}
+
+TEST(FirmwareUpdate, OnlyTheBootLoaderOfTheDeviceBeingUpdatedIsWritten) {
+    {
+        // Another device waits in its boot loader and the search names it first.
+        FirmwareRun run(image(4000));
+        FakeLoader loader;
+        loader.otherLoaders << "boot-other";
+        EXPECT_EQ(run.go(loader), (QStringList{"20", "40", "-1"}));
+        EXPECT_EQ(run.progress.failedStep(), "bootloader");
+        EXPECT_TRUE(loader.chunks.isEmpty());
+        EXPECT_FALSE(loader.calls.join(',').contains("Erase"));
+        EXPECT_EQ(BootLoaderDevices::instance().lookup("HJE-XAV-V1.2.0").value("BootLoader"), "1")
+            << "switched, it waits for a retry";
+    }
+    {
+        // A device left waiting keeps the path of its own boot loader, also across a restart.
+        FirmwareRun run(image(4000));
+        const QString store = run.dir.path() + "/waiting.json";
+        BootLoaderDevices::instance().setStoreFile(store);
+        FakeLoader failing;
+        failing.failChunk = 0;
+        run.go(failing);
+        BootLoaderDevices::instance().setStoreFile(store);
+        EXPECT_EQ(BootLoaderDevices::instance().bootPath("HJE-XAV-V1.2.0"), "boot-path");
+        EXPECT_FALSE(BootLoaderDevices::instance().lookup("HJE-XAV-V1.2.0").contains("BootPath"));
+
+        FakeLoader other;
+        other.inBoot = true;
+        other.otherLoaders << "boot-other";
+        EXPECT_EQ(run.go(other).mid(5), (QStringList{"20", "40", "-1"}));
+        EXPECT_TRUE(other.chunks.isEmpty());
+
+        FakeLoader own;
+        own.inBoot = true;
+        EXPECT_EQ(run.go(own).last(), "100");
+        EXPECT_FALSE(own.calls.contains("Reset dev-path 1 0"));
+        EXPECT_TRUE(BootLoaderDevices::instance().isEmpty());
+        BootLoaderDevices::instance().setStoreFile(QString());
+    }
+    {
+        // Committed but never listed again: no "100".
+        FirmwareRun run(image(4000));
+        FakeLoader loader;
+        loader.comesBack = false;
+        EXPECT_EQ(run.go(loader), (QStringList{"20", "40", "60", "70", "80", "-1"}));
+        EXPECT_EQ(run.progress.failedStep(), "restart");
     }
 }
 
