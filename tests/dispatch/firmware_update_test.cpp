@@ -1,12 +1,17 @@
 #include "../device/description_builder.h"
 #include "byte_order.h"
+#include "device/client_update.h"
 #include "device/device_registry.h"
 #include "device/event_sink.h"
 #include "device/pacer.h"
+#include "device/signed_index.h"
 #include "device/update_firmware.h"
+#include "page_test_support.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QMutex>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -473,4 +478,76 @@ TEST(FirmwareUpdate, SecondRunWhileOneIsGoingIsRefused) {
     ASSERT_TRUE(thread.wait(10000));
     delete worker;
     EXPECT_EQ(first.progress.texts().last(), "100");
+}
+
+// An image from the update server runs only under an index signed by the release key that names
+// exactly that image for the device's model; a picked file (no index) runs as before.
+TEST(FirmwareUpdate, ImagesFromTheUpdateServerNeedTheirSignedIndex) {
+    const QByteArray seed(32, 'r');
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/fw.bin";
+    const QByteArray file = image(4000);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(file);
+    f.close();
+    auto indexFor = [](const QByteArray &bytes, const char *model) {
+        const QJsonObject entry{
+            {"version", "1.3.0"},
+            {"url", "firmware/x.bin"},
+            {"size", bytes.size()},
+            {"sha256", QString::fromLatin1(
+                           QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())}};
+        return QJsonDocument(QJsonObject{{"format", 1}, {"firmware", QJsonObject{{model, entry}}}})
+            .toJson();
+    };
+    const QByteArray index = indexFor(file, "HJE-XAV");
+    const QString good = signed_index::sign(index, seed).toBase64();
+
+    struct Case {
+        const char *name;
+        QByteArray index;
+        QString signature;
+        QString identity;
+        bool runs;
+    };
+    const QByteArray otherImage = indexFor(image(4001), "HJE-XAV");
+    const QList<Case> cases = {
+        {"signed", index, good, "HJE-XAV-V1.2.0", true},
+        {"picked file", {}, {}, "HJE-XAV-V1.2.0", true},
+        {"index changed after signing", QByteArray(index).replace("1.3.0", "1.3.1"), good,
+         "HJE-XAV-V1.2.0", false},
+        {"another key", index, signed_index::sign(index, QByteArray(32, 'x')).toBase64(),
+         "HJE-XAV-V1.2.0", false},
+        {"no signature", index, {}, "HJE-XAV-V1.2.0", false},
+        {"signature that is no base64", index, "!" + good.mid(1), "HJE-XAV-V1.2.0", false},
+        {"another image", otherImage, signed_index::sign(otherImage, seed).toBase64(),
+         "HJE-XAV-V1.2.0", false},
+        {"another model", index, good, "TOB-NIR-V1.2.0", false},
+    };
+    for (const Case &c : cases) {
+        QStringList started;
+        PageServices services;
+        services.updatePublicKey = client_update::publicKeyForSeed(seed);
+        services.startFirmwareUpdate = [&](const QString &id, const QString &, EventSink &,
+                                           std::function<void()> finished) {
+            started << id;
+            finished();
+        };
+        test::PageFixture page(services);
+        QJsonObject query{
+            {"FuncName", "ExecuteUpdateFirmware"}, {"Version", c.identity}, {"FilePath", path}};
+        if (!c.index.isNull())
+            query.insert("Index", QString::fromUtf8(c.index));
+        if (!c.signature.isNull())
+            query.insert("IndexSignature", c.signature);
+        page.call(QJsonDocument(query).toJson(QJsonDocument::Compact));
+        EXPECT_EQ(started.size(), c.runs ? 1 : 0) << c.name;
+        if (!c.runs) {
+            ASSERT_EQ(page.events.events().size(), 1) << c.name;
+            EXPECT_EQ(page.events.events().first().second,
+                      (QVariantList{QStringLiteral("-1"), QStringLiteral("signature")}))
+                << c.name;
+        }
+    }
 }
