@@ -13,6 +13,8 @@ PACKAGES=(
     xvfb xauth x11-apps imagemagick xdotool fonts-wqy-microhei
     nodejs
     libsodium-dev
+    # https to the vendor endpoint (the loopback server's client)
+    libssl-dev
     # the input filter: the kernel's event devices and virtual twins
     libevdev-dev
     qtwayland5 weston

@@ -5,6 +5,7 @@
 #include "device/data_folders.h"
 #include "device/event_sink.h"
 #include "device/plain_file.h"
+#include "device/signed_index.h"
 #include "device/update_firmware.h"
 #include "file_container.h"
 #include "music_player.h"
@@ -474,6 +475,21 @@ void PageCommandsImpl::getMonitorInfo(const Args &, const ReplyPtr &reply) {
 void PageCommandsImpl::executeUpdateFirmware(const Args &args, const ReplyPtr &) {
     const QString version = arg(args, "Version");
     const QString path = arg(args, "FilePath");
+    // An image from the update server comes with the index that named it (optional arguments
+    // "Index" and "IndexSignature"); a file the user picked comes without, and runs unsigned.
+    const QString index = arg(args, "Index");
+    const QString signature = arg(args, "IndexSignature");
+    if (!index.isEmpty() || !signature.isEmpty()) {
+        QList<QByteArray> keys = signed_index::testKeys();
+        keys.prepend(services_.updatePublicKey);
+        QString why;
+        if (!signed_index::checkImage(path, version, index.toUtf8(), signature, keys, &why)) {
+            qWarning().noquote() << "ExecuteUpdateFirmware: refused," << why;
+            events_.sendEvent(QString::fromLatin1(events::RefreshUpdateState),
+                              {QStringLiteral("-1"), QStringLiteral("signature")});
+            return;
+        }
+    }
     std::shared_ptr<WorkTracker> tracker = tracker_;
     tracker->begin();
     services_.startFirmwareUpdate(version, path, events_, [tracker] { tracker->end(); });

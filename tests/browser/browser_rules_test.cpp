@@ -340,8 +340,12 @@ TEST(Upstream, OnlyAPlainHttpServerReplacesTheVendorEndpoint) {
     EXPECT_EQ(upstreamEndpoint(vendor, ""), vendor);
     EXPECT_EQ(upstreamEndpoint(vendor, "http://127.0.0.1:8123"), "http://127.0.0.1:8123");
     EXPECT_EQ(upstreamEndpoint(vendor, "http://mirror.example/"), "http://mirror.example");
+#ifdef TORVANIX_HTTPS_UPSTREAM
+    EXPECT_EQ(upstreamEndpoint(vendor, "https://mirror.example:8443/"),
+              "https://mirror.example:8443");
+#endif
     for (const char *bad :
-         {"https://mirror.example", "http://mirror.example/sub", "ftp://m.example",
+         {"https://mirror.example/sub", "http://mirror.example/sub", "ftp://m.example",
           "http://user:pw@mirror.example", "http://m.example/?a=1", "mirror", "http://"})
         EXPECT_EQ(upstreamEndpoint(vendor, bad), vendor) << bad;
 }
