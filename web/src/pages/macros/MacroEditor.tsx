@@ -71,7 +71,7 @@ function NumberField(props: { label: string; value: number; min: number; max: nu
 }
 
 // Rows are keyed by the step they show, not by its place: a reordered step takes its own row
-// (its focus, what is being typed in it) along instead of leaving it to the step that now
+// (and the control in it that has the focus) along instead of leaving it to the step that now
 // stands there. Steps carry no id of their own (the macro file is written from them as they
 // are), so the editor remembers one per step object; an edited step keeps the one it had.
 function useStepKeys(steps: MacroStep[]): { keys: number[]; carry: (from: MacroStep, to: MacroStep) => void } {
