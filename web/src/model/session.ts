@@ -126,6 +126,9 @@ export const ECHO_TIMEOUT_MS = 8000;
 /** Sends the change's documents in order; resolves once each has left (and, where the family
  *  echoes, come back). */
 export async function writeChange(s: DeviceSession, change: Change, client: NativeClient = native): Promise<void> {
+  // The macro table is never answered, so having sent it is all the page can know.
+  if (change.macroTable !== undefined && !client.send('NoticeMacoModify', { Ver: s.identity, MacroArr: change.macroTable }))
+    throw new SendError('not sent');
   for (const text of change.documents) {
     const echo = s.family === 'hfd' ? waitForNotify(s.identity, null, ECHO_TIMEOUT_MS) : null;
     if (!client.send('NoticeModify', { XmlConfigStr: text })) {
