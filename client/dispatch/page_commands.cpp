@@ -422,9 +422,19 @@ void PageCommandsImpl::noticeModify(const Args &args, const ReplyPtr &) {
         services_.writeDevice(arg(args, "XmlConfigStr"));
 }
 
-void PageCommandsImpl::noticeMacoModify(const Args &args, const ReplyPtr &) {
-    if (services_.writeMacro)
-        services_.writeMacro(arg(args, "Ver"), arg(args, "MacroArr"));
+// Answered once the table was sent, so that the page can tell a table the keyboard refused
+// from one it took (a page that does not wait for the answer loses nothing).
+void PageCommandsImpl::noticeMacoModify(const Args &args, const ReplyPtr &reply) {
+    if (!services_.writeMacro) {
+        replyFailure(reply, 0, QStringLiteral("failed"));
+        return;
+    }
+    services_.writeMacro(arg(args, "Ver"), arg(args, "MacroArr"), [reply](bool written) {
+        if (written)
+            replySuccess(reply, QStringLiteral("success"));
+        else
+            replyFailure(reply, 0, QStringLiteral("failed"));
+    });
 }
 
 void PageCommandsImpl::getLocalConf(const Args &args, const ReplyPtr &reply) {

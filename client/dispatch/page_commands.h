@@ -45,7 +45,9 @@ struct PageServices {
     std::function<DeviceRecordMap()> enumerateDevices;
     // The translator's configuration entry and its macro entry; both return at once.
     std::function<void(const QString &document)> writeDevice;
-    std::function<void(const QString &ver, const QString &macroArr)> writeMacro;
+    // `done` learns whether the whole table reached the device; it may be called on any thread.
+    std::function<void(const QString &ver, const QString &macroArr, std::function<void(bool)> done)>
+        writeMacro;
 
     // Picture work (client/screen). Null: picture commands fail or do nothing.
     ScreenImages *screenImages = nullptr;

@@ -66,10 +66,13 @@ public:
             emit w->SigWriteDevice(document);
         };
         device_data_handler *translator = translator_;
-        services.writeMacro = [translator](const QString &ver, const QString &macroArr) {
+        services.writeMacro = [translator](const QString &ver, const QString &macroArr,
+                                           std::function<void(bool)> done) {
             QMetaObject::invokeMethod(
                 translator,
-                [translator, ver, macroArr] { translator->noticeMacoModify(ver, macroArr); },
+                [translator, ver, macroArr, done] {
+                    translator->noticeMacoModify(ver, macroArr, done);
+                },
                 Qt::QueuedConnection);
         };
         services.screenImages = &pictures_;

@@ -187,25 +187,39 @@ TEST(DevicesCommands, OverlappingListRequestsShareOneEnumeration) {
     EXPECT_EQ(status->answer().text, "off");
 }
 
-TEST(DevicesCommands, TranslatorEntriesGetTheTextsAndNoAnswer) {
+// A document is answered by events; a macro table by whether the keyboard took it, so that a
+// refused table is not shown as written.
+TEST(DevicesCommands, TranslatorEntriesGetTheTextsAndOnlyTheMacroTableIsAnswered) {
     QStringList documents;
     QStringList macros;
+    bool taken = true;
     PageServices services;
     services.writeDevice = [&](const QString &doc) { documents << doc; };
-    services.writeMacro = [&](const QString &ver, const QString &arr) { macros << ver << arr; };
+    services.writeMacro = [&](const QString &ver, const QString &arr,
+                              std::function<void(bool)> done) {
+        macros << ver << arr;
+        done(taken);
+    };
     PageFixture f(services);
     Answer a = f.call(R"({"FuncName":"NoticeModify","XmlConfigStr":"<configuration/>"})");
     EXPECT_EQ(a.kind, Answer::None);
     Answer b = f.call(R"({"FuncName":"NoticeMacoModify","Ver":"0c458075","MacroArr":"[1,2]"})");
-    EXPECT_EQ(b.kind, Answer::None);
+    EXPECT_EQ(b.kind, Answer::Success);
+    EXPECT_EQ(b.text, "success");
+    taken = false;
+    Answer c = f.call(R"({"FuncName":"NoticeMacoModify","Ver":"0c458075","MacroArr":"[]"})");
+    EXPECT_EQ(c.kind, Answer::Failure);
+    EXPECT_EQ(c.text, "failed");
     EXPECT_EQ(documents, QStringList{"<configuration/>"});
-    EXPECT_EQ(macros, (QStringList{"0c458075", "[1,2]"}));
+    EXPECT_EQ(macros, (QStringList{"0c458075", "[1,2]", "0c458075", "[]"}));
 }
 
 TEST(DevicesCommands, NumberAndFlagArgumentsReachTheTranslatorAsTheirJsonText) {
     QStringList macros;
     PageServices services;
-    services.writeMacro = [&](const QString &ver, const QString &arr) { macros << ver << arr; };
+    services.writeMacro = [&](const QString &ver, const QString &arr, std::function<void(bool)>) {
+        macros << ver << arr;
+    };
     PageFixture f(services);
     f.call(R"({"FuncName":"NoticeMacoModify","Ver":2.1,"MacroArr":7})");
     f.call(R"({"FuncName":"NoticeMacoModify","Ver":1e20,"MacroArr":-0.5})");

@@ -12,13 +12,18 @@ import { parseTemplate } from '../../../src/state/templates';
 import { model } from '../../model/fixtures';
 
 let sent: Array<Record<string, string>> = [];
+// Whether the keyboard takes a macro table (the native side answers it once it was sent).
+let tableTaken = true;
 
 beforeEach(() => {
   sent = [];
+  tableTaken = true;
   localStorage.clear();
   reloadMacros();
-  (window as unknown as Record<string, unknown>).ClientRequest = (o: { request: string }) => {
-    sent.push(JSON.parse(o.request) as Record<string, string>);
+  (window as unknown as Record<string, unknown>).ClientRequest = (o: { request: string; onSuccess?: (a: string) => void; onFailure?: (c: number, t: string) => void }) => {
+    const request = JSON.parse(o.request) as Record<string, string>;
+    sent.push(request);
+    if (request.FuncName === 'NoticeMacoModify') queueMicrotask(() => (tableTaken ? o.onSuccess?.('success') : o.onFailure?.(0, 'failed')));
     return 1;
   };
 });
@@ -95,19 +100,19 @@ describe('macros page', () => {
     const s = sessionFor(p.device, p.template);
     const slot = () => macrosOf(s.doc.value)[0].text;
     render(<MacrosPage {...p} />);
-    const request = (window as unknown as Record<string, unknown>).ClientRequest;
-    (window as unknown as Record<string, unknown>).ClientRequest = undefined;
+    tableTaken = false;
     fireEvent.click(screen.getByRole('button', { name: 'Put in slot' }));
     await waitFor(() => expect(statusMessage.value?.text).toBe('"Tap" in Slot 1: the device did not take the change'));
     expect([slot(), s.refused.value, undoDepth()]).toEqual(['', 1, 0]);
 
-    (window as unknown as Record<string, unknown>).ClientRequest = request;
+    tableTaken = true;
     fireEvent.click(screen.getByRole('button', { name: 'Put in slot' }));
     await waitFor(() => expect(statusMessage.value?.text).toBe('"Tap" sent to Torvanix Pulse 104 as Slot 1'));
     expect(slot()).toMatch(/^键盘按下\(A\)键盘弹起\(A\):/);
     expect(await undo()).toBe(true);
     const tables = sent.filter((r) => r.FuncName === 'NoticeMacoModify').map((r) => (JSON.parse(r.MacroArr) as Array<{ content: string }>)[0].content);
-    expect(tables).toEqual([expect.stringMatching(/^键盘按下/), '']);
+    // The refused table, the taken one, and the empty one that undoes it.
+    expect(tables).toEqual([expect.stringMatching(/^键盘按下/), expect.stringMatching(/^键盘按下/), '']);
     expect(slot()).toBe('');
   });
 });
