@@ -13,6 +13,7 @@ import { type DeviceSession, trySessionFor } from '../../model/session';
 import { ZONES, type ZoneName, effectValue, zoneView } from '../../model/template';
 import { type LevelSample } from '../../music/levels';
 import { StepThrottle, type StepRange, brightnessStep } from '../../music/follow';
+import { Poller } from '../../screen/figures';
 
 // Where the lighting can follow the music: the preset effect's brightness of a zone, on a
 // family that takes it as one write (the packet keyboard rewrites whole tables for it).
@@ -70,14 +71,26 @@ export function MusicPage({ device, template }: PageProps) {
 
   useEffect(() => {
     alive.current = true;
-    void refresh();
-    // The state (the end of a track above all) is read once a second while the page is seen.
-    const timer = setInterval(() => {
-      if (document.visibilityState !== 'hidden') void refresh();
-    }, INFO_INTERVAL_MS);
+    // The state (the end of a track above all) is read once a second while the page is seen,
+    // one query at a time: a slow program gets no pile of them, and failures wait longer.
+    const poller = new Poller(
+      () =>
+        refresh().then((i) => {
+          if (!i) throw new Error('no player state');
+        }),
+      undefined,
+      INFO_INTERVAL_MS,
+    );
+    const follow = () => {
+      if (document.visibilityState === 'hidden') poller.stop();
+      else poller.start();
+    };
+    follow();
+    document.addEventListener('visibilitychange', follow);
     return () => {
       alive.current = false;
-      clearInterval(timer);
+      document.removeEventListener('visibilitychange', follow);
+      poller.stop();
     };
   }, []);
 
