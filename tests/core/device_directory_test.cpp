@@ -81,7 +81,7 @@ TEST(DeviceDirectory, FirstListIsReadAtStartAndHandedOutOnceThenReadAfresh) {
 TEST(DeviceDirectory, NoticeReadsAtOnceAndAfterItsOwnSettleTimeAndReportsOnlyChanges) {
     FakeDevices devices;
     devices.set(listOf("A"));
-    DeviceDirectory directory([&] { return devices.read(); }, [&] { ++devices.changes; }, 400);
+    DeviceDirectory directory([&] { return devices.read(); }, [&] { ++devices.changes; }, 1000);
     directory.start();
     ASSERT_TRUE(waitFor([&] { return devices.reads.load() == 1; }));
 
