@@ -11,6 +11,8 @@ PACKAGES=(
     libpugixml-dev libhidapi-dev liblzma-dev libudev-dev libcpp-httplib-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-apps imagemagick xdotool fonts-wqy-microhei
+    # an XEmbed tray on the virtual X server (bench/footprint.sh)
+    trayer
     nodejs
     libsodium-dev
     # https to the vendor endpoint (the loopback server's client)

@@ -376,11 +376,6 @@ void Window::oncloseApp() {
     quitOnce();
 }
 
-void Window::onDevicesChanged() {
-    if (ClientHandler *handler = ClientHandler::instance())
-        handler->SendDevicesChanged();
-}
-
 bool Window::event(QEvent *event) {
     // The keyboard and mouse access libraries get the main window's native handle when they
     // initialise a device; it changes whenever the native window is (re)created.

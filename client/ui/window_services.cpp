@@ -9,10 +9,9 @@
 #include "screen/screen_pictures.h"
 #include "translate/device_data_handler.h"
 
-#ifdef TORVANIX_HAVE_MEDIA
-#include "media/audio_player.h"
-#endif
+#include "dispatch/music_module.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 namespace torvanix {
@@ -62,6 +61,7 @@ public:
 
         PageServices services;
         services.enumerateDevices = [this] { return deviceList_.enumerateDevices(); };
+        services.listDevices = [this] { return deviceList_.listDevices(); };
         services.writeDevice = [w = &window](const QString &document) {
             emit w->SigWriteDevice(document);
         };
@@ -76,17 +76,19 @@ public:
                 Qt::QueuedConnection);
         };
         services.screenImages = &pictures_;
-#ifdef TORVANIX_HAVE_MEDIA
-        player_ = std::make_unique<AudioPlayer>(events);
+        player_ = std::make_unique<MusicModule>(
+            events, MusicModule::defaultPath(QCoreApplication::applicationDirPath()));
         services.audio = player_.get();
-#endif
         // Only the edition with the input filter has a switch for it.
         if (window.brand() == QLatin1String("Zemlox")) {
             filterSwitch_ = std::make_unique<FilterSwitch>(window);
             services.inputFilter = filterSwitch_.get();
         }
         commands_ = registerPageCommands(window.dispatcher(), window, events, services);
+        commands_->startDeviceList();
     }
+
+    void noticeDevicesChanged() { commands_->noticeDevicesChanged(); }
 
     ~PageCommandsHost() {
         commands_->shutdown();
@@ -108,12 +110,15 @@ private:
     QThread translatorThread_;
     device_data_handler *translator_ = nullptr;
     ScreenPictures pictures_;
-#ifdef TORVANIX_HAVE_MEDIA
-    std::unique_ptr<AudioPlayer> player_;
-#endif
+    std::unique_ptr<MusicModule> player_;
     std::unique_ptr<FilterSwitch> filterSwitch_;
     std::shared_ptr<PageCommands> commands_;
 };
+
+void Window::onDevicesChanged() {
+    if (pageCommands_)
+        pageCommands_->noticeDevicesChanged();
+}
 
 void Window::setupPageCommands() {
     static NullEventSink noPage;

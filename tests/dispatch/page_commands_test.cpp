@@ -1,6 +1,9 @@
 #include "page_test_support.h"
 
 #include "device/client_update.h"
+#include "device/device_functions.h"
+#include "dispatch/music_follow.h"
+#include "dispatch/music_module.h"
 #include "dispatch/music_player.h"
 #include "translate/sync_model_templates.h"
 
@@ -9,7 +12,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QSemaphore>
+#include <QThread>
 #include <QUrl>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -61,7 +66,9 @@ public:
     void setMute(bool l, bool r) override { calls << QStringLiteral("mute %1 %2").arg(l).arg(r); }
     void setVolume(int l, int r) override { calls << QStringLiteral("volume %1 %2").arg(l).arg(r); }
     QString info() override { return QStringLiteral("{\"title\":\"t\"}"); }
+    void setLevelListener(LevelListener l) override { listener = std::move(l); }
     QStringList calls;
+    LevelListener listener;
 };
 
 } // namespace
@@ -158,6 +165,43 @@ TEST(DevicesCommands, MonitorSwitchFollowsScreenKeyboardAndFilter) {
         EXPECT_EQ(f.call(R"({"FuncName":"GetMonitorInfo"})").text,
                   R"({"Available":"1","Reason":"","Status":"on"})");
     }
+}
+
+TEST(DevicesCommands, HeldListAnswersWithoutTheSettlePauseAndHotPlugReachesThePage) {
+    std::atomic<int> enumerations{0};
+    std::atomic<int> lists{0};
+    std::atomic<bool> keyboardIn{false};
+    PageServices services;
+    services.enumerateDevices = [&] {
+        ++enumerations;
+        return mouseOnly();
+    };
+    services.listDevices = [&] {
+        ++lists;
+        return keyboardIn ? withScreenKeyboard() : mouseOnly();
+    };
+    PageFixture f(services);
+    // Without the held list a notice goes to the page as it comes.
+    f.page->noticeDevicesChanged();
+    EXPECT_EQ(f.events.texts("DevicesChanged").size(), 1);
+
+    f.page->startDeviceList();
+    Answer a = f.call(R"({"FuncName":"GetDevicesList"})");
+    EXPECT_EQ(a.text, QString::fromUtf8(deviceListJson(mouseOnly())));
+    EXPECT_EQ(enumerations.load(), 0);
+    EXPECT_EQ(lists.load(), 1);
+
+    // The keyboard is plugged in: the page hears of it once the list has it, and its next
+    // question gets that list (and the screen keyboard's switch with it).
+    keyboardIn = true;
+    f.page->noticeDevicesChanged();
+    for (int i = 0; i < 500 && f.events.texts("DevicesChanged").size() < 2; ++i)
+        QThread::msleep(10);
+    EXPECT_EQ(f.events.texts("DevicesChanged").size(), 2);
+    EXPECT_EQ(f.call(R"({"FuncName":"GetDevicesList"})").text,
+              QString::fromUtf8(deviceListJson(withScreenKeyboard())));
+    EXPECT_TRUE(f.page->screenDeviceFound());
+    EXPECT_EQ(enumerations.load(), 0);
 }
 
 TEST(DevicesCommands, OverlappingListRequestsShareOneEnumeration) {
@@ -376,8 +420,78 @@ TEST(MusicCommands, AnswerTheirTextsWithAndWithoutPlayer) {
         EXPECT_EQ(player.calls,
                   (QStringList{"source /m/a.mp3 2", "play", "seek 1500", "mute 1 0", "volume 30 70",
                                "pause", "resume", "loop", "volume 100 0", "volume 0 100"}));
-        EXPECT_EQ(f.call(R"({"FuncName":"GetMusicInfo"})").text, "{\"title\":\"t\"}");
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMusicInfo"})").text,
+                  "{\"follow\":false,\"title\":\"t\"}");
     }
+}
+
+TEST(MusicFollow, StepsGoOutWhenTheyChangeNoSoonerThanTheGapAndTheHeldValueReturns) {
+    MusicFollow follow;
+    EXPECT_TRUE(follow.level(100, 0, 0).isEmpty()); // off: nothing
+    follow.follow(1, {{"b1"}, {"b2"}, {"b3a", "b3b"}}, {"held"});
+    EXPECT_EQ(follow.level(20, 100, 1000), QStringList({"b3a", "b3b"})); // louder channel
+    EXPECT_TRUE(follow.level(100, 100, 2000).isEmpty());                 // same step
+    EXPECT_EQ(follow.level(0, 0, 2100), QStringList({"b1"}));
+    EXPECT_TRUE(follow.level(25, 0, 2349).isEmpty());          // within the gap
+    EXPECT_EQ(follow.level(25, 0, 2350), QStringList({"b2"})); // 1.5 rounds up
+    EXPECT_EQ(follow.stopped(), QStringList({"held"}));
+    EXPECT_TRUE(follow.stopped().isEmpty()); // given back once
+    // Still on for the next track; switched off it gives back only what it changed.
+    EXPECT_EQ(follow.level(-5, 0, 2360), QStringList({"b1"}));
+    EXPECT_EQ(follow.stop(), QStringList({"held"}));
+    EXPECT_FALSE(follow.active());
+    EXPECT_TRUE(follow.level(100, 0, 9000).isEmpty());
+}
+
+TEST(MusicCommands, LightingFollowsThePlayersLevelsWithoutAPage) {
+    FakePlayer player;
+    QStringList written;
+    QMutex writtenMutex;
+    PageServices services;
+    services.audio = &player;
+    services.writeDevice = [&](const QString &document) {
+        QMutexLocker lock(&writtenMutex);
+        written << document;
+    };
+    PageFixture f(services);
+    ASSERT_TRUE(player.listener);
+    // Malformed requests change nothing.
+    for (
+        const char *bad :
+        {R"({"FuncName":"RGBMusicPlay","Event":"FollowLighting","First":"0","Steps":"[]","Held":"[]"})",
+         R"({"FuncName":"RGBMusicPlay","Event":"FollowLighting","First":"x","Steps":"[[\"a\"]]","Held":"[]"})",
+         R"({"FuncName":"RGBMusicPlay","Event":"FollowLighting","First":"0","Steps":"[[1]]","Held":"[]"})"})
+        EXPECT_EQ(f.call(bad).text, "RGBMusicPlay success");
+    player.listener(100, 100, true);
+    EXPECT_TRUE(written.isEmpty());
+    EXPECT_TRUE(f.call(R"({"FuncName":"GetMusicInfo"})").text.contains("\"follow\":false"));
+
+    EXPECT_EQ(f.call(R"({"FuncName":"RGBMusicPlay","Event":"FollowLighting","First":"0",)"
+                     R"("Steps":"[[\"s0\"],[\"s1\"]]","Held":"[\"h\"]"})")
+                  .text,
+              "RGBMusicPlay success");
+    EXPECT_TRUE(f.call(R"({"FuncName":"GetMusicInfo"})").text.contains("\"follow\":true"));
+    player.listener(90, 10, true);
+    player.listener(0, 0, false); // paused: the held brightness goes back
+    EXPECT_EQ(written, QStringList({"s1", "h"}));
+    f.call(R"({"FuncName":"RGBMusicPlay","Event":"StopFollow"})");
+    EXPECT_EQ(written, QStringList({"s1", "h"}));
+    EXPECT_TRUE(f.call(R"({"FuncName":"GetMusicInfo"})").text.contains("\"follow\":false"));
+}
+
+TEST(MusicModule, AMissingModuleIsReportedAsThePlayersErrorAndNothingElseHappens) {
+    RecordingEvents events;
+    MusicModule module(events, QStringLiteral(TORVANIX_PROGRAM_DIR "/no-such-music-module.so"));
+    EXPECT_FALSE(module.info().contains("error")); // nothing asked of it yet
+    module.pause();
+    EXPECT_FALSE(module.loaded());
+    module.setSource("/music/a.wav", "3");
+    module.play();
+    const QJsonObject info = QJsonDocument::fromJson(module.info().toUtf8()).object();
+    EXPECT_EQ(info.value("source").toString(), "/music/a.wav");
+    EXPECT_EQ(info.value("state").toString(), "stopped");
+    EXPECT_TRUE(info.value("error").toString().contains("cannot be loaded"));
+    EXPECT_FALSE(module.loaded());
 }
 
 TEST(PageCommandsLifetime, ShutdownDropsLaterQueries) {

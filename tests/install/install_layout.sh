@@ -24,6 +24,10 @@ for f in torvanix-ctl hidraw/libUsbInterface.so hidraw/libKBAccess.so \
     simulator/sim-devices.json; do
     [ -f "$P/$f" ] || bad "missing lib/torvanix/$f"
 done
+# The music player module, loaded by the program from its folder.
+if [ -f "$BUILD/bin/libtorvanix-music.so" ]; then
+    [ -f "$P/libtorvanix-music.so" ] || bad "missing lib/torvanix/libtorvanix-music.so"
+fi
 # The desktop program and its helpers exist only in builds with the browser.
 if [ -x "$BUILD/bin/torvanix" ]; then
     for f in torvanix torvanix-imgconv torvanix-updater theme/theme.pak; do
