@@ -46,20 +46,24 @@ ClientHandler::ClientHandler(Settings settings, QObject *parent)
     Q_ASSERT(!g_instance);
     g_instance = this;
     initBrowserResources();
-    const QString tempFolder = QDir::tempPath() + QStringLiteral("/ozk");
-    if (settings_.cachePath.isEmpty())
-        settings_.cachePath =
-            (settings_.storagePath.isEmpty() ? tempFolder : settings_.storagePath) +
-            QStringLiteral("/Cache");
+    if (settings_.cachePath.isEmpty() && !settings_.storagePath.isEmpty())
+        settings_.cachePath = settings_.storagePath + QStringLiteral("/Cache");
     if (settings_.storagePath.isEmpty()) {
         // The page's local storage (the macro library, preferences) must outlive a reboot,
         // which empties the temporary folder; runs before kept it there.
         QString why;
         settings_.storagePath = data_folders::settleBrowserStorage(
-            tempFolder, data_folders::userDataFolder() + QStringLiteral("/browser"),
+            QDir::tempPath() + QStringLiteral("/ozk"),
+            data_folders::userDataFolder() + QStringLiteral("/browser"),
             {QStringLiteral("Cache"), QStringLiteral("ozk.log")}, &why);
         if (!why.isEmpty())
             qWarning().noquote() << why;
+    }
+    if (settings_.cachePath.isEmpty()) {
+        // Not in a shared folder that another user could have made first.
+        const QString own = data_folders::privateRuntimeFolder();
+        settings_.cachePath =
+            (own.isEmpty() ? settings_.storagePath : own) + QStringLiteral("/Cache");
     }
 
     QStringList packPaths;
