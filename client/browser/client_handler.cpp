@@ -76,6 +76,8 @@ ClientHandler::ClientHandler(Settings settings, QObject *parent)
         if (QFile::exists(path) && pack_.Load(path))
             break;
 
+    if (settings_.resources.dataFolder.isEmpty())
+        settings_.resources.dataFolder = downloadFolderBase();
     mapper_ = std::make_unique<ResourceMapper>(settings_.resources, &pack_);
     server_ = std::make_unique<LoopbackServer>(mapper_.get());
     const QString configured = qEnvironmentVariable("TORVANIX_UPSTREAM");
@@ -315,6 +317,8 @@ QString ClientHandler::GetDataURI(const QByteArray &data, const QString &mimeTyp
 }
 
 QString ClientHandler::downloadFolderBase() const {
+    if (!settings_.resources.dataFolder.isEmpty())
+        return settings_.resources.dataFolder;
     const QString data = data_folders::writableFolder(settings_.resources.appFolder);
     return data.isEmpty() ? settings_.resources.appFolder : data;
 }
