@@ -32,8 +32,9 @@ void shellLog(int line, const QString &message) {
     QMutexLocker lock(&g_logMutex);
     if (g_logFile.isEmpty())
         return;
-    // Opened without following a link and only as a plain file of this user's: a link or a
-    // pipe planted in place of the log must not take the lines (or block the program).
+    // Opened without following a link and only as a plain file of this user's with no other
+    // name: a link, a hard link or a pipe planted in place of the log must not take the lines
+    // (or block the program).
     ::mkdir(QFile::encodeName(QFileInfo(g_logFile).absolutePath()).constData(), 0700);
     const int fd =
         ::open(QFile::encodeName(g_logFile).constData(),
@@ -41,7 +42,8 @@ void shellLog(int line, const QString &message) {
     if (fd < 0)
         return;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid() ||
+        st.st_nlink != 1) {
         ::close(fd);
         return;
     }

@@ -99,7 +99,7 @@ QString settleBrowserStorage(const QString &tempFolder, const QString &storageFo
     if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & S_IWOTH)) {
         if (why)
             *why = QStringLiteral("browser storage in %1 is not taken over: not a folder of "
-                                  "this user's alone")
+                                  "this user's own")
                        .arg(tempFolder);
         return storageFolder;
     }

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace torvanix;
 
 TEST(AutoStart, EnablingWritesAnEntryDisablingKeepsItDisabled) {
@@ -57,6 +59,16 @@ TEST(ShellLog, NeverAppendsThroughALink) {
     ASSERT_TRUE(QFile::link(victim.fileName(), log));
     setShellLogFile(log);
     APP_LOG(QStringLiteral("Application Info: through the link"));
+    ASSERT_TRUE(victim.open(QIODevice::ReadOnly));
+    EXPECT_EQ(victim.readAll(), QByteArray("kept\n"));
+    victim.close();
+
+    // Nor through a second name of the same file.
+    QFile::remove(log);
+    ASSERT_EQ(::link(QFile::encodeName(victim.fileName()).constData(),
+                     QFile::encodeName(log).constData()),
+              0);
+    APP_LOG(QStringLiteral("Application Info: through the hard link"));
     ASSERT_TRUE(victim.open(QIODevice::ReadOnly));
     EXPECT_EQ(victim.readAll(), QByteArray("kept\n"));
     victim.close();
