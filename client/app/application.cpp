@@ -2,6 +2,7 @@
 
 #include "app_log.h"
 #include "browser/client_handler.h"
+#include "device/data_folders.h"
 #include "device/device_permissions.h"
 #include "device/library_loader.h"
 #include "ui/desktop_services.h"
@@ -12,7 +13,6 @@
 #include <QFile>
 #include <QRegularExpression>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace torvanix {
@@ -26,23 +26,14 @@ QString appFolderSlash() {
     return g_appFolderSlash;
 }
 
-namespace {
-// A folder that is this user's alone: a real folder (no link), owned by us, closed to others.
-bool isPrivateFolder(const QString &path) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
-}
-} // namespace
-
 QString instanceSocketPath(const QString &name) {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && isPrivateFolder(runtime))
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) &&
+        data_folders::isPrivateFolder(runtime))
         return runtime + QLatin1Char('/') + name;
-    const QString own = QDir::tempPath() + QStringLiteral("/torvanix-%1").arg(::getuid());
-    ::mkdir(QFile::encodeName(own).constData(), 0700);
-    if (!isPrivateFolder(own))
+    const QString own = data_folders::ensurePrivateFolder(
+        QDir::tempPath() + QStringLiteral("/torvanix-%1").arg(::getuid()));
+    if (own.isEmpty())
         return QString();
     return own + QLatin1Char('/') + name;
 }

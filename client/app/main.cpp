@@ -4,6 +4,7 @@
 #include "application.h"
 #include "browser/client_handler.h"
 #include "device/client_update.h"
+#include "device/data_folders.h"
 #include "device/library_loader.h"
 #include "ui/desktop_services.h"
 #include "ui/window.h"
@@ -101,7 +102,6 @@ int main(int argc, char **argv) {
     if (devicesOption.given)
         setDevicesDirectory(QFileInfo(devicesOption.directory).absoluteFilePath());
 
-    const QString tempFolder = QDir::tempPath() + QStringLiteral("/ozk");
     QString markerProblem;
     shellState().firstStartFlag = takeFirstStart(markerProblem);
 
@@ -110,7 +110,11 @@ int main(int argc, char **argv) {
     {
         Application app(argc, argv);
         app.setApplicationName(QStringLiteral("Torvanix"));
-        setShellLogFile(tempFolder + QStringLiteral("/ozk.log"));
+        const QString logFolder = data_folders::privateRuntimeFolder();
+        if (logFolder.isEmpty())
+            std::fprintf(stderr, "torvanix: no private folder for the log; running without it\n");
+        else
+            setShellLogFile(logFolder + QStringLiteral("/ozk.log"));
         if (!markerProblem.isEmpty())
             APP_LOG(markerProblem);
         quitOnStopSignals(&app);

@@ -55,7 +55,8 @@ unexpected=$(find "$R" -type f | sed "s|^$R/||" | grep -Ev '^(lib/torvanix/|lib/
 RULES=$R/lib/udev/rules.d/70-torvanix.rules
 if [ -f "$RULES" ]; then
     "$R/bin/torvanix-ctl" udev-rules | cmp -s - "$RULES" || bad "installed udev rules differ from torvanix-ctl udev-rules"
-    grep -q '^KERNELS=="\*:258A:0013\.\*", TAG+="uaccess"$' "$RULES" || bad "the rules miss a catalogue device"
+    grep -q '^KERNELS=="\*:258A:0013\.\*", ENV{HID_PHYS}=="\*/input1", TAG+="uaccess"$' "$RULES" ||
+        bad "the rules miss a catalogue device"
 else
     bad "missing lib/udev/rules.d/70-torvanix.rules"
 fi
