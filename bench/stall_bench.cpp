@@ -54,6 +54,7 @@ struct Session {
 Session makeSession(const QTemporaryDir &dir) {
     // A sizeable client update: eight mebibytes of mixed content.
     client_update::Content content;
+    content.label = client_update::programVersion();
     QByteArray blob(8 * 1024 * 1024, '\0');
     quint32 x = 12345;
     for (int i = 0; i < blob.size(); ++i) {

@@ -10,9 +10,13 @@ PACKAGES=(
     libqt5multimedia5-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libpugixml-dev libhidapi-dev liblzma-dev libudev-dev libcpp-httplib-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth x11-apps imagemagick xdotool trayer fonts-wqy-microhei
+    xvfb xauth x11-apps imagemagick xdotool fonts-wqy-microhei
+    # an XEmbed tray on the virtual X server (bench/footprint.sh)
+    trayer
     nodejs
     libsodium-dev
+    # https to the vendor endpoint (the loopback server's client)
+    libssl-dev
     # the input filter: the kernel's event devices and virtual twins
     libevdev-dev
     qtwayland5 weston

@@ -11,20 +11,6 @@ export default tseslint.config(
     files: ['src/**/*.{ts,tsx}'],
     ...compat.configs['flat/recommended'],
     languageOptions: { globals: globals.browser },
-    settings: {
-      // Supplied by src/polyfills.ts for the embedded engine.
-      polyfills: [
-        'Array.at',
-        'Array.prototype.at',
-        'String.prototype.at',
-        'Object.hasOwn',
-        'structuredClone',
-        'Array.findLast',
-        'Array.findLastIndex',
-        'Array.prototype.findLast',
-        'Array.prototype.findLastIndex',
-      ],
-    },
   },
   {
     files: ['src/**/*.{ts,tsx}'],

@@ -1,12 +1,15 @@
 #include "app_log.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QStringList>
 #include <QTextStream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace torvanix {
 
@@ -29,10 +32,27 @@ void shellLog(int line, const QString &message) {
     QMutexLocker lock(&g_logMutex);
     if (g_logFile.isEmpty())
         return;
-    QDir().mkpath(QFileInfo(g_logFile).absolutePath());
-    QFile file(g_logFile);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    // Opened without following a link and only as a plain file of this user's with no other
+    // name: a link, a hard link or a pipe planted in place of the log must not take the lines
+    // (or block the program).
+    ::mkdir(QFile::encodeName(QFileInfo(g_logFile).absolutePath()).constData(), 0700);
+    const int fd =
+        ::open(QFile::encodeName(g_logFile).constData(),
+               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0)
         return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid() ||
+        st.st_nlink != 1) {
+        ::close(fd);
+        return;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text,
+                   QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return;
+    }
     const QDateTime now = QDateTime::currentDateTime();
     QTextStream out(&file);
     out.setCodec("UTF-8");

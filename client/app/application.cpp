@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include "app_log.h"
+#include "device/data_folders.h"
 #include "device/device_permissions.h"
 #include "device/library_loader.h"
 #include "device/update_firmware.h"
@@ -15,7 +16,6 @@
 #include <QFile>
 #include <QRegularExpression>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace torvanix {
@@ -29,23 +29,14 @@ QString appFolderSlash() {
     return g_appFolderSlash;
 }
 
-namespace {
-// A folder that is this user's alone: a real folder (no link), owned by us, closed to others.
-bool isPrivateFolder(const QString &path) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
-}
-} // namespace
-
 QString instanceSocketPath(const QString &name) {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && isPrivateFolder(runtime))
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) &&
+        data_folders::isPrivateFolder(runtime))
         return runtime + QLatin1Char('/') + name;
-    const QString own = QDir::tempPath() + QStringLiteral("/torvanix-%1").arg(::getuid());
-    ::mkdir(QFile::encodeName(own).constData(), 0700);
-    if (!isPrivateFolder(own))
+    const QString own = data_folders::ensurePrivateFolder(
+        QDir::tempPath() + QStringLiteral("/torvanix-%1").arg(::getuid()));
+    if (own.isEmpty())
         return QString();
     return own + QLatin1Char('/') + name;
 }
@@ -237,8 +228,11 @@ void Application::startApp() {
     face_->showWindow();
 
     deviceMonitor_ = new DeviceMonitor(this);
-    connect(deviceMonitor_, &DeviceMonitor::devicesChanged, face_,
-            [this] { face_->sendEvent(QString::fromLatin1(events::DevicesChanged), {0}); });
+    // The held device list is read again; the page hears DevicesChanged when it changed.
+    connect(deviceMonitor_, &DeviceMonitor::devicesChanged, this, [this] {
+        if (commands_)
+            commands_->noticeDevicesChanged();
+    });
 }
 
 void Application::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason) {

@@ -2,6 +2,8 @@
 // Its windows run in the window program "torvanix-ui", started when a window is to be shown.
 #include "app_log.h"
 #include "application.h"
+#include "device/client_update.h"
+#include "device/data_folders.h"
 #include "device/library_loader.h"
 #include "ui/desktop_services.h"
 
@@ -89,7 +91,6 @@ int main(int argc, char **argv) {
     if (devicesOption.given)
         setDevicesDirectory(QFileInfo(devicesOption.directory).absoluteFilePath());
 
-    const QString tempFolder = QDir::tempPath() + QStringLiteral("/ozk");
     QString markerProblem;
     shellState().firstStartFlag = takeFirstStart(markerProblem);
 
@@ -98,7 +99,11 @@ int main(int argc, char **argv) {
     {
         Application app(argc, argv);
         app.setApplicationName(QStringLiteral("Torvanix"));
-        setShellLogFile(tempFolder + QStringLiteral("/ozk.log"));
+        const QString logFolder = data_folders::privateRuntimeFolder();
+        if (logFolder.isEmpty())
+            std::fprintf(stderr, "torvanix: no private folder for the log; running without it\n");
+        else
+            setShellLogFile(logFolder + QStringLiteral("/ozk.log"));
         if (!markerProblem.isEmpty())
             APP_LOG(markerProblem);
         quitOnStopSignals(&app);
@@ -114,9 +119,10 @@ int main(int argc, char **argv) {
         app.releaseWindow();
     }
 
-    if (shellState().firstStartFlag && ranWindow && !g_stoppedBySignal) {
+    if (shellState().firstStartFlag && ranWindow && !g_stoppedBySignal &&
+        !torvanix::client_update::updaterStarted()) {
         // After the first run the program starts again (the page asked for it with FirstStart,
-        // or the tray's close ended the run).
+        // or the tray's close ended the run); after an update the updater starts it.
         QThread::msleep(2000);
         QProcess::startDetached(appFolderSlash() + QStringLiteral("torvanix"), QStringList());
     }

@@ -96,11 +96,16 @@ QString upstreamEndpoint(const QString &vendorBase, const QString &configured) {
         return vendorBase;
     const QUrl url(configured, QUrl::StrictMode);
     const QString path = url.path();
-    if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty() ||
-        !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment() ||
+#ifdef TORVANIX_HTTPS_UPSTREAM
+    const bool https = url.scheme() == QLatin1String("https");
+#else
+    const bool https = false;
+#endif
+    if (!url.isValid() || !(https || url.scheme() == QLatin1String("http")) ||
+        url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment() ||
         !(path.isEmpty() || path == QLatin1String("/")))
         return vendorBase;
-    return QStringLiteral("http://") + url.host() +
+    return (https ? QStringLiteral("https://") : QStringLiteral("http://")) + url.host() +
            (url.port() > 0 ? QStringLiteral(":%1").arg(url.port()) : QString());
 }
 

@@ -54,8 +54,9 @@ bool fromVendorOrigin(const QUrl &url, const QString &vendorBase, const QUrl &in
 
 // Where the loopback server fetches what the pack cannot answer: the vendor endpoint, unless
 // `configured` (the TORVANIX_UPSTREAM environment variable) names another server for it, such as
-// a mirror, a staging server or a test server on loopback. Only "http://host[:port]" is taken;
-// anything else (another scheme, a path, credentials) keeps the vendor endpoint.
+// a mirror, a staging server or a test server on loopback. Only "http://host[:port]" is taken,
+// and "https://host[:port]" in builds with TORVANIX_HTTPS_UPSTREAM; anything else (another
+// scheme, a path, credentials) keeps the vendor endpoint.
 QString upstreamEndpoint(const QString &vendorBase, const QString &configured);
 
 // The page shown in place of a frame that failed to load.

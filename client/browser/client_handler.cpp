@@ -46,20 +46,24 @@ ClientHandler::ClientHandler(Settings settings, QObject *parent)
     Q_ASSERT(!g_instance);
     g_instance = this;
     initBrowserResources();
-    const QString tempFolder = QDir::tempPath() + QStringLiteral("/ozk");
-    if (settings_.cachePath.isEmpty())
-        settings_.cachePath =
-            (settings_.storagePath.isEmpty() ? tempFolder : settings_.storagePath) +
-            QStringLiteral("/Cache");
+    if (settings_.cachePath.isEmpty() && !settings_.storagePath.isEmpty())
+        settings_.cachePath = settings_.storagePath + QStringLiteral("/Cache");
     if (settings_.storagePath.isEmpty()) {
         // The page's local storage (the macro library, preferences) must outlive a reboot,
         // which empties the temporary folder; runs before kept it there.
         QString why;
         settings_.storagePath = data_folders::settleBrowserStorage(
-            tempFolder, data_folders::userDataFolder() + QStringLiteral("/browser"),
+            QDir::tempPath() + QStringLiteral("/ozk"),
+            data_folders::userDataFolder() + QStringLiteral("/browser"),
             {QStringLiteral("Cache"), QStringLiteral("ozk.log")}, &why);
         if (!why.isEmpty())
             qWarning().noquote() << why;
+    }
+    if (settings_.cachePath.isEmpty()) {
+        // Not in a shared folder that another user could have made first.
+        const QString own = data_folders::privateRuntimeFolder();
+        settings_.cachePath =
+            (own.isEmpty() ? settings_.storagePath : own) + QStringLiteral("/Cache");
     }
 
     QStringList packPaths;
@@ -72,6 +76,8 @@ ClientHandler::ClientHandler(Settings settings, QObject *parent)
         if (QFile::exists(path) && pack_.Load(path))
             break;
 
+    if (settings_.resources.dataFolder.isEmpty())
+        settings_.resources.dataFolder = downloadFolderBase();
     mapper_ = std::make_unique<ResourceMapper>(settings_.resources, &pack_);
     server_ = std::make_unique<LoopbackServer>(mapper_.get());
     const QString configured = qEnvironmentVariable("TORVANIX_UPSTREAM");
@@ -314,6 +320,8 @@ QString ClientHandler::GetDataURI(const QByteArray &data, const QString &mimeTyp
 }
 
 QString ClientHandler::downloadFolderBase() const {
+    if (!settings_.resources.dataFolder.isEmpty())
+        return settings_.resources.dataFolder;
     const QString data = data_folders::writableFolder(settings_.resources.appFolder);
     return data.isEmpty() ? settings_.resources.appFolder : data;
 }

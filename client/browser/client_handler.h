@@ -46,7 +46,8 @@ public:
         // Browser storage (local storage, cookies); empty: "browser" in the user's data
         // folder, where storage an earlier run kept in <temp>/ozk is moved once.
         QString storagePath;
-        // Empty: "Cache" in a given storage folder, else <temp>/ozk/Cache.
+        // Empty: "Cache" in a given storage folder, else in the user's private runtime
+        // folder (the storage folder when there is none).
         QString cachePath = QString();
     };
 

@@ -122,8 +122,10 @@ bool LoopbackServer::start() {
         return httplib::Server::HandlerResponse::Unhandled;
     });
     const auto passThrough = [this](const httplib::Request &req, httplib::Response &res) {
-        const QUrl up(upstream_);
-        httplib::Client client(up.host().toStdString(), up.port(80));
+        // "scheme://host[:port]": an https endpoint is reached over TLS with its certificate
+        // checked against the system's authorities and its host name, never in plain text.
+        httplib::Client client(upstream_.toStdString());
+        client.enable_server_certificate_verification(true);
         client.set_connection_timeout(10, 0);
         client.set_read_timeout(30, 0);
         httplib::Headers headers;

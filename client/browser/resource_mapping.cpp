@@ -107,14 +107,23 @@ std::optional<ResourceAnswer> ResourceMapper::screenImage(const QString &path) c
     QString rel = path;
     rel.remove(QStringLiteral("devices/TR300X/"));
     rel = QUrl::fromPercentEncoding(rel.toUtf8());
-    // The request names a file below the program folder; an encoded "../" must not reach
-    // pictures anywhere else on the machine.
-    const QString root = QDir(settings_.appFolder).absolutePath();
-    const QString file = QDir::cleanPath(root + QLatin1Char('/') + rel);
-    if (!file.startsWith(root + QLatin1Char('/')))
-        return std::nullopt;
+    // Pictures the page stored or picked are written to the data folder, which is not the
+    // program folder once the program is installed; pictures shipped beside the program are
+    // still found there. The request names a file below one of the two; an encoded "../"
+    // must not reach pictures anywhere else on the machine.
+    QStringList roots;
+    if (!settings_.dataFolder.isEmpty())
+        roots << QDir(settings_.dataFolder).absolutePath();
+    const QString program = QDir(settings_.appFolder).absolutePath();
+    if (!roots.contains(program))
+        roots << program;
     QImage image;
-    if (!image.load(file))
+    for (const QString &root : qAsConst(roots)) {
+        const QString file = QDir::cleanPath(root + QLatin1Char('/') + rel);
+        if (file.startsWith(root + QLatin1Char('/')) && image.load(file))
+            break;
+    }
+    if (image.isNull())
         return std::nullopt;
     ResourceAnswer answer;
     QBuffer buffer(&answer.body);

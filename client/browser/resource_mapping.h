@@ -25,11 +25,15 @@ struct ResourceSettings {
     QString edition;    // the brand word naming the page tree, "Torvanix"
     QString themeRoot;  // program folder + "/theme"
     QString appFolder;  // program folder
-    QString portalUrl;  // outside portal that "live.html" pages are sent to
+    // Where the program writes its own files, screen pictures among them (the program folder
+    // when it is writable, else the user's data folder); empty: the program folder.
+    QString dataFolder;
+    QString portalUrl; // outside portal that "live.html" pages are sent to
 };
 
 // The URL -> response decision for page requests. Pure apart from the pack it reads and
-// the keyboard-screen pictures it loads from the program folder; thread-safe for readers.
+// the keyboard-screen pictures it loads from the data and program folders; thread-safe for
+// readers.
 class ResourceMapper {
 public:
     ResourceMapper(ResourceSettings settings, const ThemePack *pack);

@@ -100,8 +100,9 @@ int runCall(const Options &options, const QStringList &args, Streams &io) {
     services.writeDevice = [&translator](const QString &document) {
         translator.slot_writeDevice(document);
     };
-    services.writeMacro = [&translator](const QString &ver, const QString &macroArr) {
-        translator.noticeMacoModify(ver, macroArr);
+    services.writeMacro = [&translator](const QString &ver, const QString &macroArr,
+                                        std::function<void(bool)> done) {
+        translator.noticeMacoModify(ver, macroArr, std::move(done));
     };
     services.screenImages = &pictures;
     // The updater would install the unpacked update over the folder this tool runs from (a

@@ -14,12 +14,16 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QtEndian>
+#include <atomic>
 #include <cctype>
 #include <lzma.h>
 #include <sodium.h>
 
 #ifndef TORVANIX_UPDATE_PUBLIC_KEY
 #error "TORVANIX_UPDATE_PUBLIC_KEY (hexadecimal Ed25519 public key) must be set by the build"
+#endif
+#ifndef TORVANIX_VERSION
+#error "TORVANIX_VERSION (the program's version) must be set by the build"
 #endif
 
 namespace torvanix::client_update {
@@ -34,6 +38,31 @@ constexpr int DataOffset = 157;
 constexpr QDataStream::Version StreamVersion = QDataStream::Qt_5_1;
 // The dictionary a hostile property block can ask for is bounded by this.
 constexpr uint64_t DecoderMemoryLimit = 256u * 1024u * 1024u;
+constexpr char ExecutableBit = 1;
+constexpr QFileDevice::Permissions ProgramMode =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+    QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+
+std::atomic<bool> updaterRuns{false};
+
+// The numbers of a version label; empty for any other text.
+QList<quint32> versionNumbers(const QString &text) {
+    QList<quint32> numbers;
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() > 4)
+        return {};
+    for (const QString &part : parts) {
+        // Digits only: no sign, blank or letter a number conversion would let through.
+        if (part.isEmpty() || part.size() > 9)
+            return {};
+        for (const QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return {};
+        }
+        numbers.append(part.toUInt());
+    }
+    return numbers;
+}
 
 bool decompress(const QByteArray &props, const QByteArray &data, quint32 size, QByteArray *out) {
     // The raw data with its properties is an ".lzma" stream without its header: put the
@@ -81,6 +110,34 @@ bool fail(QString *why, const QString &text) {
     return false;
 }
 } // namespace
+
+bool isVersion(const QString &text) {
+    return !versionNumbers(text).isEmpty();
+}
+
+int compareVersions(const QString &a, const QString &b) {
+    const QList<quint32> x = versionNumbers(a);
+    const QList<quint32> y = versionNumbers(b);
+    for (int i = 0; i < qMax(x.size(), y.size()); ++i) {
+        const quint32 p = x.value(i, 0);
+        const quint32 q = y.value(i, 0);
+        if (p != q)
+            return p < q ? -1 : 1;
+    }
+    return 0;
+}
+
+QString programVersion() {
+    return QStringLiteral(TORVANIX_VERSION);
+}
+
+void noteUpdaterStarted() {
+    updaterRuns = true;
+}
+
+bool updaterStarted() {
+    return updaterRuns;
+}
 
 QByteArray releasePublicKey() {
     return QByteArray::fromHex(QByteArrayLiteral(TORVANIX_UPDATE_PUBLIC_KEY));
@@ -163,6 +220,19 @@ bool parseContent(const QByteArray &content, Content *out) {
             return false;
         result.entries.append(entry);
     }
+    if (!in.atEnd()) {
+        QByteArray tag;
+        QByteArray attributes;
+        in >> tag >> attributes;
+        if (in.status() != QDataStream::Ok || !in.atEnd() || tag != AttributeTag ||
+            attributes.size() != count)
+            return false;
+        for (int i = 0; i < count; ++i) {
+            if (attributes.at(i) & ~ExecutableBit)
+                return false;
+            result.entries[i].executable = attributes.at(i) & ExecutableBit;
+        }
+    }
     *out = result;
     return true;
 }
@@ -188,8 +258,14 @@ QByteArray encodeContent(const Content &content) {
     out.setVersion(StreamVersion);
     out.setByteOrder(QDataStream::BigEndian);
     out << content.label << static_cast<qint32>(content.entries.size());
-    for (const Entry &entry : content.entries)
+    QByteArray attributes;
+    for (const Entry &entry : content.entries) {
         out << entry.path << static_cast<qint32>(entry.data.size()) << entry.data;
+        attributes.append(entry.executable ? ExecutableBit : '\0');
+    }
+    // Without program files the content stays byte for byte what it was before the marks.
+    if (attributes.contains(ExecutableBit))
+        out << QByteArray(AttributeTag) << attributes;
     return bytes;
 }
 
@@ -264,7 +340,7 @@ bool emptyFolder(const QString &folder) {
 }
 
 int runClientUpdate(const QString &packageFile, const QString &updateFolder,
-                    const QByteArray &publicKey) {
+                    const QByteArray &publicKey, const QString &runningVersion) {
     // A package compresses; a file larger than the largest content is not one.
     QByteArray bytes;
     if (!readPlainFile(packageFile, static_cast<qint64>(MaxContentSize), &bytes)) {
@@ -282,6 +358,18 @@ int runClientUpdate(const QString &packageFile, const QString &updateFolder,
         return 0;
     }
     contentBytes.clear();
+    // An older signed package would bring back what a later one mended.
+    if (!isVersion(content.label) || !isVersion(runningVersion)) {
+        qWarning().noquote() << "client update: refused, the package's label"
+                             << (content.label.isEmpty() ? QStringLiteral("(none)") : content.label)
+                             << "is no version number to compare with" << runningVersion;
+        return 0;
+    }
+    if (compareVersions(content.label, runningVersion) < 0) {
+        qWarning().noquote() << "client update: refused, the package's version" << content.label
+                             << "is older than the running version" << runningVersion;
+        return 0;
+    }
 
     // Every entry is checked before anything is written.
     QStringList targets;
@@ -297,6 +385,12 @@ int runClientUpdate(const QString &packageFile, const QString &updateFolder,
     // Whatever the folder held (downloads, leftovers of an earlier or interrupted update) is
     // not part of this package and must never reach the updater. The package file itself
     // may lie there; it has been read.
+    // Emptying a linked folder would empty whatever it points to (the user's files).
+    if (QFileInfo(updateFolder).isSymLink()) {
+        qWarning().noquote() << "client update: refused, the update folder" << updateFolder
+                             << "is a link; it must be a folder of its own";
+        return 0;
+    }
     const QString manifest = manifestPath(updateFolder);
     QFile::remove(manifest);
     if (!QDir().mkpath(updateFolder) || !emptyFolder(updateFolder)) {
@@ -332,8 +426,11 @@ int runClientUpdate(const QString &packageFile, const QString &updateFolder,
         // Written under a temporary name and renamed: an interrupted unpack leaves no half
         // file under an entry's name (and no manifest, so nothing is installed).
         QSaveFile target(path);
-        const QByteArray &data = content.entries.at(i).data;
-        if (!target.open(QIODevice::WriteOnly) || !commitWhole(target, data)) {
+        const Entry &entry = content.entries.at(i);
+        const QByteArray &data = entry.data;
+        if (!target.open(QIODevice::WriteOnly) ||
+            (entry.executable && !target.setPermissions(ProgramMode)) ||
+            !commitWhole(target, data)) {
             qDebug() << "client update: cannot write" << path;
             return 0;
         }
@@ -343,6 +440,7 @@ int runClientUpdate(const QString &packageFile, const QString &updateFolder,
         file.insert(QStringLiteral("sha256"),
                     QString::fromLatin1(
                         QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
+        file.insert(QStringLiteral("executable"), entry.executable);
         files.append(file);
     }
     QJsonObject list;

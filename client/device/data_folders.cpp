@@ -6,6 +6,9 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace torvanix {
 namespace data_folders {
 
@@ -39,6 +42,32 @@ bool removeEntry(const QFileInfo &entry) {
 
 } // namespace
 
+bool isPrivateFolder(const QString &path) {
+    struct stat st {};
+    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+
+QString ensurePrivateFolder(const QString &path) {
+    if (path.isEmpty())
+        return QString();
+    // mkdir does not follow a link planted at the path, and leaves an existing folder as it
+    // is for the check to judge.
+    ::mkdir(QFile::encodeName(path).constData(), 0700);
+    return isPrivateFolder(path) ? path : QString();
+}
+
+QString privateRuntimeFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && isPrivateFolder(runtime)) {
+        const QString own = ensurePrivateFolder(runtime + QStringLiteral("/torvanix"));
+        if (!own.isEmpty())
+            return own;
+    }
+    return ensurePrivateFolder(QDir::tempPath() + QStringLiteral("/torvanix-%1").arg(::getuid()));
+}
+
 QString userDataFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/torvanix");
@@ -64,6 +93,16 @@ QString settleBrowserStorage(const QString &tempFolder, const QString &storageFo
                              const QStringList &keep, QString *why) {
     if (QFileInfo::exists(storageFolder) || tempFolder.isEmpty())
         return storageFolder;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(tempFolder).constData(), &st) != 0)
+        return storageFolder;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & S_IWOTH)) {
+        if (why)
+            *why = QStringLiteral("browser storage in %1 is not taken over: not a folder of "
+                                  "this user's own")
+                       .arg(tempFolder);
+        return storageFolder;
+    }
     QFileInfoList moving;
     const QFileInfoList entries =
         QDir(tempFolder)

@@ -96,9 +96,15 @@ DeviceCatalogue parseDeviceCatalogue(const QByteArray &json, QStringList *proble
         r.vendor = row.value(QLatin1String("vendor")).toString();
         r.product = row.value(QLatin1String("product")).toString();
         r.collection = row.value(QLatin1String("collection")).toString();
+        r.interface = row.value(QLatin1String("interface")).toString();
         const QString where = QStringLiteral("full-record row %1:%2").arg(r.vendor, r.product);
         if (!isLowerHex(r.vendor, 4) || !isLowerHex(r.product, 4) || !isLowerHex(r.collection, 2)) {
             note(problems, where + QStringLiteral(": malformed vendor, product or collection"));
+            continue;
+        }
+        static const QRegularExpression twoDigits(QStringLiteral("^[0-9]{2}$"));
+        if (!r.interface.isEmpty() && !twoDigits.match(r.interface).hasMatch()) {
+            note(problems, where + QStringLiteral(": malformed interface"));
             continue;
         }
         // One collection per product: a second row is a duplicate or contradicts the first.

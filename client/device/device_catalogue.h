@@ -36,6 +36,9 @@ struct DeviceCatalogue {
     // Interfaces listed with a full record: vid_<vendor>&pid_<product>.*&col<collection>.
     struct FullRecordRow {
         QString vendor, product, collection; // lower-case hexadecimal
+        // The USB interface number (mi_, two decimal digits) whose node carries the
+        // collection: the only one of the device the program opens. Empty: any.
+        QString interface;
         QRegularExpression pattern;
     };
     enum class Confirmation { None, KeyboardLibrary, MouseLibrary };

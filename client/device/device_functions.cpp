@@ -95,7 +95,11 @@ void DeviceFunctions::startHid() {
 
 DeviceRecordMap DeviceFunctions::enumerateDevices() {
     // Devices that just arrived need a moment before their interfaces answer.
-    pacer().pause(1000);
+    pacer().pause(DeviceSettleMs);
+    return listDevices();
+}
+
+DeviceRecordMap DeviceFunctions::listDevices() {
     {
         QMutexLocker locker(&registryMutex());
         registryStore().clear();

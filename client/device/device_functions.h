@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device_catalogue.h"
+#include "device_directory.h"
 #include "device_operations.h"
 #include "device_permissions.h"
 #include "device_registry.h"
@@ -48,6 +49,9 @@ public:
     // Lists the reachable interfaces (after a 1000 ms settle pause), classifies them in list
     // order into a fresh deviceRegistry() and returns a copy of it. Not published.
     DeviceRecordMap enumerateDevices();
+    // The same without the settle pause, for lists whose devices have settled (or whose
+    // caller waits the pause its own way). Not called on two threads at once.
+    DeviceRecordMap listDevices();
 
     bool writeProperty(const QString &identity, const QString &address,
                        const QString &commandString, const QString &count) override;

@@ -87,12 +87,46 @@ std::set<std::pair<quint16, quint16>> supportedUsbIds() {
     return ids;
 }
 
+std::map<std::pair<quint16, quint16>, std::set<int>> supportedInterfaces() {
+    const DeviceCatalogue &catalogue = builtInCatalogue();
+    std::map<std::pair<quint16, quint16>, std::set<int>> used;
+    for (const auto &row : catalogue.fullRecord)
+        used[{quint16(row.vendor.toUInt(nullptr, 16)), quint16(row.product.toUInt(nullptr, 16))}]
+            .insert(row.interface.isEmpty() ? kAnyInterface : row.interface.toInt());
+    static const QRegularExpression mi(QStringLiteral("&mi_([0-9]{2})"));
+    quint16 vendor = 0, product = 0;
+    for (const auto &row : catalogue.special) {
+        if (!idsIn(row.pattern, &vendor, &product))
+            continue;
+        const QRegularExpressionMatch m = mi.match(row.pattern);
+        used[{vendor, product}].insert(m.hasMatch() ? m.captured(1).toInt() : kAnyInterface);
+    }
+    if (idsIn(QString::fromLatin1(update_firmware::BootLoaderId), &vendor, &product))
+        used[{vendor, product}].insert(kAnyInterface);
+    return used;
+}
+
+bool usesInterface(quint16 vendor, quint16 product, int interfaceNumber) {
+    static const auto used = supportedInterfaces();
+    const auto it = used.find({vendor, product});
+    if (it == used.end())
+        return false;
+    // A node without interfaces is the device's only one: the one its rows name.
+    return interfaceNumber < 0 || it->second.count(kAnyInterface) ||
+           it->second.count(interfaceNumber);
+}
+
+int interfaceFromPhysicalPath(const QString &phys) {
+    static const QRegularExpression input(QStringLiteral("/input([0-9]+)$"));
+    const QRegularExpressionMatch m = input.match(phys);
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
 QVector<HidrawNode> scanHidrawNodes(const QString &classDir, const QString &devDir) {
     QVector<HidrawNode> nodes;
     const QDir dir(classDir);
     if (!dir.exists())
         return nodes;
-    const auto supported = supportedUsbIds();
     QStringList names = dir.entryList({QStringLiteral("hidraw*")},
                                       QDir::Dirs | QDir::System | QDir::NoDotAndDotDot);
     // hidraw10 after hidraw9.
@@ -106,14 +140,18 @@ QVector<HidrawNode> scanHidrawNodes(const QString &classDir, const QString &devD
         QFile uevent(dir.filePath(name + QStringLiteral("/device/uevent")));
         if (!uevent.open(QIODevice::ReadOnly))
             continue;
-        const QRegularExpressionMatch m = hidId.match(QString::fromLatin1(uevent.read(4096)));
+        static const QRegularExpression hidPhys(QStringLiteral("^HID_PHYS=(.*)$"),
+                                                QRegularExpression::MultilineOption);
+        const QString text = QString::fromLatin1(uevent.read(4096));
+        const QRegularExpressionMatch m = hidId.match(text);
         if (!m.hasMatch())
             continue;
+        const int interfaceNumber = interfaceFromPhysicalPath(hidPhys.match(text).captured(1));
         bool vendorOk = false, productOk = false;
         const uint vendor = m.captured(1).toUInt(&vendorOk, 16);
         const uint product = m.captured(2).toUInt(&productOk, 16);
         if (!vendorOk || !productOk || vendor > 0xFFFF || product > 0xFFFF ||
-            !supported.count({quint16(vendor), quint16(product)}))
+            !usesInterface(quint16(vendor), quint16(product), interfaceNumber))
             continue;
         HidrawNode node;
         node.devnode = QDir(devDir).filePath(name);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVector>
 #include <functional>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -15,6 +16,20 @@ namespace torvanix {
 // firmware update talks to: the devices the udev rules open to the logged-in user.
 std::set<std::pair<quint16, quint16>> supportedUsbIds();
 
+// The USB interfaces of each supported device that the program opens: the interface named by
+// its catalogue rows (a keyboard's typing interface is none of them, and stays closed to
+// other programs), or kAnyInterface where no row names one (the boot loader).
+constexpr int kAnyInterface = -1;
+std::map<std::pair<quint16, quint16>, std::set<int>> supportedInterfaces();
+
+// Whether the program opens the hidraw node of this device's interface `interfaceNumber`
+// (-1: a node without interfaces, such as a Bluetooth device's only one).
+bool usesInterface(quint16 vendor, quint16 product, int interfaceNumber);
+
+// The interface number at the end of a HID physical path ("usb-0000:00:14.0-1/input1" -> 1),
+// -1 when it has none.
+int interfaceFromPhysicalPath(const QString &phys);
+
 // One hidraw node of a supported device.
 struct HidrawNode {
     QString devnode; // /dev/hidraw3
@@ -23,9 +38,10 @@ struct HidrawNode {
     bool denied = false; // this process may not open it for reading and writing
 };
 
-// The hidraw nodes of supported devices, in node order: reads <classDir>/<node>/device/uevent
-// (HID_ID=bus:vendor:product) and tries to open <devDir>/<node>. Opening a hidraw node sends
-// nothing to the device. Nodes that vanish while scanning are left out.
+// The hidraw nodes of supported devices' used interfaces, in node order: reads
+// <classDir>/<node>/device/uevent (HID_ID=bus:vendor:product, HID_PHYS) and tries to open
+// <devDir>/<node>. Opening a hidraw node sends nothing to the device. Nodes that vanish while
+// scanning are left out.
 QVector<HidrawNode> scanHidrawNodes(const QString &classDir = QStringLiteral("/sys/class/hidraw"),
                                     const QString &devDir = QStringLiteral("/dev"));
 

@@ -14,13 +14,18 @@
 #include <libudev.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace torvanix {
@@ -83,6 +88,71 @@ struct Device {
     }
 };
 
+// Hands the notification blocks to the device library on a thread of its own. A library call
+// can wait seconds behind another (a listing holds the library that long), and the grabbed
+// mouse's movement, re-emitted by the filter's thread, must never wait with it. Blocks go
+// out in the order of the strokes.
+class BlockSender {
+public:
+    explicit BlockSender(std::function<void(const input::ButtonBlock &)> send)
+        : send_(std::move(send)), thread_([this] { serve(); }) {}
+    // Waits for a call in progress; blocks still queued are dropped with the filter.
+    ~BlockSender() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            queue_.clear();
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    BlockSender(const BlockSender &) = delete;
+    BlockSender &operator=(const BlockSender &) = delete;
+
+    void post(const input::ButtonBlock &block) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            // A library that hangs must not make the queue grow without end.
+            if (queue_.size() >= kMaxQueued) {
+                if (!overflowed_)
+                    qCWarning(lcDevices) << "input filter: the device library does not take "
+                                            "the button notifications; dropping them";
+                overflowed_ = true;
+                return;
+            }
+            overflowed_ = false;
+            queue_.push_back(block);
+        }
+        wake_.notify_one();
+    }
+
+private:
+    static constexpr size_t kMaxQueued = 256;
+
+    void serve() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (true) {
+            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_)
+                return;
+            const input::ButtonBlock block = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
+            send_(block);
+            lock.lock();
+        }
+    }
+
+    const std::function<void(const input::ButtonBlock &)> send_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<input::ButtonBlock> queue_;
+    bool stopping_ = false;
+    bool overflowed_ = false;
+    // Last: the thread starts once everything it uses exists.
+    std::thread thread_;
+};
+
 } // namespace
 
 struct DEVICE_FILTER::Loop {
@@ -107,6 +177,7 @@ struct DEVICE_FILTER::Loop {
     int monitorFd = -1;
     std::map<int, std::unique_ptr<Device>> devices;
     input::ButtonBlockState blockState;
+    std::unique_ptr<BlockSender> sender;
     bool forwarding = false;
 
     QString setUp();
@@ -347,10 +418,9 @@ void DEVICE_FILTER::Loop::handle(Device &device, const input_event &ev) {
         if (device.mouse && ev.code == BTN_MIDDLE && ev.value == 0)
             f.events_.sendEvent(QString::fromLatin1(events::HotKeyMsg), {QStringLiteral("F11")});
         if (device.twin && input::isForwardedButton(ev.code)) {
-            if (const auto block = input::buttonBlock(ev.code, ev.value, blockState))
-                f.devices_.notifyDevice(
-                    f.screenIdentity_,
-                    QByteArray(reinterpret_cast<const char *>(block->data()), int(block->size())));
+            const auto block = input::buttonBlock(ev.code, ev.value, blockState);
+            if (block && sender)
+                sender->post(*block);
             if (ev.code != BTN_MIDDLE)
                 return;
         }
@@ -545,10 +615,6 @@ void DEVICE_FILTER::start() {
         finish(State::Stopped, QStringLiteral("stopped"));
         return;
     }
-    // Strokes wait in the kernel while this thread sleeps: run it ahead of ordinary work
-    // where the system allows (it usually does not for ordinary users; that is fine).
-    ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), -10);
-
     auto loop = std::make_unique<Loop>(*this);
     const QString problem = loop->setUp();
     if (!problem.isEmpty()) {
@@ -557,6 +623,15 @@ void DEVICE_FILTER::start() {
         finish(State::Unavailable, problem);
         return;
     }
+    loop->sender = std::make_unique<BlockSender>([this](const input::ButtonBlock &block) {
+        devices_.notifyDevice(
+            screenIdentity_,
+            QByteArray(reinterpret_cast<const char *>(block.data()), int(block.size())));
+    });
+    // Strokes wait in the kernel while this thread sleeps: run it ahead of ordinary work
+    // where the system allows (it usually does not for ordinary users; that is fine). The
+    // sender, started before, keeps the ordinary priority for its device calls.
+    ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), -10);
     {
         QMutexLocker lock(&mutex_);
         state_ = State::Running;

@@ -34,9 +34,11 @@ struct InputFilterOptions {
 // - A released middle button on an ordinary mouse sends "F11".
 // - While mouse buttons are forwarded, every ordinary mouse is taken exclusively and given a
 //   virtual twin that re-emits everything it sends except the strokes of the five forwarded
-//   buttons; those become notification blocks for the keyboard with a screen instead. The
-//   middle button is the exception: it keeps reaching the desktop (press and release), so the
-//   F11 it stands for and the click both stay whole, and the keyboard gets both its blocks.
+//   buttons; those become notification blocks for the keyboard with a screen instead, handed
+//   to the device library by a thread of their own so that a slow library call never holds
+//   up the movement. The middle button is the exception: it keeps reaching the desktop
+//   (press and release), so the F11 it stands for and the click both stay whole, and the
+//   keyboard gets both its blocks.
 // - The system's own devices (input::isSystemOwnDevice) are left alone entirely.
 // Without read access to the event devices or write access to the uinput node the filter
 // cannot work: start() returns at once, says why once in the log, and the reason stays

@@ -1,5 +1,6 @@
 #include "update_firmware.h"
 
+#include "device_catalogue.h"
 #include "device_registry.h"
 #include "event_sink.h"
 #include "pacer.h"
@@ -102,7 +103,13 @@ bool FirmwareImage::removeIfDownloaded(const QString &path, const QString &downl
 
 namespace {
 const QString kBootLoaderField = QStringLiteral("BootLoader");
+// In the file only: the page's records carry no boot path.
+const QString kBootPathField = QStringLiteral("BootPath");
+
+bool samePath(const QString &a, const QString &b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
 }
+} // namespace
 
 BootLoaderDevices::BootLoaderDevices()
     : storeFile_(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -118,6 +125,7 @@ void BootLoaderDevices::setStoreFile(const QString &path) {
     storeFile_ = path;
     loaded_ = false;
     waiting_.clear();
+    bootPaths_.clear();
 }
 
 void BootLoaderDevices::ensureLoaded() const {
@@ -132,8 +140,11 @@ void BootLoaderDevices::ensureLoaded() const {
         QJsonObject record = it.value().toObject();
         if (record.isEmpty())
             continue;
+        const QString bootPath = record.take(kBootPathField).toString();
         record.insert(kBootLoaderField, QStringLiteral("1"));
         waiting_.insert(it.key(), record);
+        if (!bootPath.isEmpty())
+            bootPaths_.insert(it.key(), bootPath);
     }
 }
 
@@ -141,8 +152,13 @@ void BootLoaderDevices::save() const {
     if (storeFile_.isEmpty())
         return;
     QJsonObject stored;
-    for (auto it = waiting_.constBegin(); it != waiting_.constEnd(); ++it)
-        stored.insert(it.key(), it.value());
+    for (auto it = waiting_.constBegin(); it != waiting_.constEnd(); ++it) {
+        QJsonObject record = it.value();
+        const QString bootPath = bootPaths_.value(it.key());
+        if (!bootPath.isEmpty())
+            record.insert(kBootPathField, bootPath);
+        stored.insert(it.key(), record);
+    }
     QDir().mkpath(QFileInfo(storeFile_).absolutePath());
     QSaveFile out(storeFile_);
     const QByteArray bytes = QJsonDocument(stored).toJson(QJsonDocument::Compact);
@@ -150,18 +166,24 @@ void BootLoaderDevices::save() const {
         qDebug() << "firmware update: could not keep the boot-loader devices in" << storeFile_;
 }
 
-void BootLoaderDevices::add(const QString &identity, const QJsonObject &record) {
+void BootLoaderDevices::add(const QString &identity, const QJsonObject &record,
+                            const QString &bootPath) {
     QMutexLocker lock(&mutex_);
     ensureLoaded();
     QJsonObject waiting = record;
+    waiting.remove(kBootPathField);
     waiting.insert(kBootLoaderField, QStringLiteral("1"));
     for (auto it = waiting_.begin(); it != waiting_.end();) {
-        if (it.key().compare(identity, Qt::CaseInsensitive) == 0)
+        if (it.key().compare(identity, Qt::CaseInsensitive) == 0) {
+            bootPaths_.remove(it.key());
             it = waiting_.erase(it);
-        else
+        } else {
             ++it;
+        }
     }
     waiting_.insert(identity, waiting);
+    if (!bootPath.isEmpty())
+        bootPaths_.insert(identity, bootPath);
     save();
 }
 
@@ -171,6 +193,7 @@ void BootLoaderDevices::remove(const QString &identity) {
     bool changed = false;
     for (auto it = waiting_.begin(); it != waiting_.end();) {
         if (it.key().compare(identity, Qt::CaseInsensitive) == 0) {
+            bootPaths_.remove(it.key());
             it = waiting_.erase(it);
             changed = true;
         } else {
@@ -189,6 +212,27 @@ QJsonObject BootLoaderDevices::lookup(const QString &identity) const {
             return it.value();
     }
     return {};
+}
+
+QString BootLoaderDevices::bootPath(const QString &identity) const {
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    for (auto it = bootPaths_.constBegin(); it != bootPaths_.constEnd(); ++it) {
+        if (it.key().compare(identity, Qt::CaseInsensitive) == 0)
+            return it.value();
+    }
+    return {};
+}
+
+bool BootLoaderDevices::othersWaiting(const QString &identity, const QString &bootPath) const {
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    for (auto it = waiting_.constBegin(); it != waiting_.constEnd(); ++it) {
+        if (it.key().compare(identity, Qt::CaseInsensitive) != 0 &&
+            (bootPath.isEmpty() || samePath(bootPaths_.value(it.key()), bootPath)))
+            return true;
+    }
+    return false;
 }
 
 bool BootLoaderDevices::isEmpty() const {
@@ -215,6 +259,7 @@ void BootLoaderDevices::reconcile(QMap<QString, QJsonObject> &listed,
             }
         }
         if (listedAgain) {
+            bootPaths_.remove(it.key());
             it = waiting_.erase(it);
             changed = true;
             continue;
@@ -290,6 +335,8 @@ const char *update_firmware::stepName(Step step) {
         return "check";
     case Step::Commit:
         return "commit";
+    case Step::Restart:
+        return "restart";
     }
     return "";
 }
@@ -335,30 +382,53 @@ bool update_firmware::run(Step *failed) {
         wide(record.value(QStringLiteral("DevicePath")).toString());
     Pacer &wait = pacer();
     const UsbInterfaceTable &lib = usb();
+    QJsonObject waiting = record;
+    waiting.remove(QStringLiteral("BootLoader"));
+
+    // Every device's boot loader answers to the same id. One that answers before the switch
+    // belongs to another device; the one remembered for a waiting device is its own.
+    BootLoaderDevices &waitingDevices = BootLoaderDevices::instance();
+    const QString remembered = inBootLoader ? waitingDevices.bootPath(identity_) : QString();
+    // Without the BootLoader entry the device is expected to wait in its boot loader already.
+    const bool switches = !inBootLoader && lib.BootLoader && lib.Reset;
+    const QString before = switches ? findBootLoader() : QString();
 
     if (!inBootLoader) {
         wait.pause(2000);
-        if (lib.BootLoader && lib.Reset)
+        if (switches)
             lib.Reset(devicePath.data(), 1, 0);
     }
     report("40");
     if (!inBootLoader)
         wait.pause(8000);
 
-    std::vector<tvx_char16> bootPath(TVX_EXIST_PATH_BUFFER / sizeof(tvx_char16) + 1, 0);
-    const std::vector<tvx_char16> bootId = wide(QString::fromLatin1(BootLoaderId));
-    if (!lib.dcDeviceExist || lib.dcDeviceExist(bootId.data(), bootPath.data()) == 0) {
+    const QString found = findBootLoader();
+    if (found.isEmpty()) {
         *failed = Step::BootLoader;
         return false;
     }
-    bootPath.back() = 0; // the library fills at most the 500-byte buffer
+    bool ours = false;
+    if (!remembered.isEmpty())
+        ours = samePath(found, remembered);
+    else if (!switches) // no switch to watch: taken only when no other device waits
+        ours = !waitingDevices.othersWaiting(identity_);
+    else
+        ours = (before.isEmpty() || !samePath(found, before)) &&
+               !waitingDevices.othersWaiting(identity_, found);
+    if (!ours) {
+        qDebug() << "firmware update: the boot loader found" << found
+                 << "may be another device's; nothing is written";
+        // Switched, this device waits in its boot loader too; a retry once the other device
+        // is done can reach it.
+        if (switches)
+            waitingDevices.add(identity_, waiting);
+        *failed = Step::BootLoader;
+        return false;
+    }
+    const std::vector<tvx_char16> bootPath = wide(found);
     // From here until the commit the device only answers as its boot loader: it is kept so
     // that the page can still see it and a retry can reach it.
-    {
-        QJsonObject waiting = record;
-        waiting.remove(QStringLiteral("BootLoader"));
-        BootLoaderDevices::instance().add(identity_, waiting);
-    }
+    waitingDevices.add(identity_, waiting, found);
 
     report("60");
     if (!lib.dcEraseRom || lib.dcEraseRom(bootPath.data()) == 0) {
@@ -403,8 +473,50 @@ bool update_firmware::run(Step *failed) {
     wait.pause(1000);
     if (!lib.Reset || lib.Reset(devicePath.data(), 2, 0) == 0)
         qDebug() << "firmware update: restart not taken";
+    if (!listedAgain(record)) {
+        qDebug() << "firmware update: the device was not listed again after its restart";
+        *failed = Step::Restart;
+        return false;
+    }
     report("100");
     return true;
+}
+
+QString update_firmware::findBootLoader() const {
+    const UsbInterfaceTable &lib = usb();
+    if (!lib.dcDeviceExist)
+        return {};
+    std::vector<tvx_char16> buffer(TVX_EXIST_PATH_BUFFER / sizeof(tvx_char16) + 1, 0);
+    const std::vector<tvx_char16> bootId = wide(QString::fromLatin1(BootLoaderId));
+    if (lib.dcDeviceExist(bootId.data(), buffer.data()) == 0)
+        return {};
+    buffer.back() = 0; // the library fills at most the 500-byte buffer
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(buffer.data()));
+}
+
+bool update_firmware::listedAgain(const QJsonObject &record) {
+    const UsbInterfaceTable &lib = usb();
+    if (!lib.dcDevices)
+        return false;
+    const QString devicePath = record.value(QStringLiteral("DevicePath")).toString();
+    // The interfaces the enumeration asks for.
+    uint16_t filter[TVX_FILTER_PAIRS * 2] = {0x0001, 0xFFA0, 0x0001, 0xFFAA};
+    std::vector<uint8_t> list(TVX_LIST_BLOCK_SIZE);
+    // A restarted device takes a few seconds to be listed.
+    for (int attempt = 0; attempt < RelistAttempts; ++attempt) {
+        pacer().pause(1000);
+        std::fill(list.begin(), list.end(), 0);
+        lib.dcDevices(list.data(), filter);
+        const int count = qMin<int>(list[0] | (list[1] << 8), TVX_MAX_DESCRIPTIONS);
+        for (int i = 0; i < count; ++i) {
+            const DeviceDescription d =
+                parseDeviceDescription(list.data() + 2 + size_t(i) * TVX_DESCRIPTION_SIZE);
+            if ((!devicePath.isEmpty() && samePath(d.path, devicePath)) ||
+                d.firmwareIdentity.compare(identity_, Qt::CaseInsensitive) == 0)
+                return true;
+        }
+    }
+    return false;
 }
 
 bool update_firmware::writePayload(const std::vector<tvx_char16> &bootPath,

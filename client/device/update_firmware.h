@@ -56,10 +56,16 @@ public:
     // in the user's data folder); empty keeps it in memory only. Loads what the file holds.
     void setStoreFile(const QString &path);
 
-    void add(const QString &identity, const QJsonObject &record);
+    // `bootPath`: where this device's boot loader answered; empty when that is not known.
+    void add(const QString &identity, const QJsonObject &record, const QString &bootPath = {});
     void remove(const QString &identity);
     // The waiting device's record (with "BootLoader": "1"), empty when none waits.
     QJsonObject lookup(const QString &identity) const;
+    // Where the waiting device's boot loader answered; empty when not known.
+    QString bootPath(const QString &identity) const;
+    // Another waiting device than `identity`, or a boot path remembered for one equal to
+    // `bootPath` (when that is not empty).
+    bool othersWaiting(const QString &identity, const QString &bootPath = {}) const;
     bool isEmpty() const;
 
     // After an enumeration: a waiting device listed again under its identity runs normally
@@ -77,6 +83,7 @@ private:
     mutable bool loaded_ = false;
     QString storeFile_;
     mutable QMap<QString, QJsonObject> waiting_;
+    mutable QMap<QString, QString> bootPaths_; // same keys as waiting_; kept out of the records
 };
 
 // The one firmware update slot: a run holds it from before the device is touched until its
@@ -99,7 +106,12 @@ private:
 // reporting "20", "40", "60", "70", "80", "100" as RefreshUpdateState. A run that stops sends
 // "-1" once, with the step that failed as a second argument (see client/device/README.md).
 // One update runs at a time: the boot loader answers under one fixed hardware id, so a second
-// run while one is going is refused with "-1".
+// run while one is going is refused with "-1". For the same reason the boot loader found after
+// the switch is taken only when it is this device's: one that was not there before the switch
+// (or the one remembered for a device already waiting). Every device's boot loader answers to
+// that id and the library names only one of them, so when another device waits in its boot
+// loader, this one's may not be told apart: the run then stops with "bootloader" before any
+// erase. "100" comes only once the device is listed again.
 class update_firmware : public devices_handler {
     Q_OBJECT
 public:
@@ -112,6 +124,8 @@ public:
                     const QString &filePath, EventSink &events);
 
     static constexpr const char *BootLoaderId = "Vid_258a&Pid_ff12";
+    // Seconds a restarted device has to be listed again before the run counts as failed.
+    static constexpr int RelistAttempts = 15;
 
     // Starts a run on a new thread that deletes itself (and the worker) when done;
     // `finished` (may be empty) is called on that thread at the very end.
@@ -122,7 +136,7 @@ public:
     void setDownloadFolder(const QString &folder) { downloadFolder_ = folder; }
 
     // The second argument of "-1": the step that failed.
-    enum class Step { Busy, Image, Device, BootLoader, Erase, Write, Check, Commit };
+    enum class Step { Busy, Image, Device, BootLoader, Erase, Write, Check, Commit, Restart };
     static const char *stepName(Step step);
 
 public slots:
@@ -135,6 +149,10 @@ private:
     void attach(QThread *thread);
     bool run(Step *failed);
     bool writePayload(const std::vector<tvx_char16> &bootPath, const FirmwareImage &image);
+    // The path the boot loader search names, empty when none answers.
+    QString findBootLoader() const;
+    // Waits for the device to be listed as itself again (its path or its identity).
+    bool listedAgain(const QJsonObject &record);
     void report(const char *text);
 
     QString identity_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace torvanix {
 
@@ -25,6 +26,18 @@ public:
     virtual void setVolume(int left, int right) = 0;
     // Compact JSON object text: the tags and stream figures of the current source.
     virtual QString info() = 0;
+
+    // Told the sound level (0 .. 100 per channel) at every level report while a track plays,
+    // and once with playing = false when it stops playing (pause, end, another source). Runs
+    // on the player's thread. One listener; an empty function removes it.
+    using LevelListener = std::function<void(int left, int right, bool playing)>;
+    virtual void setLevelListener(LevelListener listener) = 0;
 };
+
+// The entry a music player module exports (see MusicModule): a new player on the calling
+// thread, reporting to `events`, owned by the caller.
+class EventSink;
+using CreateMusicPlayerFn = MusicPlayer *(*)(EventSink *events);
+inline const char *const CreateMusicPlayerEntry = "torvanix_create_music_player";
 
 } // namespace torvanix

@@ -3,10 +3,14 @@
 #include "command_lane.h"
 #include "device/client_update.h"
 #include "device/data_folders.h"
+#include "device/device_directory.h"
 #include "device/event_sink.h"
+#include "device/pacer.h"
 #include "device/plain_file.h"
+#include "device/signed_index.h"
 #include "device/update_firmware.h"
 #include "file_container.h"
+#include "music_follow.h"
 #include "music_player.h"
 #include "screen_images.h"
 #include "translate/driver_templates.h"
@@ -31,6 +35,7 @@
 #include <QThreadPool>
 #include <QUrl>
 #include <atomic>
+#include <chrono>
 
 namespace torvanix {
 
@@ -163,6 +168,7 @@ public:
     ~PageCommandsImpl() override {
         shutdown();
         lane_.reset();
+        directory_.reset();
         converterPool_.waitForDone();
     }
 
@@ -196,6 +202,34 @@ public:
     void shutdown() override {
         stopped_ = true;
         bridge_.shutdown();
+        if (directory_)
+            directory_->stop();
+    }
+
+    void startDeviceList() override {
+        if (!services_.listDevices || directory_)
+            return;
+        EventSink *events = &events_;
+        const std::atomic<bool> *stopped = &stopped_;
+        // Devices take this long after their arrival before their interfaces answer.
+        const int settle = pausesEnabled() ? DeviceSettleMs : 0;
+        directory_ = std::make_unique<DeviceDirectory>(
+            services_.listDevices,
+            [events, stopped] {
+                if (!*stopped)
+                    events->sendEvent(QString::fromLatin1(events::DevicesChanged), {0});
+            },
+            settle);
+        directory_->start();
+    }
+
+    void noticeDevicesChanged() override {
+        if (stopped_)
+            return;
+        if (directory_)
+            directory_->noticeChange();
+        else
+            events_.sendEvent(QString::fromLatin1(events::DevicesChanged), {0});
     }
 
     bool screenDeviceFound() const override {
@@ -307,6 +341,9 @@ private:
     void rgbMusicPlay(const Args &args, const ReplyPtr &reply) { music(args, reply, true); }
     void playAudio(const Args &args, const ReplyPtr &reply) { music(args, reply, false); }
     void getMusicInfo(const Args &args, const ReplyPtr &reply);
+    void followMusic(const Args &args);
+    void onLevel(int left, int right, bool playing);
+    void writeDocuments(const QStringList &documents);
 
     WindowActions &actions_;
     EventSink &events_;
@@ -327,10 +364,21 @@ private:
 
     QMutex enumerationMutex_;
     std::shared_ptr<Enumeration> enumeration_;
+    MusicFollow follow_;
+    // Last, so it goes first: its thread may still be sending an event.
+    std::unique_ptr<DeviceDirectory> directory_;
 };
 
 void PageCommandsImpl::registerAll(CommandDispatcher &d) {
     std::shared_ptr<PageCommandsImpl> self = shared_from_this();
+    if (services_.audio) {
+        // The player may outlive the commands (and report once more as it goes).
+        std::weak_ptr<PageCommandsImpl> weak = self;
+        services_.audio->setLevelListener([weak](int left, int right, bool playing) {
+            if (std::shared_ptr<PageCommandsImpl> commands = weak.lock())
+                commands->onLevel(left, right, playing);
+        });
+    }
     d.registerCommand(QStringLiteral("GetDevicesList"),
                       [self](const Args &, const ReplyPtr &reply) { self->getDevicesList(reply); });
     onLane(d, "NoticeModify", &PageCommandsImpl::noticeModify);
@@ -381,8 +429,9 @@ void PageCommandsImpl::getDevicesList(const ReplyPtr &reply) {
 }
 
 void PageCommandsImpl::runEnumeration(const std::shared_ptr<Enumeration> &job) {
-    const DeviceRecordMap records =
-        services_.enumerateDevices ? services_.enumerateDevices() : DeviceRecordMap();
+    const DeviceRecordMap records = directory_                   ? directory_->take()
+                                    : services_.enumerateDevices ? services_.enumerateDevices()
+                                                                 : DeviceRecordMap();
     PublishedDevices::instance().publish(records);
 
     const QJsonValue screenVersion(QString::fromLatin1(page::ScreenKeyboardVersion));
@@ -421,9 +470,19 @@ void PageCommandsImpl::noticeModify(const Args &args, const ReplyPtr &) {
         services_.writeDevice(arg(args, "XmlConfigStr"));
 }
 
-void PageCommandsImpl::noticeMacoModify(const Args &args, const ReplyPtr &) {
-    if (services_.writeMacro)
-        services_.writeMacro(arg(args, "Ver"), arg(args, "MacroArr"));
+// Answered once the table was sent, so that the page can tell a table the keyboard refused
+// from one it took (a page that does not wait for the answer loses nothing).
+void PageCommandsImpl::noticeMacoModify(const Args &args, const ReplyPtr &reply) {
+    if (!services_.writeMacro) {
+        replyFailure(reply, 0, QStringLiteral("failed"));
+        return;
+    }
+    services_.writeMacro(arg(args, "Ver"), arg(args, "MacroArr"), [reply](bool written) {
+        if (written)
+            replySuccess(reply, QStringLiteral("success"));
+        else
+            replyFailure(reply, 0, QStringLiteral("failed"));
+    });
 }
 
 void PageCommandsImpl::getLocalConf(const Args &args, const ReplyPtr &reply) {
@@ -474,6 +533,21 @@ void PageCommandsImpl::getMonitorInfo(const Args &, const ReplyPtr &reply) {
 void PageCommandsImpl::executeUpdateFirmware(const Args &args, const ReplyPtr &) {
     const QString version = arg(args, "Version");
     const QString path = arg(args, "FilePath");
+    // An image from the update server comes with the index that named it (optional arguments
+    // "Index" and "IndexSignature"); a file the user picked comes without, and runs unsigned.
+    const QString index = arg(args, "Index");
+    const QString signature = arg(args, "IndexSignature");
+    if (!index.isEmpty() || !signature.isEmpty()) {
+        QList<QByteArray> keys = signed_index::testKeys();
+        keys.prepend(services_.updatePublicKey);
+        QString why;
+        if (!signed_index::checkImage(path, version, index.toUtf8(), signature, keys, &why)) {
+            qWarning().noquote() << "ExecuteUpdateFirmware: refused," << why;
+            events_.sendEvent(QString::fromLatin1(events::RefreshUpdateState),
+                              {QStringLiteral("-1"), QStringLiteral("signature")});
+            return;
+        }
+    }
     std::shared_ptr<WorkTracker> tracker = tracker_;
     tracker->begin();
     services_.startFirmwareUpdate(version, path, events_, [tracker] { tracker->end(); });
@@ -499,8 +573,13 @@ void PageCommandsImpl::executeUpdateClient(const Args &args, const ReplyPtr &) {
         return;
     const QString updater =
         services_.programDir + QLatin1Char('/') + QString::fromLatin1(page::UpdaterProgram);
-    if (!services_.startDetached(updater, {QStringLiteral("--Upgrade")}))
-        qDebug() << "could not start the updater" << updater;
+    // Without the updater nothing would install the files or start the program again: it
+    // stays running, as after a refused package.
+    if (!services_.startDetached(updater, {QStringLiteral("--Upgrade")})) {
+        qWarning().noquote() << "ExecuteUpdateClient: the updater" << updater << "did not start";
+        return;
+    }
+    client_update::noteUpdaterStarted();
     bridge_.run([this] { actions_.quitApplication(); });
 }
 
@@ -729,14 +808,71 @@ void PageCommandsImpl::music(const Args &args, const ReplyPtr &reply, bool rgb) 
         const int left = volumeLevel(arg(args, "L"));
         const int right = volumeLevel(arg(args, "R"));
         bridge_.run([&] { player->setVolume(left, right); });
+    } else if (event == QLatin1String("FollowLighting")) {
+        followMusic(args);
+    } else if (event == QLatin1String("StopFollow")) {
+        writeDocuments(follow_.stop());
     }
     replySuccess(reply, done);
+}
+
+// FollowLighting: `First` (the first step's value), `Steps` (a JSON array holding, per step
+// from First on, the array of documents that set it) and `Held` (the documents that set the
+// brightness the device holds). A malformed request changes nothing.
+void PageCommandsImpl::followMusic(const Args &args) {
+    bool ok = false;
+    const int first = arg(args, "First").toInt(&ok);
+    const QJsonArray steps = QJsonDocument::fromJson(arg(args, "Steps").toUtf8()).array();
+    const QJsonDocument held = QJsonDocument::fromJson(arg(args, "Held").toUtf8());
+    if (!ok || steps.isEmpty() || steps.size() > 256 || !held.isArray())
+        return;
+    auto texts = [](const QJsonArray &array, QStringList *out) {
+        for (const QJsonValue &v : array) {
+            if (!v.isString())
+                return false;
+            out->append(v.toString());
+        }
+        return true;
+    };
+    QVector<QStringList> documents;
+    for (const QJsonValue &step : steps) {
+        QStringList list;
+        if (!step.isArray() || !texts(step.toArray(), &list))
+            return;
+        documents.append(list);
+    }
+    QStringList heldDocuments;
+    if (!texts(held.array(), &heldDocuments))
+        return;
+    follow_.follow(first, documents, heldDocuments);
+}
+
+void PageCommandsImpl::onLevel(int left, int right, bool playing) {
+    if (stopped_)
+        return;
+    const qint64 now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    writeDocuments(playing ? follow_.level(left, right, now) : follow_.stopped());
+}
+
+void PageCommandsImpl::writeDocuments(const QStringList &documents) {
+    if (!services_.writeDevice)
+        return;
+    for (const QString &document : documents)
+        services_.writeDevice(document);
 }
 
 void PageCommandsImpl::getMusicInfo(const Args &, const ReplyPtr &reply) {
     QString info = QStringLiteral("{}");
     if (services_.audio)
         bridge_.run([&] { info = services_.audio->info(); });
+    // Whether the lighting follows the music, for the page's switch.
+    QJsonObject object = QJsonDocument::fromJson(info.toUtf8()).object();
+    if (services_.audio && !object.isEmpty()) {
+        object.insert(QStringLiteral("follow"), follow_.active());
+        info = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    }
     replySuccess(reply, info);
 }
 

@@ -43,9 +43,15 @@ struct PageServices {
     // The device list (blocking, about a second); called on a worker thread. Default: none
     // (an empty list).
     std::function<DeviceRecordMap()> enumerateDevices;
+    // The same list without the settle pause, for the list the commands hold once
+    // startDeviceList() ran; called on that list's own thread. Default: none (the held list
+    // is not available and GetDevicesList enumerates on every query).
+    std::function<DeviceRecordMap()> listDevices;
     // The translator's configuration entry and its macro entry; both return at once.
     std::function<void(const QString &document)> writeDevice;
-    std::function<void(const QString &ver, const QString &macroArr)> writeMacro;
+    // `done` learns whether the whole table reached the device; it may be called on any thread.
+    std::function<void(const QString &ver, const QString &macroArr, std::function<void(bool)> done)>
+        writeMacro;
 
     // Picture work (client/screen). Null: picture commands fail or do nothing.
     ScreenImages *screenImages = nullptr;
@@ -93,6 +99,13 @@ public:
     // Work already running (a firmware run, a conversion) finishes on its own. The window
     // calls it before it goes away.
     virtual void shutdown() = 0;
+
+    // Starts holding the device list (services.listDevices): it is read now, read again on
+    // every noticeDevicesChanged(), and GetDevicesList answers from it. Call once at start.
+    virtual void startDeviceList() = 0;
+    // A device arrived or left. With the held list the page hears DevicesChanged once a read
+    // has found the list changed; without it, at once.
+    virtual void noticeDevicesChanged() = 0;
 
     virtual bool screenDeviceFound() const = 0;
     virtual QString lastDirectory() const = 0;

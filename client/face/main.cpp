@@ -5,6 +5,7 @@
 // process path.
 #include "app/app_log.h"
 #include "browser/client_handler.h"
+#include "device/data_folders.h"
 #include "face_client.h"
 #include "ui/desktop_services.h"
 #include "ui/window.h"
@@ -42,7 +43,10 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Torvanix"));
     app.setQuitOnLastWindowClosed(false);
-    setShellLogFile(QDir::tempPath() + QStringLiteral("/ozk/ozk.log"));
+    // The core's log, in the user's private runtime folder.
+    const QString logFolder = data_folders::privateRuntimeFolder();
+    if (!logFolder.isEmpty())
+        setShellLogFile(logFolder + QStringLiteral("/ozk.log"));
     int exitCode = 1;
     {
         ClientHandler handler(

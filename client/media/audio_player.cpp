@@ -203,8 +203,7 @@ void AudioPlayer::pause() {
     if (output_)
         output_->suspend();
     clock_.stop();
-    levels_.stop();
-    level_[0] = level_[1] = 0;
+    stopLevels();
 }
 
 void AudioPlayer::resume() {
@@ -349,10 +348,17 @@ void AudioPlayer::startOutput() {
     clock_.start();
 }
 
-void AudioPlayer::stopOutput() {
-    clock_.stop();
+void AudioPlayer::stopLevels() {
+    const bool wasReporting = levels_.isActive();
     levels_.stop();
     level_[0] = level_[1] = 0;
+    if (wasReporting && listener_)
+        listener_(0, 0, false);
+}
+
+void AudioPlayer::stopOutput() {
+    clock_.stop();
+    stopLevels();
     if (output_) {
         output_->stop();
         delete output_;
@@ -385,6 +391,8 @@ void AudioPlayer::sendLevels() {
     o.insert(QStringLiteral("position"), positionMs());
     events_.sendEvent(QString::fromLatin1(events::OnRGBMusicData),
                       {QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact))});
+    if (listener_)
+        listener_(level_[0], level_[1], true);
 }
 
 void AudioPlayer::endOfTrack() {

@@ -39,6 +39,7 @@ public:
     void setMute(bool left, bool right) override;
     void setVolume(int left, int right) override;
     QString info() override;
+    void setLevelListener(LevelListener listener) override { listener_ = std::move(listener); }
 
     enum class State { Stopped, Playing, Paused };
     State state() const { return state_; }
@@ -62,6 +63,7 @@ private:
     void sendLevels();
     void endOfTrack();
     void decodingFinished();
+    void stopLevels();
 
     EventSink &events_;
     QString source_;
@@ -87,6 +89,7 @@ private:
     QTimer clock_;
     QTimer levels_;
     qint64 clockLast_ = 0;
+    LevelListener listener_;
 };
 
 } // namespace torvanix

@@ -133,9 +133,13 @@ void device_data_handler::slot_writeDevice(const QString &identity, const QStrin
                    flag);
 }
 
-void device_data_handler::noticeMacoModify(const QString &ver, const QString &macroArr) {
-    start(normaliseIdentity(ver),
-          [ver, macroArr](TranslationContext &ctx) { writeMacroArray(ctx, ver, macroArr); });
+void device_data_handler::noticeMacoModify(const QString &ver, const QString &macroArr,
+                                           std::function<void(bool)> done) {
+    start(normaliseIdentity(ver), [ver, macroArr, done](TranslationContext &ctx) {
+        const bool written = writeMacroArray(ctx, ver, macroArr);
+        if (done)
+            done(written);
+    });
 }
 
 std::shared_ptr<device_data_handler::DeviceLane>

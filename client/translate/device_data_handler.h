@@ -61,8 +61,10 @@ public:
     Dispatch writeDevice(const QString &document);
 
     // The macro table of the packet keyboard (page command NoticeMacoModify); runs as a task
-    // under the lock of the identity `ver`.
-    void noticeMacoModify(const QString &ver, const QString &macroArr);
+    // under the lock of the identity `ver`. `done` (optional, called on the task's thread) learns
+    // whether the whole table reached the device.
+    void noticeMacoModify(const QString &ver, const QString &macroArr,
+                          std::function<void(bool)> done = {});
 
     // Number of translations started and not yet finished.
     int pendingTranslations() const;

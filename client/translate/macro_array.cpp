@@ -165,7 +165,7 @@ QStringList macroTableImage(const CodeLookup &lookup, const QStringList &texts) 
     return image;
 }
 
-void writeMacroArray(TranslationContext &ctx, const QString &ver, const QString &macroArr) {
+bool writeMacroArray(TranslationContext &ctx, const QString &ver, const QString &macroArr) {
     const QString identity = ver.toLower();
     const CodeLookup lookup = templateLookup(ctx.templates, QStringLiteral("D4.0"));
     const QStringList image = macroTableImage(lookup, macroTexts(macroArr));
@@ -173,6 +173,7 @@ void writeMacroArray(TranslationContext &ctx, const QString &ver, const QString 
                                                      macroTableTransfer(int(image.size())), image);
     if (!r.ok && ctx.failed)
         ctx.failed(transferFailure(QStringLiteral("macro table"), identity, r));
+    return r.ok;
 }
 
 } // namespace torvanix

@@ -37,6 +37,7 @@ void translateMouseD3(TranslationContext &ctx, const QString &document);
 void translateLightSync(TranslationContext &ctx, const QString &document);
 
 // The macro table of the packet keyboard (NoticeMacoModify): the page's Ver and MacroArr.
-void writeMacroArray(TranslationContext &ctx, const QString &ver, const QString &macroArr);
+// True when the whole table reached the device.
+bool writeMacroArray(TranslationContext &ctx, const QString &ver, const QString &macroArr);
 
 } // namespace torvanix

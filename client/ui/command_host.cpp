@@ -10,10 +10,9 @@
 #include "screen/screen_pictures.h"
 #include "translate/device_data_handler.h"
 
-#ifdef TORVANIX_HAVE_MEDIA
-#include "media/audio_player.h"
-#endif
+#include "dispatch/music_module.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 namespace torvanix {
@@ -61,30 +60,36 @@ public:
 
         PageServices services;
         services.enumerateDevices = [this] { return deviceList_.enumerateDevices(); };
+        services.listDevices = [this] { return deviceList_.listDevices(); };
         device_data_handler *translator = translator_;
         services.writeDevice = [translator](const QString &document) {
             QMetaObject::invokeMethod(
                 translator, [translator, document] { translator->slot_writeDevice(document); },
                 Qt::QueuedConnection);
         };
-        services.writeMacro = [translator](const QString &ver, const QString &macroArr) {
+        services.writeMacro = [translator](const QString &ver, const QString &macroArr,
+                                           std::function<void(bool)> done) {
             QMetaObject::invokeMethod(
                 translator,
-                [translator, ver, macroArr] { translator->noticeMacoModify(ver, macroArr); },
+                [translator, ver, macroArr, done] {
+                    translator->noticeMacoModify(ver, macroArr, done);
+                },
                 Qt::QueuedConnection);
         };
         services.screenImages = &pictures_;
-#ifdef TORVANIX_HAVE_MEDIA
-        player_ = std::make_unique<AudioPlayer>(events);
+        player_ = std::make_unique<MusicModule>(
+            events, MusicModule::defaultPath(QCoreApplication::applicationDirPath()));
         services.audio = player_.get();
-#endif
         // Only the edition with the input filter has a switch for it.
         if (withFilter) {
             filterSwitch_ = std::make_unique<FilterSwitch>(host);
             services.inputFilter = filterSwitch_.get();
         }
         commands_ = registerPageCommands(dispatcher, actions, events, services);
+        commands_->startDeviceList();
     }
+
+    void noticeDevicesChanged() { commands_->noticeDevicesChanged(); }
 
     ~PageCommandsObjects() {
         commands_->shutdown();
@@ -100,13 +105,9 @@ public:
         translatorThread_.wait();
     }
 
-    PageCommands &commands() {
-        return *commands_;
-    }
+    PageCommands &commands() { return *commands_; }
     // No configuration write (a picture sent to the screen, a macro table) is queued or runs.
-    bool translatorIdle() {
-        return !translator_ || translator_->waitForDone(0);
-    }
+    bool translatorIdle() { return !translator_ || translator_->waitForDone(0); }
 
 private:
     DeviceFunctions deviceList_;
@@ -114,9 +115,7 @@ private:
     QThread translatorThread_;
     device_data_handler *translator_ = nullptr;
     ScreenPictures pictures_;
-#ifdef TORVANIX_HAVE_MEDIA
-    std::unique_ptr<AudioPlayer> player_;
-#endif
+    std::unique_ptr<MusicModule> player_;
     std::unique_ptr<FilterSwitch> filterSwitch_;
     std::shared_ptr<PageCommands> commands_;
 };
@@ -139,6 +138,10 @@ CommandHost::~CommandHost() {
 
 PageCommands &CommandHost::commands() {
     return objects_->commands();
+}
+
+void CommandHost::noticeDevicesChanged() {
+    objects_->noticeDevicesChanged();
 }
 
 bool CommandHost::idle() {

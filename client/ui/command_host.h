@@ -27,6 +27,9 @@ public:
     ~CommandHost();
 
     PageCommands &commands();
+    // A device arrived or left: the held device list is read again, and the page hears
+    // DevicesChanged when it changed.
+    void noticeDevicesChanged();
     // Null unless the edition runs the input filter.
     DEVICE_FILTER *inputFilter() const { return inputFilter_; }
     // No command runs and no work they started (firmware run, update, conversion, a

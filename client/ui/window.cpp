@@ -348,8 +348,8 @@ void Window::oncloseApp() {
 }
 
 void Window::onDevicesChanged() {
-    if (ClientHandler *handler = ClientHandler::instance())
-        handler->SendDevicesChanged();
+    if (commandHost_)
+        commandHost_->noticeDevicesChanged();
 }
 
 bool Window::event(QEvent *event) {

@@ -268,6 +268,9 @@ private:
         r.offset = req.offset;
         if (hasLast_ && req.command == last_.command && req.seq == last_.seq)
             return last_; // a repeated request: answered from memory, never run twice
+        if (req.command == CmdIdentify)
+            std::fprintf(stderr, "torvanix-hid-emulator: identification asked of %s\n",
+                         path_.c_str());
         if (g_noIdentify) {
             if (req.command != CmdIdentify) {
                 ++g_framesAfterFailedIdentify;

@@ -275,6 +275,18 @@ std::string instanceFromPhys(const std::string &phys, const std::string &fallbac
     return fb;
 }
 
+bool mayIdentify(uint16_t vendor, uint16_t product) {
+    static const uint16_t catalogued[][2] = {
+#include "catalogue_ids.inc"
+    };
+    if (vendor == kBootVendor && product == kBootProduct)
+        return true;
+    for (const auto &id : catalogued)
+        if (id[0] == vendor && id[1] == product)
+            return true;
+    return false;
+}
+
 std::string interfacePath(uint16_t vendor, uint16_t product, int interfaceNumber, int collection,
                           const std::string &instance) {
     char head[64];

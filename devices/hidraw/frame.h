@@ -127,6 +127,11 @@ std::vector<Collection> parseCollections(const uint8_t *descriptor, size_t lengt
 std::vector<uint8_t> frameDescriptor(int collections, int frameAt, int usagePage, int usage,
                                      bool interrupt = false);
 
+// The devices the program's catalogue supports, and the boot loader (kBootVendor, kBootProduct)
+// their firmware update talks to: the only ones a library opens and asks to identify. Any
+// other maker's device may declare a report of the same id and size.
+bool mayIdentify(uint16_t vendor, uint16_t product);
+
 // The interface number at the end of a HID physical path ("usb-0000:00:14.0-1/input1" -> 1),
 // -1 when it has none.
 int interfaceFromPhys(const std::string &phys);

@@ -113,6 +113,7 @@ std::vector<InterfaceInfo> enumerateInterfaces() {
             for (size_t c = 0; c < cols.size(); ++c) {
                 InterfaceInfo info;
                 info.devnode = node;
+                info.device = hidName ? hidName : "";
                 info.vendor = uint16_t(vendor);
                 info.product = uint16_t(product);
                 info.usagePage = cols[c].usagePage;
@@ -142,8 +143,8 @@ Link::~Link() {
         hid_close(dev_);
 }
 
-std::unique_ptr<Link> Link::open(const InterfaceInfo &info) {
-    if (!info.frameReport)
+std::unique_ptr<Link> Link::open(const InterfaceInfo &info, bool *unanswered) {
+    if (!info.frameReport || !mayIdentify(info.vendor, info.product))
         return nullptr;
     if (::access(info.devnode.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
         // Said once per node and process: the listing asks again on every refresh.
@@ -169,8 +170,11 @@ std::unique_ptr<Link> Link::open(const InterfaceInfo &info) {
     request.command = CmdIdentify;
     request.seq = link->nextSeq();
     Frame reply;
-    if (!link->transact(request, &reply) || !decodeIdentity(reply, &link->identity_))
+    if (!link->transact(request, &reply) || !decodeIdentity(reply, &link->identity_)) {
+        if (unanswered)
+            *unanswered = true;
         return nullptr;
+    }
     return link;
 }
 
@@ -346,8 +350,20 @@ Links &Links::instance() {
     return links;
 }
 
+namespace {
+std::string plugKey(const InterfaceInfo &info) {
+    return info.device + '#' + info.devnode + '#' + fromU16(info.path);
+}
+} // namespace
+
 Link *Links::open(const InterfaceInfo &info) {
-    std::unique_ptr<Link> link = Link::open(info);
+    const std::string key = plugKey(info);
+    if (unanswered_.count(key))
+        return nullptr;
+    bool unanswered = false;
+    std::unique_ptr<Link> link = Link::open(info, &unanswered);
+    if (unanswered)
+        unanswered_.insert(key);
     if (!link)
         return nullptr;
     links_.push_back(std::move(link));
@@ -414,6 +430,11 @@ std::vector<InterfaceInfo> Links::refresh(std::vector<const Link *> *identified)
                                     return true;
                                 }),
                  links_.end());
+    std::set<std::string> present;
+    for (const InterfaceInfo &info : known_)
+        present.insert(plugKey(info));
+    for (auto it = unanswered_.begin(); it != unanswered_.end();)
+        it = present.count(*it) ? std::next(it) : unanswered_.erase(it);
     if (identified)
         identified->clear();
     for (const InterfaceInfo &info : known_) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ namespace torvanix::hidraw {
 // One top-level collection of one hidraw node.
 struct InterfaceInfo {
     std::string devnode; // /dev/hidrawN
+    std::string device;  // the HID device's name, new at every plug ("0003:258A:0013.0007")
     std::u16string path; // the interface path the program sees
     uint16_t vendor = 0, product = 0;
     uint16_t usagePage = 0, usage = 0;
@@ -47,8 +49,10 @@ struct Result {
 class Link {
 public:
     ~Link();
-    // Opens the node and asks for identification; null when either fails.
-    static std::unique_ptr<Link> open(const InterfaceInfo &info);
+    // Opens the node and asks for identification; null when either fails, or when the device
+    // is none the catalogue supports. `unanswered` (may be null) is set when the node opened
+    // but did not identify.
+    static std::unique_ptr<Link> open(const InterfaceInfo &info, bool *unanswered = nullptr);
 
     const Identity &identity() const { return identity_; }
     const InterfaceInfo &info() const { return info_; }
@@ -95,6 +99,9 @@ private:
     Link *open(const InterfaceInfo &info);
     std::vector<InterfaceInfo> known_;
     std::vector<std::unique_ptr<Link>> links_;
+    // Collections that opened but did not identify, until they are unplugged: one that never
+    // answers would otherwise hold up every listing and call for its whole wait again.
+    std::set<std::string> unanswered_;
 };
 
 bool samePathText(const std::u16string &a, const std::u16string &b);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <thread>
 
 namespace torvanix::sim {
 
@@ -54,13 +55,21 @@ public:
         engine_.begin();
         const QString name = QString::fromLatin1(entry);
         const QString libName = QString::fromLatin1(lib);
+        int slowMs = 0;
         for (Fault &f : engine_.faults) {
             if (f.entry.isEmpty() || f.entry != name || (!f.lib.isEmpty() && f.lib != libName))
                 continue;
             ++f.calls;
-            if (f.calls == f.n || (f.andLater && f.calls >= f.n))
-                faulted_ = true;
+            if (f.calls == f.n || (f.andLater && f.calls >= f.n)) {
+                if (f.slowMs > 0)
+                    slowMs = std::max(slowMs, f.slowMs);
+                else
+                    faulted_ = true;
+            }
         }
+        // A slow device or a long listing: every other call waits behind this one.
+        if (slowMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
     }
     ~Call() {
         if (!done_)

@@ -678,6 +678,16 @@ void Engine::parseFaults(const QString &rules) {
         }
         Fault f;
         QString what = item.left(at).trimmed();
+        if (what.startsWith(QLatin1String("slow:"))) {
+            const int colon = what.indexOf(QLatin1Char(':'), 5);
+            bool ok = false;
+            f.slowMs = colon > 5 ? what.mid(5, colon - 5).toInt(&ok) : 0;
+            if (!ok || f.slowMs <= 0) {
+                warn(QStringLiteral("fault '%1' ignored: bad milliseconds").arg(item));
+                continue;
+            }
+            what = what.mid(colon + 1).trimmed();
+        }
         QString when = item.mid(at + 1).trimmed();
         if (when == QLatin1String("*")) {
             f.n = 1;
@@ -694,7 +704,7 @@ void Engine::parseFaults(const QString &rules) {
                 continue;
             }
         }
-        if (what.startsWith(QLatin1String("vanish:"))) {
+        if (f.slowMs == 0 && what.startsWith(QLatin1String("vanish:"))) {
             f.pattern = what.mid(7).trimmed().toUpper();
             if (f.pattern.isEmpty())
                 continue;

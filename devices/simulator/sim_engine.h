@@ -132,6 +132,7 @@ struct Fault {
     int n = 0;
     bool andLater = false;
     int calls = 0;
+    int slowMs = 0; // a slow rule: the call succeeds, holding the model this much longer
 };
 
 struct FileStamp {

@@ -1,8 +1,9 @@
 #!/bin/busybox sh
 # PID 1 of the test VM: loads the modules, mounts the host's / read-only over 9p with fresh
-# proc/sys/dev, configfs (USB gadgets) and tmpfs on /tmp /run /var/tmp, mounts the writable
-# work share, runs the command the host left in the control share inside a chroot, records
-# its exit code there and powers off.
+# proc/sys/dev, configfs (USB gadgets) and tmpfs on /tmp /run /var/tmp, shows the host's
+# folders the host listed in the control share again at their places under those tmpfs
+# (a source or build tree kept in /tmp), mounts the writable work share, runs the command the
+# host left in the control share inside a chroot, records its exit code there and powers off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -18,6 +19,10 @@ while read -r m; do insmod "/lib/modules/$m" 2>/dev/null || say "insmod $m faile
 R=/newroot
 O9=trans=virtio,version=9p2000.L,msize=512000
 mount -t 9p -o $O9,ro,cache=loose root $R || fail "cannot mount the root share"
+# The host's whole tree stays reachable here after the tmpfs mounts hide parts of it under $R
+# (a 9p share can be mounted only once, so this is a bind of the first mount).
+mkdir -p /host
+mount -o bind $R /host || fail "cannot bind the root share"
 mount -t proc proc $R/proc
 mount -t sysfs sysfs $R/sys
 [ -d $R/sys/kernel/config ] && mount -t configfs configfs $R/sys/kernel/config
@@ -31,6 +36,14 @@ mount -t tmpfs -o mode=1777 tmpfs $R/var/tmp
 mkdir -p $R/run/vm
 mount -t 9p -o $O9 ctl $R/run/vm || fail "cannot mount the control share"
 . $R/run/vm/config
+# One line per folder: where the guest sees it, a tab, where it is on the host.
+TAB=$(printf '\t')
+if [ -s $R/run/vm/keep ]; then
+    while IFS=$TAB read -r at from; do
+        [ -n "$at" ] && [ -d "/host$from" ] || continue
+        mkdir -p "$R$at" && mount -o bind "/host$from" "$R$at" || say "cannot show $at"
+    done <$R/run/vm/keep
+fi
 mkdir -p "$R$VM_WORK" 2>/dev/null
 mount -t 9p -o $O9,cache=mmap work "$R$VM_WORK" || fail "cannot mount the work share $VM_WORK"
 # The command's output goes to two virtio serial ports the host reads.

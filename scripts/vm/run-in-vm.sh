@@ -4,12 +4,15 @@
 # shared read-write at the same place, uhid/hidraw/uinput/evdev loaded, and runs COMMAND there
 # (in WORKDIR, with this environment). Its output streams back; the exit code is COMMAND's, 124
 # on time-out, 125 when the VM itself failed. No root, no KVM.
+# The guest has fresh tmpfs on /tmp, /var/tmp and /run; this source tree, COMMAND and every
+# folder named by an absolute argument (a file's folder) that lie under them are shown there
+# again, read-only, so trees kept in /tmp work.
 # Environment: TORVANIX_VM_DIR (kernel and initramfs, default build/vm), TORVANIX_VM_TIMEOUT
 # (seconds, default 600), TORVANIX_VM_MEM (MiB, default 1024), TORVANIX_VM_CONSOLE=1 prints the
-# guest console afterwards.
+# guest console afterwards, TORVANIX_VM_KEEP (more host folders to show, separated by ':').
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
-[ $# -ge 2 ] || { sed -n '2,9p' "$0" >&2; exit 2; }
+[ $# -ge 2 ] || { sed -n '2,13p' "$0" >&2; exit 2; }
 WORK=$(realpath "$1")
 shift
 [ -d "$WORK" ] || { echo "run-in-vm: $WORK is not a folder" >&2; exit 2; }
@@ -29,6 +32,32 @@ echo "VM_WORK='$WORK'" >"$RUN/config"
 } >"$RUN/env"
 CMD=("$@")
 declare -p CMD >"$RUN/cmd"
+
+# Folders the guest's tmpfs would hide: "where the guest looks<TAB>where it is on the host",
+# the path as given and the path with its links resolved (a link elsewhere leads into tmpfs).
+# A folder inside one already listed comes along with it.
+keep_lines() {
+    local c dir at real
+    local -a candidates more
+    IFS=: read -r -a more <<<"${TORVANIX_VM_KEEP:-}"
+    candidates=("$(cd "$HERE/../.." && pwd)" "$@" "${more[@]}")
+    for c in "${candidates[@]}"; do
+        [[ "$c" = /* && -e "$c" ]] || continue
+        dir=$c
+        [ -d "$dir" ] || dir=$(dirname "$c")
+        real=$(realpath -e -- "$dir") || continue
+        for at in "$(realpath -s -- "$dir")" "$real"; do
+            case "$at" in
+            /run/vm | /run/vm/*) ;;
+            /tmp/?* | /var/tmp/?* | /run/?*) printf '%s\t%s\n' "$at" "$real" ;;
+            esac
+        done
+    done | LC_ALL=C sort -u -t "$TAB" -k1,1 |
+        awk -F '\t' '{ for (i = 1; i <= n; i++) if (index($1, kept[i] "/") == 1) next
+                       kept[++n] = $1; print }'
+}
+TAB=$'\t'
+keep_lines "${CMD[@]}" >"$RUN/keep"
 cat >"$RUN/runner.sh" <<'RUNNER'
 source /run/vm/env
 source /run/vm/cmd

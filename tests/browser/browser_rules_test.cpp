@@ -263,6 +263,32 @@ TEST_F(MappingTest, ScreenPicturesComeFromTheProgramFolderOnly) {
     EXPECT_FALSE(mapper->map(kVendor + "/local/" + encoded));
 }
 
+// An installed program writes the pictures the page stores or picks to the user's data
+// folder; the page asks for them back as ../screen/NAME from its own address.
+TEST_F(MappingTest, ScreenPicturesAreServedFromTheDataFolderTheyAreWrittenTo) {
+    QTemporaryDir data;
+    ResourceSettings s = mapper->settings();
+    s.dataFolder = data.path();
+    ResourceMapper installed(s, &pack);
+    QDir(data.path()).mkpath("screen");
+    QFile picked(data.filePath("screen/screen_5.png"));
+    ASSERT_TRUE(picked.open(QIODevice::WriteOnly));
+    picked.write(pngBytes(2, 2, Qt::blue));
+    picked.close();
+    auto shot = installed.map(kVendor + "/local/screen/screen_5.png");
+    ASSERT_TRUE(shot);
+    QImage decoded;
+    ASSERT_TRUE(decoded.loadFromData(shot->body, "PNG"));
+    EXPECT_EQ(decoded.size(), QSize(2, 2));
+    // A picture shipped beside the program is still found there.
+    QFile shipped(programDir.filePath("screen_3.png"));
+    ASSERT_TRUE(shipped.open(QIODevice::WriteOnly));
+    shipped.write(pngBytes(4, 3, Qt::red));
+    shipped.close();
+    EXPECT_TRUE(installed.map(kVendor + "/local/devices/TR300X/screen_3.png"));
+    EXPECT_FALSE(installed.map(kVendor + "/local/screen/screen_9.png"));
+}
+
 TEST_F(MappingTest, FontsAndLivePagesAreRedirectedButNeverToThemselves) {
     const QString icon = kVendor + "/frontend/web/css/element-icons.woff";
     EXPECT_EQ(mapper->redirectFor(kVendor + "/local/fonts/a.ttf").value_or(""), icon);
@@ -340,8 +366,12 @@ TEST(Upstream, OnlyAPlainHttpServerReplacesTheVendorEndpoint) {
     EXPECT_EQ(upstreamEndpoint(vendor, ""), vendor);
     EXPECT_EQ(upstreamEndpoint(vendor, "http://127.0.0.1:8123"), "http://127.0.0.1:8123");
     EXPECT_EQ(upstreamEndpoint(vendor, "http://mirror.example/"), "http://mirror.example");
+#ifdef TORVANIX_HTTPS_UPSTREAM
+    EXPECT_EQ(upstreamEndpoint(vendor, "https://mirror.example:8443/"),
+              "https://mirror.example:8443");
+#endif
     for (const char *bad :
-         {"https://mirror.example", "http://mirror.example/sub", "ftp://m.example",
+         {"https://mirror.example/sub", "http://mirror.example/sub", "ftp://m.example",
           "http://user:pw@mirror.example", "http://m.example/?a=1", "mirror", "http://"})
         EXPECT_EQ(upstreamEndpoint(vendor, bad), vendor) << bad;
 }

@@ -110,3 +110,15 @@ TEST_F(LoopbackPassThrough, AnUnreachableEndpointEndsTheConnectionWithoutAnswer)
     ASSERT_TRUE(forbidden);
     EXPECT_EQ(forbidden->status, 403);
 }
+
+// An https endpoint is never spoken to in plain text: a server that does not answer in TLS
+// gets no request through, and the page no answer.
+TEST_F(LoopbackPassThrough, AnHttpsEndpointIsReachedOnlyOverTls) {
+    startUpstream();
+    server->setUpstream(QStringLiteral("https://127.0.0.1:%1").arg(upstreamPort));
+    ASSERT_TRUE(server->start());
+    auto result = ask("GET");
+    EXPECT_FALSE(result && result->status == 201) << "answered in plain text";
+    std::lock_guard<std::mutex> lock(seenMutex);
+    EXPECT_TRUE(seen.empty());
+}

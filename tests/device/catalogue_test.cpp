@@ -74,6 +74,8 @@ TEST(DeviceCatalogueTable, BuiltInCatalogueIsCompleteAndConsistent) {
         ++perVendor[row.vendor];
         rows.insert(row.vendor + ':' + row.product + ':' + row.collection);
         EXPECT_TRUE(row.pattern.isValid());
+        // The interface the udev rules open; the typing interface stays closed.
+        EXPECT_EQ(row.interface, "01");
     }
     EXPECT_EQ(perVendor.value("258a"), 5);
     EXPECT_EQ(perVendor.value("248a"), 4);
@@ -105,7 +107,8 @@ TEST(DeviceCatalogueTable, DuplicateAndConflictingRowsAreReported) {
         "fullRecord": [
             {"vendor": "258a", "product": "0013", "collection": "02"},
             {"vendor": "258a", "product": "0013", "collection": "01"},
-            {"vendor": "25", "product": "0013", "collection": "02"}
+            {"vendor": "25", "product": "0013", "collection": "02"},
+            {"vendor": "1956", "product": "3010", "collection": "02", "interface": "1"}
         ],
         "special": [
             {"pattern": "vid_05ac&pid_024f.*&mi_01", "confirmation": "keyboardLibrary", "identity": "05AC024F"},
@@ -122,9 +125,10 @@ TEST(DeviceCatalogueTable, DuplicateAndConflictingRowsAreReported) {
     })json";
     QStringList problems;
     const DeviceCatalogue c = parseDeviceCatalogue(doc, &problems);
-    // Second 258a:0013, malformed vendor, second special identity, unknown confirmation,
-    // repeated auxiliary pattern, repeated and lower-case exclusion, two-capture generic rule.
-    EXPECT_EQ(problems.size(), 8) << problems.join(QLatin1Char('\n')).toStdString();
+    // Second 258a:0013, malformed vendor, malformed interface, second special identity,
+    // unknown confirmation, repeated auxiliary pattern, repeated and lower-case exclusion,
+    // two-capture generic rule.
+    EXPECT_EQ(problems.size(), 9) << problems.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(c.fullRecord.size(), 1);
     EXPECT_EQ(c.special.size(), 1);
     EXPECT_EQ(c.auxiliary.size(), 1);

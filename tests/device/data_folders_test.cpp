@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace torvanix;
 
 namespace {
@@ -33,6 +36,26 @@ struct DataHome {
     }
     QString user() const { return dir.path() + "/torvanix"; }
     QTemporaryDir dir;
+    QByteArray saved;
+};
+
+// Sets an environment variable (or removes it, for a null value) for the test's life.
+struct EnvVar {
+    EnvVar(const char *name, const QByteArray &value)
+        : name(name), had(qEnvironmentVariableIsSet(name)), saved(qgetenv(name)) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~EnvVar() {
+        if (had)
+            qputenv(name, saved);
+        else
+            qunsetenv(name);
+    }
+    const char *name;
+    bool had;
     QByteArray saved;
 };
 
@@ -101,4 +124,58 @@ TEST(DataFolders, AFailedMoveKeepsTheOldStorageInUse) {
     EXPECT_EQ(data_folders::settleBrowserStorage(temp, storage, {}, &why), temp);
     EXPECT_TRUE(why.contains("could not be moved")) << qPrintable(why);
     EXPECT_EQ(readFile(temp + "/Local Storage/leveldb/000003.log"), "macro library");
+}
+
+// Another local user can make any name in the shared temporary folder first: a link, a folder
+// open to all, or (seen by root, who may give files away) a folder of someone else's.
+TEST(DataFolders, ThePrivateFolderIsNeverOneAnotherUserPlanted) {
+    QTemporaryDir runtime, tmp;
+    {
+        EnvVar xdg("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+        const QString own = data_folders::privateRuntimeFolder();
+        EXPECT_EQ(own, runtime.path() + "/torvanix");
+        EXPECT_TRUE(data_folders::isPrivateFolder(own));
+    }
+    EnvVar xdg("XDG_RUNTIME_DIR", QByteArray());
+    EnvVar tmpdir("TMPDIR", tmp.path().toUtf8());
+    const QString fallback = tmp.path() + QString("/torvanix-%1").arg(::getuid());
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QFile::link(elsewhere.path(), fallback));
+    EXPECT_EQ(data_folders::privateRuntimeFolder(), QString()) << "a planted link";
+    QFile::remove(fallback);
+    ASSERT_TRUE(QDir().mkdir(fallback));
+    ::chmod(QFile::encodeName(fallback).constData(), 0777);
+    EXPECT_EQ(data_folders::privateRuntimeFolder(), QString()) << "a folder open to all";
+    ::chmod(QFile::encodeName(fallback).constData(), 0700);
+    EXPECT_EQ(data_folders::privateRuntimeFolder(), fallback);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(QFile::encodeName(fallback).constData(), 65534, 65534), 0);
+        EXPECT_EQ(data_folders::privateRuntimeFolder(), QString()) << "someone else's folder";
+    }
+}
+
+TEST(DataFolders, StorageIsTakenOverOnlyFromTheUsersOwnFolder) {
+    QTemporaryDir root;
+    const QString planted = root.path() + "/planted";
+    writeFile(planted + "/Local Storage/leveldb/000003.log", "planted library");
+    const QString temp = root.path() + "/ozk";
+    ASSERT_TRUE(QFile::link(planted, temp));
+    const QString storage = root.path() + "/browser";
+    QString why;
+    EXPECT_EQ(data_folders::settleBrowserStorage(temp, storage, {}, &why), storage);
+    EXPECT_TRUE(why.contains("not taken over")) << qPrintable(why);
+    EXPECT_FALSE(QFileInfo::exists(storage));
+    EXPECT_EQ(readFile(planted + "/Local Storage/leveldb/000003.log"), "planted library");
+
+    QFile::remove(temp);
+    writeFile(temp + "/Cookies", "cookies");
+    ::chmod(QFile::encodeName(temp).constData(), 0777);
+    EXPECT_EQ(data_folders::settleBrowserStorage(temp, storage, {}, &why), storage);
+    EXPECT_FALSE(QFileInfo::exists(storage)) << "a folder anyone may write to";
+    if (::geteuid() == 0) {
+        ::chmod(QFile::encodeName(temp).constData(), 0700);
+        ASSERT_EQ(::chown(QFile::encodeName(temp).constData(), 65534, 65534), 0);
+        EXPECT_EQ(data_folders::settleBrowserStorage(temp, storage, {}, &why), storage);
+        EXPECT_FALSE(QFileInfo::exists(storage)) << "another user's folder";
+    }
 }

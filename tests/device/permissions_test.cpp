@@ -26,7 +26,7 @@ void writeFile(const QString &path, const QByteArray &text, QFile::Permissions m
 
 // A class folder and a dev folder: hidraw0 a supported keyboard whose node nobody but its
 // owner (root) may open, hidraw1 a device outside the catalogue, hidraw2 a supported mouse
-// anybody may open.
+// anybody may open, hidraw3 the keyboard's typing interface, closed as it should be.
 struct FakeMachine {
     FakeMachine() : dir(QDir::tempPath() + "/torvanix-nodes-XXXXXX") {
         const QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
@@ -34,7 +34,12 @@ struct FakeMachine {
         const QFile::Permissions readable =
             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
         writeFile(classDir() + "/hidraw0/device/uevent",
-                  "DRIVER=hid-generic\nHID_ID=0003:0000258A:00000013\nHID_NAME=kb\n", readable);
+                  "DRIVER=hid-generic\nHID_ID=0003:0000258A:00000013\nHID_NAME=kb\n"
+                  "HID_PHYS=usb-0000:00:14.0-1/input1\n",
+                  readable);
+        writeFile(classDir() + "/hidraw3/device/uevent",
+                  "HID_ID=0003:0000258A:00000013\nHID_PHYS=usb-0000:00:14.0-1/input0\n", readable);
+        writeFile(devDir() + "/hidraw3", {}, QFile::ReadOwner | QFile::WriteOwner);
         writeFile(classDir() + "/hidraw1/device/uevent", "HID_ID=0003:0000046D:0000C077\n",
                   readable);
         writeFile(classDir() + "/hidraw2/device/uevent", "HID_ID=0003:0000258A:0000002E\n",
@@ -93,6 +98,20 @@ TEST(DevicePermissions, ScanFindsSupportedNodesAndWhichAreDenied) {
 
     // A machine without hidraw at all has nothing to say.
     EXPECT_TRUE(scanHidrawNodes(machine.dir.path() + "/none", machine.devDir()).isEmpty());
+}
+
+// The udev rules and the scan open the interfaces the catalogue names, not the typing one.
+TEST(DevicePermissions, OnlyTheInterfacesTheCatalogueNamesAreUsed) {
+    EXPECT_TRUE(usesInterface(0x258a, 0x0013, 1));
+    EXPECT_FALSE(usesInterface(0x258a, 0x0013, 0));
+    EXPECT_TRUE(usesInterface(0x258a, 0x0013, -1)); // a node of a bus without interfaces
+    EXPECT_TRUE(usesInterface(0x0c45, 0x8075, 0));  // named by its special row
+    EXPECT_FALSE(usesInterface(0x0c45, 0x8075, 1));
+    EXPECT_TRUE(usesInterface(0x258a, 0xff12, 3)); // the boot loader has no typing interface
+    EXPECT_FALSE(usesInterface(0x1234, 0x5678, -1));
+    EXPECT_EQ(interfaceFromPhysicalPath("usb-0000:00:14.0-1/input10"), 10);
+    EXPECT_EQ(interfaceFromPhysicalPath("usb-0000:00:14.0-1/input1x"), -1);
+    EXPECT_EQ(interfaceFromPhysicalPath("aa:bb:cc:dd:ee:ff"), -1);
 }
 
 TEST(DevicePermissions, RecordsSayWhatCannotBeOpened) {

@@ -1,12 +1,14 @@
 #include "byte_order.h"
 #include "page_test_support.h"
 
+#include "dispatch/music_module.h"
 #include "media/audio_player.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtEndian>
@@ -219,6 +221,23 @@ TEST(AudioPlayer, MissingOrUndecodableSourcesDoNothing) {
     EXPECT_NE(player.state(), AudioPlayer::State::Paused);
     player.setSource("https://example.invalid/a.mp3", "");
     EXPECT_TRUE(info(player).contains("error"));
+}
+
+TEST(AudioPlayer, LoadedFromItsModuleOnTheFirstTrack) {
+    QTemporaryDir dir;
+    QFile file(dir.path() + "/tone.wav");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(wav(8000, 2, 16, 8000));
+    file.close();
+    RecordingEvents events;
+    MusicModule module(events, MusicModule::defaultPath(QStringLiteral(TORVANIX_PROGRAM_DIR)));
+    module.setVolume(40, 60);
+    ASSERT_TRUE(module.loaded()) << module.info();
+    module.setSource(file.fileName(), "1");
+    const QJsonObject info = QJsonDocument::fromJson(module.info().toUtf8()).object();
+    EXPECT_EQ(info.value("source").toString(), file.fileName());
+    EXPECT_EQ(info.value("volume").toArray(), QJsonArray({40, 60}));
+    EXPECT_FALSE(info.contains("error"));
 }
 
 TEST(AudioPlayer, DrivenThroughThePageCommands) {

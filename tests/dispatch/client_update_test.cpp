@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <lzma.h>
 #include <sodium.h>
+#include <sys/stat.h>
 
 using namespace torvanix;
 using namespace torvanix::client_update;
@@ -23,13 +24,15 @@ const QByteArray kSeed = QByteArray("client update test signing key!!");
 QByteArray testKey() {
     return publicKeyForSeed(kSeed);
 }
-int unpack(const QString &package, const QString &folder) {
-    return runClientUpdate(package, folder, testKey());
+int unpack(const QString &package, const QString &folder,
+           const QString &running = QStringLiteral("1.2.3")) {
+    return runClientUpdate(package, folder, testKey(), running);
 }
 
-QByteArray package(const QList<Entry> &entries, const QByteArray &seed = kSeed) {
+QByteArray package(const QList<Entry> &entries, const QByteArray &seed = kSeed,
+                   const QString &label = QStringLiteral("1.2.3")) {
     Content content;
-    content.label = QStringLiteral("1.2.3");
+    content.label = label;
     content.entries = entries;
     return encodePackage(encodeContent(content), seed);
 }
@@ -90,7 +93,8 @@ TEST(ClientUpdate, PackageRoundTripWritesEntriesBelowTheUpdateFolder) {
 // A package put together byte by byte, compressed by a plain LZMA1 encoder without end
 // marker, as an outside packer would write it.
 TEST(ClientUpdate, HandBuiltPackageWithoutEndMarkerUnpacks) {
-    const QByteArray content = QByteArray::fromHex("ffffffff"             // label: null text
+    const QByteArray content = QByteArray::fromHex("0000000a"             // label: 10 bytes
+                                                   "0031002e0032002e0033" // "1.2.3"
                                                    "00000001"             // one entry
                                                    "0000000a"             // path: 10 bytes UTF-16
                                                    "0070002f0062002f0078" // "p/b/x"
@@ -277,4 +281,86 @@ TEST(ClientUpdate, EveryTruncationOfAContentStreamIsRefusedCleanly) {
     ASSERT_GT(at, 0);
     lying[at + 3] = 6;
     EXPECT_FALSE(parseContent(lying, &parsed));
+}
+
+TEST(ClientUpdate, ProgramFilesAreUnpackedExecutableAsTheSignedContentSays) {
+    QTemporaryDir dir;
+    const QString update = dir.path() + "/update";
+    ASSERT_EQ(unpack(writePackage(
+                         dir, package({{"pkg/bin/app", "#!/bin/sh\n", true}, {"pkg/data", "d"}})),
+                     update),
+              1);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(update + "/bin/app").constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_FALSE(QFileInfo(update + "/data").isExecutable());
+    QFile listFile(manifestPath(update));
+    ASSERT_TRUE(listFile.open(QIODevice::ReadOnly));
+    const QJsonArray files =
+        QJsonDocument::fromJson(listFile.readAll()).object()["files"].toArray();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files[0].toObject()["executable"], true);
+    EXPECT_EQ(files[1].toObject()["executable"], false);
+
+    // The marks follow the entries; a content without them (an older packer) has no program
+    // files, and anything else after the entries is refused.
+    Content content;
+    content.entries = {{"pkg/a", "x", true}, {"pkg/b", "y"}};
+    const QByteArray marked = encodeContent(content);
+    content.entries[0].executable = false;
+    const QByteArray plain = encodeContent(content);
+    ASSERT_TRUE(marked.startsWith(plain));
+    Content parsed;
+    ASSERT_TRUE(parseContent(marked, &parsed));
+    EXPECT_TRUE(parsed.entries.at(0).executable);
+    EXPECT_FALSE(parsed.entries.at(1).executable);
+    ASSERT_TRUE(parseContent(plain, &parsed));
+    EXPECT_FALSE(parsed.entries.at(0).executable);
+    QByteArray unknownBit = marked;
+    unknownBit[unknownBit.size() - 1] = 2;
+    QByteArray otherTag = marked;
+    otherTag[otherTag.indexOf("TVXATTR1") + 7] = '2';
+    for (const QByteArray &bad :
+         {plain + "x", marked + "x", unknownBit, otherTag, marked.left(marked.size() - 1)})
+        EXPECT_FALSE(parseContent(bad, &parsed));
+}
+
+TEST(ClientUpdate, ALinkedUpdateFolderIsRefusedAndWhatItPointsToStays) {
+    QTemporaryDir dir;
+    const QString documents = dir.path() + "/documents";
+    QDir().mkpath(documents);
+    QFile own(documents + "/own.txt");
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    own.write("the user's");
+    own.close();
+    const QString update = dir.path() + "/update";
+    ASSERT_TRUE(QFile::link(documents, update));
+    EXPECT_EQ(unpack(writePackage(dir, package({{"pkg/a", "x"}})), update), 0);
+    EXPECT_EQ(readAll(documents + "/own.txt"), QByteArray("the user's"));
+    EXPECT_FALSE(QFile::exists(documents + "/a"));
+    EXPECT_FALSE(QFile::exists(manifestPath(update)));
+}
+
+TEST(ClientUpdate, APackageOlderThanTheRunningVersionIsRefused) {
+    EXPECT_EQ(compareVersions("1.4", "1.4.0"), 0);
+    EXPECT_GT(compareVersions("1.10", "1.9"), 0);
+    EXPECT_LT(compareVersions("2.0.0", "10.0"), 0);
+    EXPECT_GT(compareVersions("1.2.3.1", "1.2.3"), 0);
+    for (const char *text :
+         {"", "1.", ".1", "1..2", "v1.2", "1.2.3.4.5", "1.-2", "1. 2", "1234567890", "nightly"})
+        EXPECT_FALSE(isVersion(QString::fromUtf8(text))) << text;
+    EXPECT_FALSE(isVersion(QStringLiteral("\u0661.\u0662"))) << "digits of another script";
+    EXPECT_TRUE(isVersion(programVersion()));
+
+    QTemporaryDir dir;
+    const QString update = dir.path() + "/update";
+    for (const char *label : {"1.2.2", "1.1.9.9", "", "nightly"}) {
+        const QString pkg = writePackage(dir, package({{"pkg/a", "x"}}, kSeed, label));
+        EXPECT_EQ(unpack(pkg, update, "1.2.3"), 0) << label;
+        EXPECT_FALSE(QFile::exists(update + "/a")) << label;
+    }
+    for (const char *label : {"1.2.3", "1.2.3.0", "1.10"})
+        EXPECT_EQ(
+            unpack(writePackage(dir, package({{"pkg/a", "x"}}, kSeed, label)), update, "1.2.3"), 1)
+            << label;
 }

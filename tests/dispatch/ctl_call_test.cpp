@@ -139,7 +139,7 @@ TEST(CtlCall, FirmwareUpdateReportsProgressAndFaults) {
         }
     }
     calls.removeDuplicates();
-    EXPECT_EQ(calls, (QStringList{"Reset", "dcDeviceExist", "dcEraseRom", "dcWriteRom", "CheckRom",
+    EXPECT_EQ(calls, (QStringList{"dcDeviceExist", "Reset", "dcEraseRom", "dcWriteRom", "CheckRom",
                                   "FinishUpdateRom", "UpdateVersion"}))
         << calls.join(',').toStdString();
     EXPECT_EQ(romWrites, (QList<QJsonArray>{{2000, 0}, {2000, 2000}, {0, 4000}}));
@@ -244,5 +244,67 @@ TEST(CtlCall, FirmwareRetryBringsBackADeviceLeftInItsBootLoader) {
         EXPECT_FALSE(after.value("bootloader").toBool());
         EXPECT_EQ(after.value("rom").toObject().value("image").toString(), payloadHex);
         EXPECT_EQ(after.value("rom").toObject().value("updates").toInt(), 1);
+    }
+}
+
+// Every boot loader answers to the same id and the simulator names the first device's first.
+// With that device left waiting, an update of another device must not write to it.
+TEST(CtlCall, FirmwareGoesOnlyToTheBootLoaderOfItsOwnDevice) {
+    QTemporaryDir dir;
+    QByteArray file(67200, '\0');
+    file[0] = 0x16;
+    file[1] = 0x10;
+    file[66143] = static_cast<char>(0xA0); // 4000 = 0x0FA0
+    file[66144] = 0x0F;
+    for (int i = 0; i < 4000; ++i)
+        file[264 + i] = static_cast<char>(i * 5 + 1);
+    const QString image = dir.path() + "/fw.bin";
+    QFile f(image);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(file);
+    f.close();
+    auto update = [&](const char *identity, const char *faults) {
+        QProcessEnvironment env;
+        env.insert("TORVANIX_SIM_STATE", dir.path() + "/state.json");
+        env.insert("TORVANIX_SIM_FAULTS", faults);
+        const QString query =
+            QString(R"({"FuncName":"ExecuteUpdateFirmware","Version":"%1","FilePath":"%2"})")
+                .arg(identity, image);
+        Output out = ctl({"--no-pause", "call", query}, env);
+        QStringList texts = out.events("RefreshUpdateState");
+        for (const QJsonObject &l : out.lines)
+            if (l.value("event") == "RefreshUpdateState" && l.value("args").toArray().size() > 1)
+                texts << l.value("args").toArray().at(1).toString();
+        return texts;
+    };
+    auto device = [&](const char *pathPart) {
+        QFile state(dir.path() + "/state.json");
+        state.open(QIODevice::ReadOnly);
+        const QJsonObject devices =
+            QJsonDocument::fromJson(state.readAll()).object().value("devices").toObject();
+        for (const QString &path : devices.keys())
+            if (path.contains(pathPart))
+                return devices.value(path).toObject();
+        return QJsonObject();
+    };
+    const char *keyboard = "vid_258a&pid_0013";
+    const char *mouse = "vid_276d&pid_2238";
+
+    EXPECT_EQ(update("TOB-NIR-V1.2.0", "dcWriteRom@1"),
+              (QStringList{"20", "40", "60", "70", "-1", "write"}));
+    const QJsonValue keyboardRom = device(keyboard).value("rom");
+    EXPECT_EQ(update("HJE-XAV-V1.2.0", ""), (QStringList{"20", "40", "-1", "bootloader"}));
+    EXPECT_EQ(device(keyboard).value("rom"), keyboardRom) << "the waiting keyboard is untouched";
+    EXPECT_TRUE(device(mouse).value("bootloader").toBool());
+
+    // The keyboard's own boot loader is remembered; once it is done the mouse's is alone.
+    EXPECT_EQ(update("TOB-NIR-V1.2.0", "").last(), "100");
+    EXPECT_EQ(update("HJE-XAV-V1.2.0", "").last(), "100");
+    const QString payloadHex = QString::fromLatin1(file.mid(264, 4000).toHex());
+    for (const char *part : {keyboard, mouse}) {
+        EXPECT_FALSE(device(part).value("bootloader").toBool()) << part;
+        EXPECT_EQ(device(part).value("rom").toObject().value("image").toString(), payloadHex)
+            << part;
+        EXPECT_EQ(device(part).value("rom").toObject().value("updates").toInt(), 1) << part;
     }
 }

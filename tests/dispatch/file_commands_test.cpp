@@ -448,6 +448,7 @@ TEST(ScreenPictureCommands, AReadOnlyProgramFolderSendsWritesToTheUserDataFolder
         EXPECT_EQ(runs, (QStringList{"/proc/torvanix-imgconv", data}));
 
         client_update::Content content;
+        content.label = client_update::programVersion();
         content.entries.append({QStringLiteral("pkg/bin/app"), QByteArray("new program")});
         const QString package = home.path() + "/good.pkg";
         QFile good(package);

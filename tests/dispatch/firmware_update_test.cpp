@@ -1,11 +1,17 @@
+#include "../device/description_builder.h"
 #include "byte_order.h"
+#include "device/client_update.h"
 #include "device/device_registry.h"
 #include "device/event_sink.h"
 #include "device/pacer.h"
+#include "device/signed_index.h"
 #include "device/update_firmware.h"
+#include "page_test_support.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QMutex>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -63,6 +69,9 @@ struct FakeLoader {
     QList<Chunk> chunks;
     bool found = true;
     bool bootLoaderEntry = true;
+    bool inBoot = false;      // switched and not yet committed
+    bool comesBack = true;    // listed again after the commit
+    QStringList otherLoaders; // boot loaders of other devices, named first by the search
     int eraseResult = 1, writeResult = 1, checkResult = 1, finishResult = 1;
     int failChunk = -1;
 
@@ -72,13 +81,25 @@ struct FakeLoader {
             t.BootLoader = [](const tvx_char16 *) { return 1; };
         t.Reset = [this](const tvx_char16 *p, uint8_t a, uint8_t b) {
             calls << QStringLiteral("Reset %1 %2 %3").arg(text(p)).arg(a).arg(b);
+            inBoot = inBoot || a == 1;
             return 1;
+        };
+        t.dcDevices = [this](uint8_t *list, const uint16_t *) {
+            calls << "List";
+            std::vector<test::Description> listed;
+            if (comesBack && !inBoot)
+                listed.push_back({"", "HJE-XAV-V1.2.0", "", 0, 0, "dev-path"});
+            const std::vector<uint8_t> block = test::listBlock(listed);
+            std::copy(block.begin(), block.end(), list);
+            return int(listed.size());
         };
         t.dcDeviceExist = [this](const tvx_char16 *id, tvx_char16 *buffer) {
             calls << "Exist " + text(id);
-            if (!found)
+            const bool ours = found && (inBoot || !bootLoaderEntry);
+            if (otherLoaders.isEmpty() && !ours)
                 return 0;
-            const QString boot = QStringLiteral("boot-path");
+            const QString boot =
+                otherLoaders.isEmpty() ? QStringLiteral("boot-path") : otherLoaders.first();
             std::copy(boot.utf16(), boot.utf16() + boot.size() + 1, buffer);
             return 1;
         };
@@ -96,6 +117,8 @@ struct FakeLoader {
         };
         t.FinishUpdateRom = [this](const tvx_char16 *p) {
             calls << "Finish " + text(p);
+            if (finishResult && text(p) == "boot-path")
+                inBoot = false;
             return finishResult;
         };
         t.UpdateVersion = [this](const tvx_char16 *p, int a, int b) {
@@ -199,10 +222,11 @@ TEST(FirmwareUpdate, SuccessfulRunReportsAllStepsAndWritesChunks) {
     EXPECT_EQ(loader.chunks[2].offset, 4000);
     EXPECT_EQ(loader.chunks[1].bytes.at(0), static_cast<char>(2000 % 251));
     EXPECT_EQ(loader.chunks[1].bytes.mid(2000), QByteArray(48, '\0'));
-    EXPECT_EQ(loader.calls,
-              (QStringList{"Reset dev-path 1 0", "Exist Vid_258a&Pid_ff12", "Erase boot-path",
-                           QStringLiteral("Check boot-path 4000 %1").arg(0xA1B2C3D4u),
-                           "Finish boot-path", "Version dev-path 2 17", "Reset dev-path 2 0"}));
+    EXPECT_EQ(
+        loader.calls,
+        (QStringList{"Exist Vid_258a&Pid_ff12", "Reset dev-path 1 0", "Exist Vid_258a&Pid_ff12",
+                     "Erase boot-path", QStringLiteral("Check boot-path 4000 %1").arg(0xA1B2C3D4u),
+                     "Finish boot-path", "Version dev-path 2 17", "Reset dev-path 2 0", "List"}));
 
     FirmwareRun partial(image(4500));
     FakeLoader second;
@@ -241,6 +265,7 @@ TEST(FirmwareUpdate, StepsPausesAndProgressFollowEachOtherInTheirFixedOrder) {
     setPacer(nullptr);
     const QString state = QString::fromLatin1(events::RefreshUpdateState) + ' ';
     EXPECT_EQ(loader.calls, (QStringList{state + "20",
+                                         "Exist Vid_258a&Pid_ff12",
                                          "wait 2000",
                                          "Reset dev-path 1 0",
                                          state + "40",
@@ -265,6 +290,8 @@ TEST(FirmwareUpdate, StepsPausesAndProgressFollowEachOtherInTheirFixedOrder) {
                                          "Version dev-path 2 17",
                                          "wait 1000",
                                          "Reset dev-path 2 0",
+                                         "wait 1000",
+                                         "List",
                                          state + "100"}));
 }
 
@@ -356,6 +383,54 @@ TEST(FirmwareUpdate, OnlyADownloadedImageIsRemovedAndOnlyAfterSuccess) {
     }
 }
 
+TEST(FirmwareUpdate, OnlyTheBootLoaderOfTheDeviceBeingUpdatedIsWritten) {
+    {
+        // Another device waits in its boot loader and the search names it first.
+        FirmwareRun run(image(4000));
+        FakeLoader loader;
+        loader.otherLoaders << "boot-other";
+        EXPECT_EQ(run.go(loader), (QStringList{"20", "40", "-1"}));
+        EXPECT_EQ(run.progress.failedStep(), "bootloader");
+        EXPECT_TRUE(loader.chunks.isEmpty());
+        EXPECT_FALSE(loader.calls.join(',').contains("Erase"));
+        EXPECT_EQ(BootLoaderDevices::instance().lookup("HJE-XAV-V1.2.0").value("BootLoader"), "1")
+            << "switched, it waits for a retry";
+    }
+    {
+        // A device left waiting keeps the path of its own boot loader, also across a restart.
+        FirmwareRun run(image(4000));
+        const QString store = run.dir.path() + "/waiting.json";
+        BootLoaderDevices::instance().setStoreFile(store);
+        FakeLoader failing;
+        failing.failChunk = 0;
+        run.go(failing);
+        BootLoaderDevices::instance().setStoreFile(store);
+        EXPECT_EQ(BootLoaderDevices::instance().bootPath("HJE-XAV-V1.2.0"), "boot-path");
+        EXPECT_FALSE(BootLoaderDevices::instance().lookup("HJE-XAV-V1.2.0").contains("BootPath"));
+
+        FakeLoader other;
+        other.inBoot = true;
+        other.otherLoaders << "boot-other";
+        EXPECT_EQ(run.go(other).mid(5), (QStringList{"20", "40", "-1"}));
+        EXPECT_TRUE(other.chunks.isEmpty());
+
+        FakeLoader own;
+        own.inBoot = true;
+        EXPECT_EQ(run.go(own).last(), "100");
+        EXPECT_FALSE(own.calls.contains("Reset dev-path 1 0"));
+        EXPECT_TRUE(BootLoaderDevices::instance().isEmpty());
+        BootLoaderDevices::instance().setStoreFile(QString());
+    }
+    {
+        // Committed but never listed again: no "100".
+        FirmwareRun run(image(4000));
+        FakeLoader loader;
+        loader.comesBack = false;
+        EXPECT_EQ(run.go(loader), (QStringList{"20", "40", "60", "70", "80", "-1"}));
+        EXPECT_EQ(run.progress.failedStep(), "restart");
+    }
+}
+
 // The whole retry runs against the simulator (ctl_call_test); here only the listing rule.
 TEST(FirmwareUpdate, AWaitingDeviceIsListedWhileItsBootLoaderAnswers) {
     FirmwareRun run(image(4000));
@@ -403,4 +478,76 @@ TEST(FirmwareUpdate, SecondRunWhileOneIsGoingIsRefused) {
     ASSERT_TRUE(thread.wait(10000));
     delete worker;
     EXPECT_EQ(first.progress.texts().last(), "100");
+}
+
+// An image from the update server runs only under an index signed by the release key that names
+// exactly that image for the device's model; a picked file (no index) runs as before.
+TEST(FirmwareUpdate, ImagesFromTheUpdateServerNeedTheirSignedIndex) {
+    const QByteArray seed(32, 'r');
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/fw.bin";
+    const QByteArray file = image(4000);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(file);
+    f.close();
+    auto indexFor = [](const QByteArray &bytes, const char *model) {
+        const QJsonObject entry{
+            {"version", "1.3.0"},
+            {"url", "firmware/x.bin"},
+            {"size", bytes.size()},
+            {"sha256", QString::fromLatin1(
+                           QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())}};
+        return QJsonDocument(QJsonObject{{"format", 1}, {"firmware", QJsonObject{{model, entry}}}})
+            .toJson();
+    };
+    const QByteArray index = indexFor(file, "HJE-XAV");
+    const QString good = signed_index::sign(index, seed).toBase64();
+
+    struct Case {
+        const char *name;
+        QByteArray index;
+        QString signature;
+        QString identity;
+        bool runs;
+    };
+    const QByteArray otherImage = indexFor(image(4001), "HJE-XAV");
+    const QList<Case> cases = {
+        {"signed", index, good, "HJE-XAV-V1.2.0", true},
+        {"picked file", {}, {}, "HJE-XAV-V1.2.0", true},
+        {"index changed after signing", QByteArray(index).replace("1.3.0", "1.3.1"), good,
+         "HJE-XAV-V1.2.0", false},
+        {"another key", index, signed_index::sign(index, QByteArray(32, 'x')).toBase64(),
+         "HJE-XAV-V1.2.0", false},
+        {"no signature", index, {}, "HJE-XAV-V1.2.0", false},
+        {"signature that is no base64", index, "!" + good.mid(1), "HJE-XAV-V1.2.0", false},
+        {"another image", otherImage, signed_index::sign(otherImage, seed).toBase64(),
+         "HJE-XAV-V1.2.0", false},
+        {"another model", index, good, "TOB-NIR-V1.2.0", false},
+    };
+    for (const Case &c : cases) {
+        QStringList started;
+        PageServices services;
+        services.updatePublicKey = client_update::publicKeyForSeed(seed);
+        services.startFirmwareUpdate = [&](const QString &id, const QString &, EventSink &,
+                                           std::function<void()> finished) {
+            started << id;
+            finished();
+        };
+        test::PageFixture page(services);
+        QJsonObject query{
+            {"FuncName", "ExecuteUpdateFirmware"}, {"Version", c.identity}, {"FilePath", path}};
+        if (!c.index.isNull())
+            query.insert("Index", QString::fromUtf8(c.index));
+        if (!c.signature.isNull())
+            query.insert("IndexSignature", c.signature);
+        page.call(QJsonDocument(query).toJson(QJsonDocument::Compact));
+        EXPECT_EQ(started.size(), c.runs ? 1 : 0) << c.name;
+        if (!c.runs) {
+            ASSERT_EQ(page.events.events().size(), 1) << c.name;
+            EXPECT_EQ(page.events.events().first().second,
+                      (QVariantList{QStringLiteral("-1"), QStringLiteral("signature")}))
+                << c.name;
+        }
+    }
 }

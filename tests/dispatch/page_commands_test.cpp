@@ -1,6 +1,9 @@
 #include "page_test_support.h"
 
 #include "device/client_update.h"
+#include "device/device_functions.h"
+#include "dispatch/music_follow.h"
+#include "dispatch/music_module.h"
 #include "dispatch/music_player.h"
 #include "translate/sync_model_templates.h"
 
@@ -9,7 +12,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QSemaphore>
+#include <QThread>
 #include <QUrl>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -61,7 +66,9 @@ public:
     void setMute(bool l, bool r) override { calls << QStringLiteral("mute %1 %2").arg(l).arg(r); }
     void setVolume(int l, int r) override { calls << QStringLiteral("volume %1 %2").arg(l).arg(r); }
     QString info() override { return QStringLiteral("{\"title\":\"t\"}"); }
+    void setLevelListener(LevelListener l) override { listener = std::move(l); }
     QStringList calls;
+    LevelListener listener;
 };
 
 } // namespace
@@ -160,6 +167,43 @@ TEST(DevicesCommands, MonitorSwitchFollowsScreenKeyboardAndFilter) {
     }
 }
 
+TEST(DevicesCommands, HeldListAnswersWithoutTheSettlePauseAndHotPlugReachesThePage) {
+    std::atomic<int> enumerations{0};
+    std::atomic<int> lists{0};
+    std::atomic<bool> keyboardIn{false};
+    PageServices services;
+    services.enumerateDevices = [&] {
+        ++enumerations;
+        return mouseOnly();
+    };
+    services.listDevices = [&] {
+        ++lists;
+        return keyboardIn ? withScreenKeyboard() : mouseOnly();
+    };
+    PageFixture f(services);
+    // Without the held list a notice goes to the page as it comes.
+    f.page->noticeDevicesChanged();
+    EXPECT_EQ(f.events.texts("DevicesChanged").size(), 1);
+
+    f.page->startDeviceList();
+    Answer a = f.call(R"({"FuncName":"GetDevicesList"})");
+    EXPECT_EQ(a.text, QString::fromUtf8(deviceListJson(mouseOnly())));
+    EXPECT_EQ(enumerations.load(), 0);
+    EXPECT_EQ(lists.load(), 1);
+
+    // The keyboard is plugged in: the page hears of it once the list has it, and its next
+    // question gets that list (and the screen keyboard's switch with it).
+    keyboardIn = true;
+    f.page->noticeDevicesChanged();
+    for (int i = 0; i < 500 && f.events.texts("DevicesChanged").size() < 2; ++i)
+        QThread::msleep(10);
+    EXPECT_EQ(f.events.texts("DevicesChanged").size(), 2);
+    EXPECT_EQ(f.call(R"({"FuncName":"GetDevicesList"})").text,
+              QString::fromUtf8(deviceListJson(withScreenKeyboard())));
+    EXPECT_TRUE(f.page->screenDeviceFound());
+    EXPECT_EQ(enumerations.load(), 0);
+}
+
 TEST(DevicesCommands, OverlappingListRequestsShareOneEnumeration) {
     QSemaphore gate;
     std::atomic<int> enumerations{0};
@@ -187,25 +231,39 @@ TEST(DevicesCommands, OverlappingListRequestsShareOneEnumeration) {
     EXPECT_EQ(status->answer().text, "off");
 }
 
-TEST(DevicesCommands, TranslatorEntriesGetTheTextsAndNoAnswer) {
+// A document is answered by events; a macro table by whether the keyboard took it, so that a
+// refused table is not shown as written.
+TEST(DevicesCommands, TranslatorEntriesGetTheTextsAndOnlyTheMacroTableIsAnswered) {
     QStringList documents;
     QStringList macros;
+    bool taken = true;
     PageServices services;
     services.writeDevice = [&](const QString &doc) { documents << doc; };
-    services.writeMacro = [&](const QString &ver, const QString &arr) { macros << ver << arr; };
+    services.writeMacro = [&](const QString &ver, const QString &arr,
+                              std::function<void(bool)> done) {
+        macros << ver << arr;
+        done(taken);
+    };
     PageFixture f(services);
     Answer a = f.call(R"({"FuncName":"NoticeModify","XmlConfigStr":"<configuration/>"})");
     EXPECT_EQ(a.kind, Answer::None);
     Answer b = f.call(R"({"FuncName":"NoticeMacoModify","Ver":"0c458075","MacroArr":"[1,2]"})");
-    EXPECT_EQ(b.kind, Answer::None);
+    EXPECT_EQ(b.kind, Answer::Success);
+    EXPECT_EQ(b.text, "success");
+    taken = false;
+    Answer c = f.call(R"({"FuncName":"NoticeMacoModify","Ver":"0c458075","MacroArr":"[]"})");
+    EXPECT_EQ(c.kind, Answer::Failure);
+    EXPECT_EQ(c.text, "failed");
     EXPECT_EQ(documents, QStringList{"<configuration/>"});
-    EXPECT_EQ(macros, (QStringList{"0c458075", "[1,2]"}));
+    EXPECT_EQ(macros, (QStringList{"0c458075", "[1,2]", "0c458075", "[]"}));
 }
 
 TEST(DevicesCommands, NumberAndFlagArgumentsReachTheTranslatorAsTheirJsonText) {
     QStringList macros;
     PageServices services;
-    services.writeMacro = [&](const QString &ver, const QString &arr) { macros << ver << arr; };
+    services.writeMacro = [&](const QString &ver, const QString &arr, std::function<void(bool)>) {
+        macros << ver << arr;
+    };
     PageFixture f(services);
     f.call(R"({"FuncName":"NoticeMacoModify","Ver":2.1,"MacroArr":7})");
     f.call(R"({"FuncName":"NoticeMacoModify","Ver":1e20,"MacroArr":-0.5})");
@@ -249,10 +307,11 @@ TEST(UpdateCommands, FirmwareUpdateIsHandedToItsWorkerWithoutAnswer) {
 
 TEST(UpdateCommands, ClientUpdateStartsUpdaterAndQuitsOnlyAfterAGoodPackage) {
     QStringList launched;
+    bool updaterStarts = true;
     PageServices services;
     services.startDetached = [&](const QString &program, const QStringList &args) {
         launched << program << args;
-        return true;
+        return updaterStarts;
     };
     const QByteArray seed(32, 's');
     services.updatePublicKey = client_update::publicKeyForSeed(seed);
@@ -271,16 +330,30 @@ TEST(UpdateCommands, ClientUpdateStartsUpdaterAndQuitsOnlyAfterAGoodPackage) {
     EXPECT_EQ(f.actions.quitCount(), 0);
 
     client_update::Content content;
+    content.label = client_update::programVersion();
     content.entries.append({QStringLiteral("pkg/bin/app"), QByteArray("new program")});
     QFile good(dir + "/good.pkg");
     ASSERT_TRUE(good.open(QIODevice::WriteOnly));
     good.write(client_update::encodePackage(client_update::encodeContent(content), seed));
     good.close();
-    a = f.call(QStringLiteral(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})")
-                   .arg(good.fileName()));
+    const QString execute = QStringLiteral(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})")
+                                .arg(good.fileName());
+    // An updater that does not start would leave nobody to install or start the program.
+    updaterStarts = false;
+    f.call(execute);
+    EXPECT_EQ(launched.size(), 2);
+    EXPECT_EQ(f.actions.quitCount(), 0);
+    EXPECT_FALSE(client_update::updaterStarted());
+
+    launched.clear();
+    updaterStarts = true;
+    a = f.call(execute);
     EXPECT_EQ(a.kind, Answer::None);
     EXPECT_EQ(launched, (QStringList{dir + "/torvanix-updater", "--Upgrade"}));
     EXPECT_EQ(f.actions.quitCount(), 1);
+    // The program quits for the updater, which starts it again; the first run's own restart
+    // must not.
+    EXPECT_TRUE(client_update::updaterStarted());
     QFile written(dir + "/update/bin/app");
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.readAll(), QByteArray("new program"));
@@ -347,8 +420,78 @@ TEST(MusicCommands, AnswerTheirTextsWithAndWithoutPlayer) {
         EXPECT_EQ(player.calls,
                   (QStringList{"source /m/a.mp3 2", "play", "seek 1500", "mute 1 0", "volume 30 70",
                                "pause", "resume", "loop", "volume 100 0", "volume 0 100"}));
-        EXPECT_EQ(f.call(R"({"FuncName":"GetMusicInfo"})").text, "{\"title\":\"t\"}");
+        EXPECT_EQ(f.call(R"({"FuncName":"GetMusicInfo"})").text,
+                  "{\"follow\":false,\"title\":\"t\"}");
     }
+}
+
+TEST(MusicFollow, StepsGoOutWhenTheyChangeNoSoonerThanTheGapAndTheHeldValueReturns) {
+    MusicFollow follow;
+    EXPECT_TRUE(follow.level(100, 0, 0).isEmpty()); // off: nothing
+    follow.follow(1, {{"b1"}, {"b2"}, {"b3a", "b3b"}}, {"held"});
+    EXPECT_EQ(follow.level(20, 100, 1000), QStringList({"b3a", "b3b"})); // louder channel
+    EXPECT_TRUE(follow.level(100, 100, 2000).isEmpty());                 // same step
+    EXPECT_EQ(follow.level(0, 0, 2100), QStringList({"b1"}));
+    EXPECT_TRUE(follow.level(25, 0, 2349).isEmpty());          // within the gap
+    EXPECT_EQ(follow.level(25, 0, 2350), QStringList({"b2"})); // 1.5 rounds up
+    EXPECT_EQ(follow.stopped(), QStringList({"held"}));
+    EXPECT_TRUE(follow.stopped().isEmpty()); // given back once
+    // Still on for the next track; switched off it gives back only what it changed.
+    EXPECT_EQ(follow.level(-5, 0, 2360), QStringList({"b1"}));
+    EXPECT_EQ(follow.stop(), QStringList({"held"}));
+    EXPECT_FALSE(follow.active());
+    EXPECT_TRUE(follow.level(100, 0, 9000).isEmpty());
+}
+
+TEST(MusicCommands, LightingFollowsThePlayersLevelsWithoutAPage) {
+    FakePlayer player;
+    QStringList written;
+    QMutex writtenMutex;
+    PageServices services;
+    services.audio = &player;
+    services.writeDevice = [&](const QString &document) {
+        QMutexLocker lock(&writtenMutex);
+        written << document;
+    };
+    PageFixture f(services);
+    ASSERT_TRUE(player.listener);
+    // Malformed requests change nothing.
+    for (
+        const char *bad :
+        {R"({"FuncName":"RGBMusicPlay","Event":"FollowLighting","First":"0","Steps":"[]","Held":"[]"})",
+         R"({"FuncName":"RGBMusicPlay","Event":"FollowLighting","First":"x","Steps":"[[\"a\"]]","Held":"[]"})",
+         R"({"FuncName":"RGBMusicPlay","Event":"FollowLighting","First":"0","Steps":"[[1]]","Held":"[]"})"})
+        EXPECT_EQ(f.call(bad).text, "RGBMusicPlay success");
+    player.listener(100, 100, true);
+    EXPECT_TRUE(written.isEmpty());
+    EXPECT_TRUE(f.call(R"({"FuncName":"GetMusicInfo"})").text.contains("\"follow\":false"));
+
+    EXPECT_EQ(f.call(R"({"FuncName":"RGBMusicPlay","Event":"FollowLighting","First":"0",)"
+                     R"("Steps":"[[\"s0\"],[\"s1\"]]","Held":"[\"h\"]"})")
+                  .text,
+              "RGBMusicPlay success");
+    EXPECT_TRUE(f.call(R"({"FuncName":"GetMusicInfo"})").text.contains("\"follow\":true"));
+    player.listener(90, 10, true);
+    player.listener(0, 0, false); // paused: the held brightness goes back
+    EXPECT_EQ(written, QStringList({"s1", "h"}));
+    f.call(R"({"FuncName":"RGBMusicPlay","Event":"StopFollow"})");
+    EXPECT_EQ(written, QStringList({"s1", "h"}));
+    EXPECT_TRUE(f.call(R"({"FuncName":"GetMusicInfo"})").text.contains("\"follow\":false"));
+}
+
+TEST(MusicModule, AMissingModuleIsReportedAsThePlayersErrorAndNothingElseHappens) {
+    RecordingEvents events;
+    MusicModule module(events, QStringLiteral(TORVANIX_PROGRAM_DIR "/no-such-music-module.so"));
+    EXPECT_FALSE(module.info().contains("error")); // nothing asked of it yet
+    module.pause();
+    EXPECT_FALSE(module.loaded());
+    module.setSource("/music/a.wav", "3");
+    module.play();
+    const QJsonObject info = QJsonDocument::fromJson(module.info().toUtf8()).object();
+    EXPECT_EQ(info.value("source").toString(), "/music/a.wav");
+    EXPECT_EQ(info.value("state").toString(), "stopped");
+    EXPECT_TRUE(info.value("error").toString().contains("cannot be loaded"));
+    EXPECT_FALSE(module.loaded());
 }
 
 TEST(PageCommandsLifetime, ShutdownDropsLaterQueries) {

@@ -162,6 +162,18 @@ TEST(HidrawPaths, ReadAsTheCatalogueExpects) {
               "\\\\?\\hid#vid_0c45&pid_8075#i#{4d1e55b2-f16f-11cf-88cb-001111000030}");
 }
 
+// Another maker's device may declare a report of the same id and size: only the catalogue's
+// devices and their boot loader are asked to identify.
+TEST(HidrawPaths, OnlyCataloguedDevicesAreAskedToIdentify) {
+    EXPECT_TRUE(mayIdentify(0x258a, 0x0013)); // a full-record row
+    EXPECT_TRUE(mayIdentify(0x1c4f, 0xee88)); // the last one
+    EXPECT_TRUE(mayIdentify(0x0c45, 0x8075)); // a special row
+    EXPECT_TRUE(mayIdentify(kBootVendor, kBootProduct));
+    EXPECT_FALSE(mayIdentify(0x258a, 0x0015)); // excluded by the catalogue
+    EXPECT_FALSE(mayIdentify(0x1234, 0x5678));
+    EXPECT_FALSE(mayIdentify(0x0013, 0x258a));
+}
+
 // Without devices (or on a machine without hidraw) every entry is a plain failure.
 TEST(HidrawLibraries, FailCleanlyWithoutADevice) {
     std::vector<uint8_t> list(TVX_LIST_BLOCK_SIZE, 0xEE);

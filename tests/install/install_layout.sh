@@ -24,6 +24,10 @@ for f in torvanix-ctl hidraw/libUsbInterface.so hidraw/libKBAccess.so \
     simulator/sim-devices.json; do
     [ -f "$P/$f" ] || bad "missing lib/torvanix/$f"
 done
+# The music player module, loaded by the program from its folder.
+if [ -f "$BUILD/bin/libtorvanix-music.so" ]; then
+    [ -f "$P/libtorvanix-music.so" ] || bad "missing lib/torvanix/libtorvanix-music.so"
+fi
 # The desktop program and its helpers exist only in builds with the browser.
 if [ -x "$BUILD/bin/torvanix" ]; then
     for f in torvanix torvanix-ui torvanix-imgconv torvanix-updater theme/theme.pak; do
@@ -51,7 +55,8 @@ unexpected=$(find "$R" -type f | sed "s|^$R/||" | grep -Ev '^(lib/torvanix/|lib/
 RULES=$R/lib/udev/rules.d/70-torvanix.rules
 if [ -f "$RULES" ]; then
     "$R/bin/torvanix-ctl" udev-rules | cmp -s - "$RULES" || bad "installed udev rules differ from torvanix-ctl udev-rules"
-    grep -q '^KERNELS=="\*:258A:0013\.\*", TAG+="uaccess"$' "$RULES" || bad "the rules miss a catalogue device"
+    grep -q '^KERNELS=="\*:258A:0013\.\*", ENV{HID_PHYS}=="\*/input1", TAG+="uaccess"$' "$RULES" ||
+        bad "the rules miss a catalogue device"
 else
     bad "missing lib/udev/rules.d/70-torvanix.rules"
 fi

@@ -1,6 +1,7 @@
 #include "sim_fixture.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 
 #include <sys/wait.h>
 #include <thread>
@@ -163,6 +164,15 @@ TEST_F(State, InjectedFaults) {
     EXPECT_EQ(write(kOther, 3, {3}), 0);
     EXPECT_TRUE(listed().contains(kDevice));
     EXPECT_TRUE(deviceState(kOther).value(QStringLiteral("vanished")).toBool());
+
+    // A slow call succeeds; a rule with bad milliseconds is ignored, not taken for a failure.
+    qputenv("TORVANIX_SIM_FAULTS", "slow:150:dcWriteProperty@2, slow:x:dcWriteProperty@1");
+    EXPECT_EQ(write(kDevice, 4, {4}), 1);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(write(kDevice, 5, {5}), 1);
+    EXPECT_GE(timer.elapsed(), 150);
+    EXPECT_FALSE(traceLines().last().contains(QStringLiteral("fault")));
 
     // A fault in one step of a firmware update.
     qputenv("TORVANIX_SIM_FAULTS", "dcWriteRom@2");

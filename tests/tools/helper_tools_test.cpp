@@ -17,6 +17,10 @@
 #include <QThread>
 #include <QtEndian>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace torvanix;
 using namespace torvanix::test;
@@ -50,7 +54,8 @@ void writeAll(const QString &path, const QByteArray &bytes) {
     f.write(bytes);
 }
 
-// What the unpacking step leaves for the updater: the list of the files it wrote.
+// What the unpacking step leaves for the updater: the list of the files it wrote, those it
+// made executable marked so.
 void writeManifest(const QString &program, const QStringList &paths) {
     QJsonArray files;
     for (const QString &path : paths) {
@@ -59,9 +64,23 @@ void writeManifest(const QString &program, const QStringList &paths) {
             {"path", path},
             {"size", bytes.size()},
             {"sha256", QString::fromLatin1(
-                           QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())}});
+                           QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())},
+            {"executable", QFileInfo(program + "/update/" + path).isExecutable()}});
     }
     writeAll(program + "/update.manifest", QJsonDocument(QJsonObject{{"files", files}}).toJson());
+}
+
+unsigned mode(const QString &path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+bool waitForFile(const QString &path) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(path) && waited.elapsed() < 10000)
+        QThread::msleep(20);
+    return QFile::exists(path);
 }
 
 } // namespace
@@ -229,4 +248,87 @@ TEST(Updater, AFileChangedAfterTheUnpackStopsTheWholeInstall) {
     EXPECT_FALSE(QFile::exists(program + "/lib/libUsbInterface.so"));
     EXPECT_FALSE(QFile::exists(program + "/update")) << "nothing of it is left for later";
     EXPECT_FALSE(QFile::exists(program + "/update.manifest"));
+}
+
+// The whole road of a release: packed and signed, unpacked by the update command, installed
+// by the updater, and the installed program starts.
+TEST(UpdateChain, AnInstalledProgramKeepsRunningAndNewProgramFilesRun) {
+    QTemporaryDir dir;
+    const QString program = dir.path() + "/program";
+    writeAll(program + "/torvanix", "#!/bin/sh\nexit 0\n");
+    QFile::setPermissions(program + "/torvanix", QFileDevice::Permissions(0x7755));
+    writeAll(program + "/settings.conf", "old");
+    QFile::setPermissions(program + "/settings.conf", QFile::ReadOwner | QFile::WriteOwner);
+
+    const QString release = dir.path() + "/release";
+    writeAll(release + "/torvanix",
+             QStringLiteral("#!/bin/sh\n\"%1/bin/helper\"\n").arg(program).toUtf8());
+    writeAll(release + "/bin/helper",
+             QStringLiteral("#!/bin/sh\necho started > \"%1/restarted\"\n").arg(program).toUtf8());
+    QFile::setPermissions(release + "/torvanix", QFileDevice::Permissions(0x7700));
+    QFile::setPermissions(release + "/bin/helper", QFileDevice::Permissions(0x7700));
+    writeAll(release + "/settings.conf", "new");
+    writeAll(release + "/share/readme", "text");
+    const QString secret = dir.path() + "/test.key", publicFile = dir.path() + "/test.pub";
+    ASSERT_EQ(run("torvanix-updatepack", {"--make-key", secret, publicFile}), 0);
+    const QString pkg = dir.path() + "/up.pkg";
+    EXPECT_EQ(run("torvanix-updatepack", {"--key", secret, "--label", "next", release, pkg}), 2);
+    // Without a label the package carries the packer's own version.
+    QString output;
+    ASSERT_EQ(run("torvanix-updatepack", {"--key", secret, release, pkg}, QString(), &output), 0)
+        << output;
+
+    PageServices services;
+    services.programDir = program;
+    QStringList launched;
+    services.startDetached = [&](const QString &updater, const QStringList &args) {
+        launched << updater << args;
+        return true;
+    };
+    ASSERT_TRUE(client_update::readKeyFile(publicFile, 32, &services.updatePublicKey));
+    PageFixture f(services);
+    f.call(QStringLiteral(R"({"FuncName":"ExecuteUpdateClient","FilePath":"%1"})").arg(pkg));
+    ASSERT_EQ(launched, (QStringList{program + "/torvanix-updater", "--Upgrade"}));
+
+    ASSERT_EQ(run("torvanix-updater", {"--Upgrade", "--program-dir", program}, QString(), &output),
+              0)
+        << output;
+    EXPECT_EQ(mode(program + "/torvanix"), 0755u) << "the program's own mode stays";
+    EXPECT_EQ(mode(program + "/bin/helper"), 0755u);
+    EXPECT_EQ(mode(program + "/settings.conf"), 0600u);
+    EXPECT_EQ(readAll(program + "/settings.conf"), "new");
+    EXPECT_EQ(mode(program + "/share/readme"), 0644u);
+    EXPECT_TRUE(waitForFile(program + "/restarted")) << "the updated program did not start";
+}
+
+// The updater installs the bytes it checked: a file swapped in the update folder once the
+// updater has read it is never installed.
+TEST(Updater, AFileSwappedAfterItWasReadIsNotInstalled) {
+    QTemporaryDir dir;
+    const QString program = dir.path();
+    writeAll(program + "/update/lib/a.so", "checked");
+    // Something long to read after it, so a second reading comes well after the swap.
+    writeAll(program + "/update/lib/z.bin", QByteArray(32 << 20, 'z'));
+    writeManifest(program, {"lib/a.so", "lib/z.bin"});
+    const QByteArray watched = QFile::encodeName(program + "/update/lib/a.so");
+    const int notes = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(notes, 0);
+    ASSERT_GE(::inotify_add_watch(notes, watched.constData(), IN_CLOSE_NOWRITE), 0);
+
+    QProcess updater;
+    updater.start(Bin + "/torvanix-updater",
+                  {"--Upgrade", "--program-dir", program, "--no-restart"});
+    pollfd note{notes, POLLIN, 0};
+    const bool read = ::poll(&note, 1, 30000) == 1;
+    ::close(notes);
+    ASSERT_TRUE(read) << "the updater never read the file";
+    {
+        QFile swap(QString::fromLocal8Bit(watched));
+        ASSERT_TRUE(swap.open(QIODevice::WriteOnly));
+        swap.write("swapped");
+    }
+    ASSERT_TRUE(updater.waitForFinished(60000));
+    EXPECT_NE(readAll(program + "/lib/a.so"), "swapped");
+    EXPECT_EQ(updater.exitCode(), 0) << updater.readAllStandardError().toStdString();
+    EXPECT_EQ(readAll(program + "/lib/a.so"), "checked");
 }

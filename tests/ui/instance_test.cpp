@@ -57,7 +57,7 @@ protected:
         return p;
     }
     QString log() const {
-        QFile f(tmp.filePath("ozk/ozk.log"));
+        QFile f(env.value("XDG_RUNTIME_DIR") + "/torvanix/ozk.log");
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
     bool waitForLog(const QString &text, int timeoutMs = 30000) {

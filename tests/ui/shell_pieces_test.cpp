@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace torvanix;
 
 TEST(AutoStart, EnablingWritesAnEntryDisablingKeepsItDisabled) {
@@ -43,6 +45,41 @@ TEST(AutoStart, ProgramPathCannotBecomeAnotherCommand) {
               QString("\"/a/\\\\$(rm -rf ~)\\\\`x\\\\`\\\\\"q\\\\\"%%u\""));
     EXPECT_EQ(AutoStart::execValue("/a\\b"), QString("\"/a\\\\\\\\b\""));
     EXPECT_EQ(AutoStart::execValue("/a\nExec=evil"), QString("\"/aExec=evil\""));
+}
+
+// The log's folder may have been made by someone else: a link in place of the log must not
+// carry the lines into whatever file it points at.
+TEST(ShellLog, NeverAppendsThroughALink) {
+    QTemporaryDir dir;
+    QFile victim(dir.filePath("victim"));
+    ASSERT_TRUE(victim.open(QIODevice::WriteOnly));
+    victim.write("kept\n");
+    victim.close();
+    const QString log = dir.filePath("ozk.log");
+    ASSERT_TRUE(QFile::link(victim.fileName(), log));
+    setShellLogFile(log);
+    APP_LOG(QStringLiteral("Application Info: through the link"));
+    ASSERT_TRUE(victim.open(QIODevice::ReadOnly));
+    EXPECT_EQ(victim.readAll(), QByteArray("kept\n"));
+    victim.close();
+
+    // Nor through a second name of the same file.
+    QFile::remove(log);
+    ASSERT_EQ(::link(QFile::encodeName(victim.fileName()).constData(),
+                     QFile::encodeName(log).constData()),
+              0);
+    APP_LOG(QStringLiteral("Application Info: through the hard link"));
+    ASSERT_TRUE(victim.open(QIODevice::ReadOnly));
+    EXPECT_EQ(victim.readAll(), QByteArray("kept\n"));
+    victim.close();
+
+    QFile::remove(log);
+    APP_LOG(QStringLiteral("Application Info: into the log"));
+    QFile written(log);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll().contains("Application Info: into the log"));
+    EXPECT_EQ(written.permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther), 0);
+    setShellLogFile(QString());
 }
 
 TEST(InstanceCommands, SegmentsEndAtSemicolonsAndTheRestStaysBuffered) {

@@ -95,7 +95,7 @@ TEST_F(WaylandTest, TheProgramStartsAndEndsUnderTheCompositor) {
     program.start(QStringLiteral(TORVANIX_PROGRAM_DIR "/torvanix"), QStringList());
     ASSERT_TRUE(program.waitForStarted(10000));
     auto log = [&] {
-        QFile f(tmp.filePath("ozk/ozk.log"));
+        QFile f(runtime + "/torvanix/ozk.log");
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     };
     EXPECT_TRUE(waitUntil([&] { return log().contains("this is the only instance"); }, 60000))

@@ -2,7 +2,8 @@
 # hidraw_safety.sh BUILD_DIR
 # 1. A device that declares the frame report but answers identification wrongly is listed, yet
 #    no frame but the identification request ever reaches it: not through a listing, any
-#    writing library entry on its path, nor a configuration document.
+#    writing library entry on its path, nor a configuration document. One process asks it
+#    once, however many calls name it.
 # 2. A device unplugged in the middle of a document's writes: the rest of the writes fail, the
 #    program finishes, and the next listing no longer has it.
 # 3. A device pulled out between the frames of one call: that call fails and returns.
@@ -26,8 +27,12 @@ if [ "${1:-}" = --in-vm ]; then
     # Every writing entry of the library, called on its path directly, must fail.
     path=$("$B/tests/torvanix-vm-libcall" "$B/hidraw" list | grep 'vid_4c4a&pid_4255&mi_01&col02')
     [ -n "$path" ] || { echo "the library does not list it" >&2; fail=1; }
+    asked() { grep -c 'identification asked' "$W/emu.log"; }
+    before=$(asked)
     "$B/tests/torvanix-vm-libcall" "$B/hidraw" write "$path" >"$W/libcall.out" 2>&1 ||
         { echo "an entry wrote to it:" >&2; cat "$W/libcall.out" >&2; fail=1; }
+    [ $(($(asked) - before)) = 1 ] ||
+        { echo "one process asked it to identify $(($(asked) - before)) times" >&2; fail=1; }
     ctl apply "$ROOT/tests/translate/data/d2/g04_light_rgb.xml" >>"$W/ops.out" 2>>"$W/ctl.err"
     kill $EMU
     wait $EMU

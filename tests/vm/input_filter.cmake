@@ -11,6 +11,9 @@ if(TORVANIX_QEMU AND TARGET torvanix_simulator)
     add_test(NAME vm_input_filter
         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/input_filter.sh ${CMAKE_BINARY_DIR})
     set_tests_properties(vm_input_filter PROPERTIES LABELS vm TIMEOUT 600)
+    # The same test from a copy of the tree in /tmp, which the guest's own tmpfs covers.
+    add_test(NAME vm_tmp_tree COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tmp_tree.sh ${CMAKE_BINARY_DIR})
+    set_tests_properties(vm_tmp_tree PROPERTIES LABELS vm TIMEOUT 600)
 endif()
 
 

@@ -1,6 +1,7 @@
 // torvanix-vm-input MODE: runs the real input filter against kernel input devices made through
 // uinput, with the simulated device libraries, inside the test VM (tests/vm/input_filter.sh).
-//   check     hot keys, the system's own devices, forwarding with its grab, twin and blocks,
+//   check     hot keys, the system's own devices, forwarding with its grab, twin and blocks
+//             (also while a slow listing holds the device library),
 //             devices that come and go, switching off, shutdown
 //   noaccess  the filter cannot reach /dev/input or /dev/uinput: it ends at once and says why
 //   bench N   a re-emitted movement against the raw read of the same movement
@@ -21,12 +22,14 @@
 #include <libevdev/libevdev.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/input.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -347,6 +350,30 @@ int runCheck() {
                   QStringList({"01000476", "01010476", "01000a77", "01010a77"}),
               "middle and side buttons reach the screen keyboard (the side button as 10): " +
                   notifications().mid(2).join(' '));
+
+        // A listing holds the device library for seconds while the mouse clicks and moves:
+        // the movement reaches the desktop at once, the click's blocks follow when the
+        // library is free again.
+        qputenv("TORVANIX_SIM_FAULTS", "slow:4000:dcDevices@*");
+        std::atomic<bool> listed{false};
+        std::thread listing([&] {
+            devices.enumerateDevices();
+            listed = true;
+        });
+        QThread::msleep(500);
+        mouse.stroke(BTN_RIGHT);
+        mouse.send(EV_REL, REL_Y, 7);
+        bool moved = false;
+        input_event ev;
+        while (!moved && twin.next(ev))
+            moved = ev.type == EV_REL && ev.code == REL_Y && ev.value == 7;
+        check(moved && !listed, "the mouse moves while a listing holds the device library");
+        listing.join();
+        waitUntil([&] { return notifications().size() >= 8; });
+        check(notifications().mid(6) == QStringList({"01000275", "01010275"}),
+              "the right click reaches the screen keyboard after the listing: " +
+                  notifications().mid(6).join(' '));
+        qunsetenv("TORVANIX_SIM_FAULTS");
     }
 
     // Devices that come and go while the filter runs.
@@ -369,7 +396,7 @@ int runCheck() {
         Reader desktop(mouse.node());
         mouse.stroke(BTN_LEFT);
         check(has(desktop.collect(), {EV_KEY, BTN_LEFT, 1}), "clicks reach the desktop again");
-        check(notifications().size() == 6, "and no longer the screen keyboard");
+        check(notifications().size() == 8, "and no longer the screen keyboard");
     }
 
     filter.stop();

@@ -5,7 +5,10 @@
 //
 // Every regular file below FOLDER becomes an entry "ROOT/<path below FOLDER>" (ROOT defaults
 // to the folder's name); the client unpacks it to <program folder>/update/<path below FOLDER>
-// and the updater installs that over the program. Links are not followed. SECRET is the
+// and the updater installs that over the program. Links are not followed. A file with any
+// execute permission is marked a program file. The label is the release's version (default:
+// the version this packer was built with); clients refuse a package older than themselves, so
+// it must be a version number. SECRET is the
 // signing key's 32-byte seed as hexadecimal text; the client accepts only packages signed with
 // the key whose public half it was built with.
 #include "device/client_update.h"
@@ -86,6 +89,13 @@ int main(int argc, char **argv) {
     }
     if (args.size() != 2 || keyFile.isEmpty())
         return usage();
+    if (content.label.isNull())
+        content.label = programVersion();
+    if (!isVersion(content.label)) {
+        err << "torvanix-updatepack: the label " << content.label
+            << " is no version number (like 1.4.0); clients refuse such a package\n";
+        return 2;
+    }
     QByteArray seed;
     if (!readKeyFile(keyFile, SecretSeedSize, &seed)) {
         err << "torvanix-updatepack: " << keyFile
@@ -117,7 +127,9 @@ int main(int argc, char **argv) {
             err << "torvanix-updatepack: cannot read " << file.fileName() << '\n';
             return 1;
         }
-        Entry entry{root + QLatin1Char('/') + relative, file.readAll()};
+        Entry entry{root + QLatin1Char('/') + relative, file.readAll(),
+                    (file.permissions() &
+                     (QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther)) != 0};
         if (safeRelativePath(entry.path).isEmpty()) {
             err << "torvanix-updatepack: unusable path " << relative << '\n';
             return 1;

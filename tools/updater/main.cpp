@@ -2,13 +2,17 @@
 // update into <program folder>/update, and quits. The updater waits for the program to end,
 // installs exactly the files the unpacking listed in <program folder>/update.manifest (each
 // only when its size and SHA-256 still match; anything else in the folder is ignored), removes
-// the update folder and the list, and starts the program again.
+// the update folder and the list, and starts the program again. An installed file keeps the
+// mode of the file it replaces; a new one gets 0755 when the list marks it executable, else
+// 0644.
 //
 //   torvanix-updater --Upgrade [--program-dir DIR] [--program NAME] [--wait SECONDS]
 //                    [--no-restart]
 //
-// Each file is written beside its target and renamed over it, so a file is either the old or
-// the new one, never half written. Links in the update folder are not followed.
+// Each file is copied beside its target, hashed as it is copied and checked, and only when
+// every file checked out are they renamed over their targets, so a file is either the old or
+// the new one, never half written, and a file swapped after the check is never installed.
+// Links in the update folder are not followed.
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -18,9 +22,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QTextStream>
 #include <QThread>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -68,6 +77,7 @@ struct Listed {
     QString path;
     qint64 size = 0;
     QByteArray sha256; // hexadecimal, lower case
+    bool executable = false;
 };
 
 // The unpacking step's list; false when it is missing or malformed.
@@ -83,57 +93,108 @@ bool readManifest(const QString &file, QList<Listed> *out) {
         const QJsonObject entry = v.toObject();
         Listed l{entry.value(QStringLiteral("path")).toString(),
                  static_cast<qint64>(entry.value(QStringLiteral("size")).toDouble(-1)),
-                 entry.value(QStringLiteral("sha256")).toString().toLatin1()};
+                 entry.value(QStringLiteral("sha256")).toString().toLatin1(),
+                 entry.value(QStringLiteral("executable")).toBool()};
         out->append(l);
     }
     return true;
 }
 
-// The listed file is still what the package held: a plain file reached without links, of
-// the listed size and digest.
-bool unchanged(const QString &updateDir, const Listed &listed) {
+// Opens the listed file of the update folder for reading: a plain file reached without
+// links. The type comes from the opened descriptor.
+bool openListed(const QString &updateDir, const Listed &listed, QFile *file) {
     QString path = updateDir;
     for (const QString &part : listed.path.split(QLatin1Char('/'))) {
         path += QLatin1Char('/') + part;
         if (QFileInfo(path).isSymLink())
             return false;
     }
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || file.size() != listed.size || !file.open(QIODevice::ReadOnly))
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return false;
-    return hash.result().toHex() == listed.sha256;
+    }
+    return true;
 }
 
-bool install(const QString &source, const QString &target) {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+// The mode the installed file gets: a file it replaces keeps its own (a program file gains
+// execute permission where it is readable); a new one is 0755 for a program file, else 0644.
+mode_t installedMode(const QString &target, bool executable) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(target).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+        mode_t mode = st.st_mode & 0777;
+        if (executable)
+            mode |= (mode & 0444) >> 2;
+        return mode;
+    }
+    return executable ? 0755 : 0644;
+}
+
+// One file copied beside its target, complete and checked, waiting to be renamed over it.
+struct Staged {
+    QString temporary;
+    QString target;
+};
+
+// Copies the listed file beside its target under a temporary name, hashing exactly the bytes
+// it writes: what is installed is what was checked, whatever happens to the update folder
+// meanwhile. False (and nothing left behind) when the copy is not the listed file.
+bool stage(const QString &updateDir, const Listed &listed, const QString &target, Staged *staged,
+           QString *why) {
+    QFile in;
+    if (!openListed(updateDir, listed, &in)) {
+        *why = QStringLiteral("is not a plain file in the update folder");
         return false;
-    if (!QDir().mkpath(QFileInfo(target).absolutePath()))
+    }
+    const QString folder = QFileInfo(target).absolutePath();
+    struct stat st {};
+    if (!QDir().mkpath(folder) ||
+        (::lstat(QFile::encodeName(target).constData(), &st) == 0 && S_ISDIR(st.st_mode))) {
+        *why = QStringLiteral("has no place in the program folder");
         return false;
-    // A link at the target would carry the write elsewhere: it is replaced, not followed.
-    if (QFileInfo(target).isSymLink() && !QFile::remove(target))
+    }
+    QTemporaryFile out(folder + QStringLiteral("/.torvanix-update-XXXXXX"));
+    out.setAutoRemove(true);
+    if (!out.open()) {
+        *why = QStringLiteral("cannot be written beside its target");
         return false;
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    while (!in.atEnd()) {
-        const QByteArray chunk = in.read(1 << 20);
-        if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
-            out.cancelWriting();
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    qint64 copied = 0;
+    QByteArray chunk;
+    // One byte past the listed size tells a file that grew.
+    while (copied <= listed.size) {
+        chunk = in.read(1 << 20);
+        if (chunk.isEmpty())
+            break;
+        hash.addData(chunk);
+        copied += chunk.size();
+        if (out.write(chunk) != chunk.size()) {
+            *why = QStringLiteral("could not be written completely");
             return false;
         }
     }
-    // A write that failed in the buffer shows at the flush; the commit would not notice.
-    if (!out.flush() || out.error() != QFileDevice::NoError) {
-        out.cancelWriting();
+    if (in.error() != QFileDevice::NoError || copied != listed.size ||
+        hash.result().toHex() != listed.sha256) {
+        *why = QStringLiteral("is not the file the package held");
         return false;
     }
-    if (!out.commit())
+    // A write that failed in the buffer shows at the flush; the file reaches the disk before
+    // it replaces the old one.
+    if (!out.flush() || out.error() != QFileDevice::NoError ||
+        ::fchmod(out.handle(), installedMode(target, listed.executable)) != 0 ||
+        ::fsync(out.handle()) != 0) {
+        *why = QStringLiteral("could not be written completely");
         return false;
-    QFile::setPermissions(target, in.permissions());
+    }
+    out.setAutoRemove(false);
+    staged->temporary = out.fileName();
+    staged->target = target;
     return true;
 }
 
@@ -193,21 +254,39 @@ int main(int argc, char **argv) {
         QDir(updateDir).removeRecursively();
         QFile::remove(manifest);
     };
+    // Every file is copied and checked first; only a complete set replaces the program's
+    // files, each renamed over its target (a file is the old or the new one, never half).
+    QList<Staged> staged;
+    auto dropStaged = [&] {
+        for (const Staged &s : qAsConst(staged))
+            QFile::remove(s.temporary);
+    };
     for (const Listed &l : qAsConst(listed)) {
         if (!safeRelative(l.path)) {
             err() << "torvanix-updater: refused " << l.path << '\n';
+            dropStaged();
             clear();
             return 1;
         }
-        if (!unchanged(updateDir, l)) {
-            err() << "torvanix-updater: " << l.path << " is not the file the package held\n";
+        Staged s;
+        QString why;
+        if (!stage(updateDir, l, programFolder.absoluteFilePath(l.path), &s, &why)) {
+            err() << "torvanix-updater: " << l.path << ' ' << why << '\n';
+            dropStaged();
             clear();
             return 1;
         }
+        staged.append(s);
     }
-    for (const Listed &l : qAsConst(listed)) {
-        if (!install(QDir(updateDir).filePath(l.path), programFolder.absoluteFilePath(l.path))) {
-            err() << "torvanix-updater: could not install " << l.path << '\n';
+    for (int i = 0; i < staged.size(); ++i) {
+        const Staged &s = staged.at(i);
+        // rename() replaces a link at the target itself instead of writing where it points.
+        if (::rename(QFile::encodeName(s.temporary).constData(),
+                     QFile::encodeName(s.target).constData()) != 0) {
+            err() << "torvanix-updater: could not install " << listed.at(i).path << " (" << i
+                  << " of " << staged.size() << " files installed)\n";
+            staged = staged.mid(i);
+            dropStaged();
             clear();
             return 1;
         }

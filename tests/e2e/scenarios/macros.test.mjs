@@ -1,6 +1,6 @@
 // A macro as a user makes one: recorded from real key presses (Enter and Esc among them) and
 // stopped from the keyboard, saved to a file and loaded back, put into the packet keyboard's
-// macro table and given to a key, each write checked against torvanix-ctl.
+// macro table and given to a key, each write checked against torvanix-ctl; both are undone again.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -50,7 +50,7 @@ describe('macros end to end', () => {
     await page.find({ role: 'button', name: 'Macro', pressed: 'false' });
   });
 
-  test('put the loaded macro into the keyboard\'s table and give it to F1', { timeout: 90000 }, async () => {
+  test('put the loaded macro into the keyboard\'s table, give it to F1, undo both', { timeout: 90000 }, async () => {
     const { app } = ctx;
     const { page } = app;
     const m = new ModelDocument('pulse-104.xml');
@@ -73,5 +73,13 @@ describe('macros end to end', () => {
     // The key table entry of F1 (key number 1) plays macro 0 once: 06 00 01 00.
     assert.ok(writes.some((w) => /bytes=[0-9a-f]{8}06000100/.test(w)), `F1 plays macro 0:\n${writes.join('\n')}`);
     await page.find({ role: 'heading', name: /^F1: / });
+
+    // Undone newest first: F1's key, then the table goes back to the one the keyboard had.
+    await page.click({ role: 'button', name: /^Undo: F1/ });
+    await page.waitText(/Undone: F1/);
+    const empty = JSON.stringify(slots.map(() => ({ content: '' })));
+    await assertWrites(app, () => page.click({ role: 'button', name: 'Undo: "Macro (2)" in Slot 1' }), empty,
+      { ctlArgs: ['macro', IDENTITY, '-'] });
+    await page.waitText(/Undone: "Macro \(2\)" in Slot 1/);
   });
 });

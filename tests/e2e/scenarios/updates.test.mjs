@@ -166,7 +166,7 @@ describe('updates', () => {
     await pickFile(page, 'keystone.bin', IMAGE);
     await page.find({ role: 'alertdialog' });
     assert.match(await page.eval('document.querySelector(\'[role="alertdialog"]\').textContent'),
-      /\(now version 1\.2\.0\) with the file “keystone\.bin”\? The file does not state its version\./);
+      /\(now version 1\.2\.0\) with the file “keystone\.bin”\? The file does not state its version\..*The file is not signed/);
     await page.click({ role: 'button', name: 'Cancel' });
     await page.waitGone({ role: 'alertdialog' });
     assert.deepEqual(app.trace.since(mark).filter((l) => /Rom|Reset|dcDeviceExist/.test(l.call)), []);
@@ -238,7 +238,7 @@ describe('updates', () => {
     marks.timeOrigin = await page.eval('performance.timeOrigin');
     const lines = app.trace.since(mark);
     const before = (call, test) => (at) => lines.filter((l) => l.call === call && (!test || test(l)) && l.time <= at).pop();
-    const pairs = { 40: before('Reset', (l) => l.args[0] === 1), 60: before('dcDeviceExist'), 80: before('CheckRom'), 100: before('Reset', (l) => l.args[0] === 2) };
+    const pairs = { 40: before('Reset', (l) => l.args[0] === 1), 60: before('dcDeviceExist'), 80: before('CheckRom'), 100: before('dcDevices') };
     const delays = [];
     for (const [name, at] of marks) {
       const stage = name.split(':')[1];

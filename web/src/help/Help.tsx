@@ -12,7 +12,7 @@ const UDEV_COMMANDS = [
 const FILES: [string, string | null][] = [
   ['macroFiles', null],
   ['library', null],
-  ['log', '/tmp/ozk/ozk.log'],
+  ['log', '$XDG_RUNTIME_DIR/torvanix/ozk.log'],
   ['screen', null],
   ['update', null],
   ['firmware', '~/.local/share/torvanix/firmware-boot-loader.json'],

@@ -1,4 +1,3 @@
-import '../polyfills';
 import '../styles/base.css';
 import './help.css';
 import { effect } from '@preact/signals';

@@ -29,6 +29,8 @@ const updates: AreaDictionary = {
       'Update the firmware of {name} from version {current} to version {next}? This takes about a minute.',
     'updates.confirm.fromFile':
       'Update the firmware of {name} (now version {current}) with the file “{file}”? The file does not state its version. This takes about a minute.',
+    'updates.confirm.unsigned':
+      'The file is not signed: Torvanix cannot tell who made it. Use only a file from Torvanix support.',
     'updates.confirm.unplug': 'Keep {name} plugged in and do not close Torvanix until the update has finished.',
     'updates.confirm.start': 'Update firmware',
     'updates.confirm.cancel': 'Cancel',
@@ -70,6 +72,10 @@ const updates: AreaDictionary = {
       'The device found the written firmware faulty and waits in its update mode. Keep it plugged in and try again.',
     'updates.step.commit':
       'The device did not take the new firmware into use and waits in its update mode. Keep it plugged in and try again.',
+    'updates.step.signature':
+      'The update list is not signed by Torvanix or does not name this file. Nothing was sent to the device.',
+    'updates.step.restart':
+      'The new firmware was written, but the device did not come back after its restart. Unplug it, plug it back in and check its version.',
     'updates.step.other': 'The device did not finish the update. Keep it plugged in and try again.',
     'updates.fail.flash': 'The device did not finish the update.',
     'updates.fail.notSent': 'Torvanix did not take the request. Restart Torvanix and try again.',
@@ -98,6 +104,7 @@ const updates: AreaDictionary = {
     'updates.index.badSize': 'The size is not a whole number from {min} to {max} bytes.',
     'updates.index.badDigest': 'The SHA-256 digest is not 64 hexadecimal digits.',
     'updates.index.badNotes': 'The release notes are not in the expected form.',
+    'updates.index.unsigned': 'The update list is not signed by Torvanix, so its firmware is not offered.',
     'updates.index.refused': 'The update list cannot be used: {reason}',
     'updates.notes': 'What is new',
     'updates.client.heading': 'Program update',
@@ -148,6 +155,7 @@ const updates: AreaDictionary = {
     'updates.confirm.fromIndex': '将 {name} 的固件从版本 {current} 更新到版本 {next}？大约需要一分钟。',
     'updates.confirm.fromFile':
       '用文件“{file}”更新 {name} 的固件（当前版本 {current}）？该文件未注明版本。大约需要一分钟。',
+    'updates.confirm.unsigned': '该文件没有签名：Torvanix 无法确认它的来源。请只使用从 Torvanix 支持获得的文件。',
     'updates.confirm.unplug': '更新完成之前，请保持 {name} 连接，并且不要关闭 Torvanix。',
     'updates.confirm.start': '更新固件',
     'updates.confirm.cancel': '取消',
@@ -182,6 +190,8 @@ const updates: AreaDictionary = {
     'updates.step.write': '设备在写入时拒绝了新固件，正在更新模式中等待。请保持连接并重试。',
     'updates.step.check': '设备发现写入的固件有误，正在更新模式中等待。请保持连接并重试。',
     'updates.step.commit': '设备没有启用新固件，正在更新模式中等待。请保持连接并重试。',
+    'updates.step.signature': '更新列表没有 Torvanix 的签名，或者其中没有这个文件。没有向设备发送任何内容。',
+    'updates.step.restart': '新固件已写入，但设备重新启动后没有重新出现。请拔下设备并重新连接，然后检查其版本。',
     'updates.step.other': '设备没有完成更新。请保持连接并重试。',
     'updates.fail.flash': '设备没有完成更新。',
     'updates.fail.notSent': 'Torvanix 未接受该请求。请重新启动 Torvanix 后重试。',
@@ -208,6 +218,7 @@ const updates: AreaDictionary = {
     'updates.index.badSize': '大小不是 {min} 到 {max} 字节之间的整数。',
     'updates.index.badDigest': 'SHA-256 摘要不是 64 位十六进制数字。',
     'updates.index.badNotes': '更新说明的格式不符合要求。',
+    'updates.index.unsigned': '更新列表没有 Torvanix 的签名，因此不提供其中的固件。',
     'updates.index.refused': '更新列表无法使用：{reason}',
     'updates.notes': '新内容',
     'updates.client.heading': '程序更新',

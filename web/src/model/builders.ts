@@ -6,7 +6,7 @@
 // and the library mouse takes the whole DPI table. A translator acts on the first marked element
 // it tests for, so a change that needs several writes becomes several documents, sent in order.
 import { Family, FAMILY_TRAITS, familyOf } from './generations';
-import { MacroRow, ZoneName, HEX_COLOUR, identityOf } from './template';
+import { MacroRow, ZoneName, HEX_COLOUR, identityOf, keysOf, macrosOf } from './template';
 import { XmlElement, attr, child, childrenNamed, cloneXml, findByName, makeElement, removeAttr, setAttr, writeXml } from './xml';
 
 export interface Change {
@@ -14,6 +14,9 @@ export interface Change {
   doc: XmlElement;
   /** Configuration documents to send with `NoticeModify`, in order. */
   documents: string[];
+  /** The packet keyboard's whole macro table (`MacroArr`), sent with `NoticeMacoModify`
+   *  before the documents. */
+  macroTable?: string;
 }
 
 export class EditError extends Error {}
@@ -145,6 +148,36 @@ export function hasLeftClick(doc: XmlElement): boolean {
 /** The change would take the last left click away from a device that had one. */
 export function losesLeftClick(before: XmlElement, after: XmlElement): boolean {
   return hasLeftClick(before) && !hasLeftClick(after);
+}
+
+// ---- macros ----
+
+/** Puts a macro text into a macro slot (an empty text empties it). The packet keyboard takes its
+ *  whole macro table at once, one entry per slot in slot order. The other devices carry a macro
+ *  inside the key record: keys that play the slot's old macro get their record again with the
+ *  new one, the others when a key is given it. */
+export function storeMacro(doc: XmlElement, slot: string, text: string): Change {
+  const next = cloneXml(doc);
+  const row = need(findByName(next, 'key', slot), slot);
+  const old = attr(row, 'value');
+  setAttr(row, 'value', text);
+  if (familyOfDoc(next) === 'hfd') {
+    const table = macrosOf(next)
+      .slice()
+      .sort((a, b) => Number(a.index) - Number(b.index))
+      .map((m) => ({ content: m.text }));
+    return { doc: next, documents: [], macroTable: JSON.stringify(table) };
+  }
+  let change: Change = { doc: next, documents: [] };
+  // No key can play an empty slot, so there is nothing to send for one.
+  if (!old || !text) return change;
+  const macro: MacroRow = { name: slot, index: attr(row, 'index'), text };
+  for (const k of keysOf(next)) {
+    if (k.type.toUpperCase() !== 'MACRO' || k.task !== old) continue;
+    const c = assignKey(change.doc, k.name, { kind: 'macro', macro });
+    change = { doc: c.doc, documents: change.documents.concat(c.documents) };
+  }
+  return change;
 }
 
 // ---- lighting ----

@@ -122,10 +122,20 @@ export function loadFunctionTable(generation: string, client: NativeClient = nat
 export class SendError extends Error {}
 
 export const ECHO_TIMEOUT_MS = 8000;
+// A whole macro table goes out as some hundred packets with a pause after each.
+export const MACRO_TABLE_TIMEOUT_MS = 30_000;
 
 /** Sends the change's documents in order; resolves once each has left (and, where the family
  *  echoes, come back). */
 export async function writeChange(s: DeviceSession, change: Change, client: NativeClient = native): Promise<void> {
+  // The table is answered once the keyboard took it or refused it.
+  if (change.macroTable !== undefined) {
+    try {
+      await client.request('NoticeMacoModify', { Ver: s.identity, MacroArr: change.macroTable }, { timeoutMs: MACRO_TABLE_TIMEOUT_MS });
+    } catch {
+      throw new SendError('refused');
+    }
+  }
   for (const text of change.documents) {
     const echo = s.family === 'hfd' ? waitForNotify(s.identity, null, ECHO_TIMEOUT_MS) : null;
     if (!client.send('NoticeModify', { XmlConfigStr: text })) {

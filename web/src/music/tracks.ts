@@ -54,6 +54,8 @@ export interface PlayerInfo {
   error: string;
   // Whether a playing track is heard: "sound", "silent" (no sound output) or "none".
   output: string;
+  // Whether the lighting follows the music (null: the program does not say).
+  follow: boolean | null;
 }
 
 const num = (v: unknown, d = 0) => (typeof v === 'number' && Number.isFinite(v) ? v : d);
@@ -84,6 +86,7 @@ export function parseInfo(answer: string): PlayerInfo | null {
     artist: typeof tags.AlbumArtist === 'string' ? tags.AlbumArtist : typeof tags.ContributingArtist === 'string' ? tags.ContributingArtist : '',
     error: typeof o.error === 'string' ? o.error : '',
     output: typeof o.output === 'string' ? o.output : '',
+    follow: typeof o.follow === 'boolean' ? o.follow : null,
   };
 }
 

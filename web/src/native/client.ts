@@ -32,7 +32,6 @@ export const SILENT_COMMANDS = [
   'OpenView',
   'CloseView',
   'CloseX',
-  'NoticeMacoModify',
   'NoticeModify',
   'ExecuteUpdateClient',
 ] as const;
@@ -59,6 +58,8 @@ export type AnsweringCommand =
   | 'GetPerformance'
   | 'GetMonitorStatus'
   | 'GetMonitorInfo'
+  // Answered once the packet keyboard took the whole table or refused it.
+  | 'NoticeMacoModify'
   | 'SwitchMonitor'
   | 'GetMusicInfo'
   | 'RGBMusicPlay'

@@ -1,4 +1,3 @@
-import '../polyfills';
 import '../styles/base.css';
 import './quickset.css';
 import { render } from 'preact';

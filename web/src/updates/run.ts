@@ -4,7 +4,14 @@ import { devices, refreshDevices, type DeviceRecord } from '../state/devices';
 import { closeBlockedBy } from './guard';
 import { idle, isRunning, reduce, type FailureStage, type RunEvent, type RunState } from './progress';
 import { Sha256 } from './sha256';
-import { INDEX_PATH, parseUpdateIndex, type IndexProblem, type UpdateEntry, type UpdateIndex } from './updateIndex';
+import {
+  INDEX_PATH,
+  INDEX_SIGNATURE_PATH,
+  parseUpdateIndex,
+  type IndexProblem,
+  type UpdateEntry,
+  type UpdateIndex,
+} from './updateIndex';
 
 // Update runs: the index from the vendor endpoint, a file fetched and checked against it, then
 // saved through the browser's download path into the program's download folder (the only
@@ -13,9 +20,16 @@ import { INDEX_PATH, parseUpdateIndex, type IndexProblem, type UpdateEntry, type
 
 // --- the index -----------------------------------------------------------------------------
 
+// The index as fetched and its signature: handed to the native side with every image the index
+// named, which writes the image only when the signature holds and the index names that file.
+export interface SignedIndex {
+  text: string;
+  signature: string;
+}
+
 export type IndexState =
   | { status: 'idle' | 'loading' }
-  | { status: 'ready'; index: UpdateIndex; problems: IndexProblem[] }
+  | { status: 'ready'; index: UpdateIndex; problems: IndexProblem[]; signed: SignedIndex | null }
   | { status: 'error'; problems: IndexProblem[] };
 
 export const indexState = signal<IndexState>({ status: 'idle' });
@@ -44,9 +58,31 @@ export async function loadIndex(): Promise<void> {
     return;
   }
   const parsed = parseUpdateIndex(text, url);
-  indexState.value = parsed.ok
-    ? { status: 'ready', index: parsed.index, problems: parsed.problems }
-    : { status: 'error', problems: parsed.problems };
+  if (!parsed.ok) {
+    indexState.value = { status: 'error', problems: parsed.problems };
+    return;
+  }
+  const signature = await fetchSignature();
+  const { index, problems } = parsed;
+  // Without a signature no image of the index could be written: none is offered. The program
+  // package carries its own signature.
+  if (signature === null) {
+    for (const model of Object.keys(index.firmware))
+      problems.push({ where: `firmware.${model}`, key: 'updates.index.unsigned' });
+    index.firmware = {};
+  }
+  indexState.value = { status: 'ready', index, problems, signed: signature === null ? null : { text, signature } };
+}
+
+async function fetchSignature(): Promise<string | null> {
+  try {
+    const response = await fetch(new URL(INDEX_SIGNATURE_PATH, location.href).href, { cache: 'no-store' });
+    if (!response.ok) return null;
+    const text = (await response.text()).trim();
+    return /^[A-Za-z0-9+/]{86}==$/.test(text) ? text : null;
+  } catch {
+    return null;
+  }
 }
 
 // --- runs ----------------------------------------------------------------------------------
@@ -62,6 +98,8 @@ export interface FirmwareTarget {
 }
 
 export const firmwareTarget = signal<FirmwareTarget | null>(null);
+// The signed index the image of the current run came from; null for a picked file.
+let firmwareSource: SignedIndex | null = null;
 export const firmwareRun = signal<RunState>(idle);
 export const clientRun = signal<RunState>(idle);
 
@@ -230,15 +268,26 @@ function startFlash(client: NativeClient): void {
   const path = firmwareRun.value.path;
   if (!target || !path) return;
   dispatch(firmwareRun, { type: 'flash', path });
-  if (!client.send('ExecuteUpdateFirmware', { Version: target.identity, FilePath: path }))
+  const request: Record<string, string> = { Version: target.identity, FilePath: path };
+  if (firmwareSource) {
+    request.Index = firmwareSource.text;
+    request.IndexSignature = firmwareSource.signature;
+  }
+  if (!client.send('ExecuteUpdateFirmware', request))
     dispatch(firmwareRun, { type: 'fail', stage: 'flash', reason: 'updates.fail.notSent' });
 }
 
 // An update from the index: download, check, save, flash.
-export async function updateFromIndex(target: FirmwareTarget, entry: UpdateEntry, client: NativeClient = native) {
+export async function updateFromIndex(
+  target: FirmwareTarget,
+  entry: UpdateEntry,
+  client: NativeClient = native,
+  signed: SignedIndex | null = indexState.value.status === 'ready' ? indexState.value.signed : null,
+) {
   if (firmwareBusy.value) return;
   listen(client);
   firmwareTarget.value = target;
+  firmwareSource = signed;
   dispatch(firmwareRun, { type: 'download', total: entry.size });
   try {
     const bytes = await fetchChecked(entry, firmwareRun);
@@ -255,6 +304,7 @@ export async function updateFromFile(target: FirmwareTarget, bytes: Uint8Array, 
   if (firmwareBusy.value) return;
   listen(client);
   firmwareTarget.value = target;
+  firmwareSource = null;
   dispatch(firmwareRun, { type: 'download', total: bytes.length });
   dispatch(firmwareRun, { type: 'received', received: bytes.length, total: bytes.length });
   try {

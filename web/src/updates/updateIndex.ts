@@ -5,6 +5,9 @@
 
 export const INDEX_FORMAT = 1;
 export const INDEX_PATH = '/updates/index.json';
+// The Ed25519 signature of the index's exact bytes by the release key, in base64, beside the
+// index. The page cannot check it; the native side does, before it writes an image.
+export const INDEX_SIGNATURE_PATH = '/updates/index.json.sig';
 
 // What the boot loader takes: a whole image of the native reader's bounds.
 export const FIRMWARE_MIN_SIZE = 66155;

@@ -57,4 +57,13 @@ describe('the lighting following the level', () => {
     th.reset();
     expect(th.offer(1, MIN_GAP_MS + 1)).toBe(1);
   });
+
+  it('hands the program the documents of every step and of the held value', async () => {
+    const { followRequest } = await import('../../src/music/follow');
+    const r = followRequest({ min: 1, max: 3 }, '2', (v) => (v === '3' ? ['a3', 'b3'] : [`a${v}`]));
+    expect(r.Event).toBe('FollowLighting');
+    expect(r.First).toBe('1');
+    expect(JSON.parse(r.Steps)).toEqual([['a1'], ['a2'], ['a3', 'b3']]);
+    expect(JSON.parse(r.Held)).toEqual(['a2']);
+  });
 });

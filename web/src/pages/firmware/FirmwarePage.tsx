@@ -182,6 +182,7 @@ export function FirmwarePage({ device }: PageProps) {
               ? t('updates.confirm.fromIndex', { name, current, next: pending.entry.version })
               : t('updates.confirm.fromFile', { name, current, file: pending?.kind === 'file' ? pending.file : '' })}
           </p>
+          {pending?.kind === 'file' ? <p class="update-warning">{t('updates.confirm.unsigned')}</p> : null}
           <p class="update-warning">{t('updates.confirm.unplug', { name })}</p>
         </div>
         <div class="dialog-actions">

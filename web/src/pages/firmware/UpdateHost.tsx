@@ -34,7 +34,7 @@ function failureText(state: RunState): string {
   if (!f) return '';
   if (f.stage !== 'flash' || f.reason !== 'updates.fail.flash') return t(f.reason);
   const step = f.step ?? '';
-  return t(['image', 'device', 'busy', 'bootloader', 'erase', 'write', 'check', 'commit'].indexOf(step) >= 0 ? `updates.step.${step}` : 'updates.step.other');
+  return t(['image', 'signature', 'device', 'busy', 'bootloader', 'erase', 'write', 'check', 'commit', 'restart'].indexOf(step) >= 0 ? `updates.step.${step}` : 'updates.step.other');
 }
 
 // The running update, above every page and below the title bar: the window's own close button

@@ -2,9 +2,12 @@ import { formatNumber, t } from '../../i18n';
 import type { Device } from '../../state/devices';
 import { firmwareOf, type IndexProblem, type Notes } from '../../updates/updateIndex';
 
+// Decimal units, as their symbols say (1 kB = 1000 bytes): the sizes an update list gives and a
+// download shows then read the same everywhere, in either language. A size that rounds up to
+// 1000 kB is shown in MB.
 export function formatBytes(n: number): string {
-  if (n >= 1024 * 1024) return `${formatNumber(n / (1024 * 1024), { maximumFractionDigits: 1 })} MB`;
-  if (n >= 1024) return `${formatNumber(n / 1024, { maximumFractionDigits: 0 })} kB`;
+  if (Math.round(n / 1000) >= 1000) return `${formatNumber(n / 1e6, { maximumFractionDigits: 1 })} MB`;
+  if (n >= 1000) return `${formatNumber(n / 1000, { maximumFractionDigits: 0 })} kB`;
   return `${formatNumber(n)} B`;
 }
 

@@ -70,6 +70,31 @@ function NumberField(props: { label: string; value: number; min: number; max: nu
   );
 }
 
+// Rows are keyed by the step they show, not by its place: a reordered step takes its own row
+// (and the control in it that has the focus) along instead of leaving it to the step that now
+// stands there. Steps carry no id of their own (the macro file is written from them as they
+// are), so the editor remembers one per step object; an edited step keeps the one it had.
+function useStepKeys(steps: MacroStep[]): { keys: number[]; carry: (from: MacroStep, to: MacroStep) => void } {
+  const ids = useRef(new WeakMap<MacroStep, number>()).current;
+  const next = useRef(0);
+  const used = new Set<number>();
+  const keys = steps.map((s) => {
+    let k = ids.get(s);
+    // The same object twice in a list still needs two rows.
+    if (k === undefined || used.has(k)) {
+      k = next.current++;
+      if (!ids.has(s)) ids.set(s, k);
+    }
+    used.add(k);
+    return k;
+  });
+  const carry = (from: MacroStep, to: MacroStep) => {
+    const k = ids.get(from);
+    if (k !== undefined && !ids.has(to)) ids.set(to, k);
+  };
+  return { keys, carry };
+}
+
 interface EditorProps {
   steps: MacroStep[];
   playback: Playback;
@@ -82,11 +107,20 @@ export function MacroEditor({ steps, playback, onSteps, onPlayback, disabled }: 
   const dragFrom = useRef<number | null>(null);
   const [dropAt, setDropAt] = useState<number | null>(null);
   const list = useRef<HTMLOListElement>(null);
-  const change = (i: number, s: MacroStep) => onSteps(steps.map((x, j) => (j === i ? s : x)));
+  const { keys, carry } = useStepKeys(steps);
+  const change = (i: number, s: MacroStep) => {
+    carry(steps[i], s);
+    onSteps(steps.map((x, j) => (j === i ? s : x)));
+  };
   const move = (from: number, to: number) => {
     onSteps(moveItem(steps, from, to));
-    // Keep the keyboard user on the step that moved.
-    requestAnimationFrame(() => list.current?.querySelectorAll<HTMLButtonElement>(`[data-step="${to}"] .macro-step-move`)[from < to ? 1 : 0]?.focus());
+    // Keep the keyboard user on the step that moved: on the same arrow, or on the other one
+    // once the step has reached the end of the list and this one is disabled.
+    requestAnimationFrame(() => {
+      const arrows = Array.from(list.current?.querySelectorAll<HTMLButtonElement>(`[data-step="${to}"] .macro-step-move`) ?? []);
+      const same = arrows[from < to ? 1 : 0];
+      (same && !same.disabled ? same : arrows.find((b) => !b.disabled))?.focus();
+    });
   };
   const kindOptions = STEP_KINDS.map((k) => ({ value: k, label: t(`macros.kind.${k}`) }));
 
@@ -105,7 +139,7 @@ export function MacroEditor({ steps, playback, onSteps, onPlayback, disabled }: 
           const n = i + 1;
           return (
             <li
-              key={i}
+              key={keys[i]}
               data-step={i}
               class={dropAt === i ? 'macro-step drop-target' : 'macro-step'}
               draggable={!disabled}

@@ -5,10 +5,10 @@ import { addMacro, deleteMacro, duplicateMacro, macroFileText, macros, parseMacr
 import { MacroRecorder, type DelayMode, type RecordResult } from '../../macros/recorder';
 import { DEFAULT_PLAYBACK, MAX_DELAY, clampInt, macroText, parseMacroText } from '../../macros/text';
 import { d2KeyName, generationOf, modifierOf } from '../../model/generations';
-import { assignKey, type Change } from '../../model/builders';
-import { trySessionFor, writeChange, type DeviceSession } from '../../model/session';
-import { keysOf, macrosOf } from '../../model/template';
-import { cloneXml, findByName, setAttr } from '../../model/xml';
+import { storeMacro } from '../../model/builders';
+import { commitEdit, trySessionFor, type DeviceSession } from '../../model/session';
+import { macrosOf } from '../../model/template';
+import type { XmlElement } from '../../model/xml';
 import { native, NativeError } from '../../native/client';
 import { showMessage } from '../../state/messages';
 import { ConfirmDialog } from '../../ui/ConfirmDialog';
@@ -158,44 +158,22 @@ function DeviceSlots({ session, macro, model }: { session: DeviceSession; macro:
     setConfirming(false);
     if (!macro) return;
     const text = macroText(macro.steps, macro.playback, generation);
-    const next = cloneXml(session.doc.peek());
-    const row = findByName(next, 'key', chosen.name);
-    if (!row) return;
-    setAttr(row, 'value', text);
-    if (session.family === 'hfd') {
-      // The packet keyboard takes its whole macro table at once, one entry per slot in slot order.
-      const table = macrosOf(next)
-        .slice()
-        .sort((a, b) => Number(a.index) - Number(b.index))
-        .map((m) => ({ content: m.text }));
-      if (!native.send('NoticeMacoModify', { Ver: session.identity, MacroArr: JSON.stringify(table) })) {
-        showMessage(() => t('macros.notSent'), 'error');
-        return;
-      }
-      session.doc.value = next;
-      showMessage(() => t('macros.tableSent', { name: macro.name, slot: slotName(chosen.name), model }));
-      return;
-    }
-    // The other devices carry a macro inside the key record: keys that play this slot's old
-    // macro get their record again with the new one, the others when a key is given it.
-    let change: Change = { doc: next, documents: [] };
-    if (chosen.text) {
-      for (const k of keysOf(next)) {
-        if (k.type.toUpperCase() !== 'MACRO' || k.task !== chosen.text) continue;
-        const c = assignKey(change.doc, k.name, { kind: 'macro', macro: { ...chosen, text } });
-        change = { doc: c.doc, documents: change.documents.concat(c.documents) };
-      }
-    }
-    if (!change.documents.length) {
-      session.doc.value = next;
-      showMessage(() => t('macros.storedForKeys', { name: macro.name, slot: slotName(chosen.name) }), 'success');
-      return;
-    }
-    const keys = change.documents.length;
-    writeChange(session, change).then(
-      () => showMessage(() => tn('macros.keysRewritten', keys, { name: macro.name, slot: slotName(chosen.name), model })),
-      () => showMessage(() => t('macros.notSent'), 'error'),
-    );
+    const slot = chosen.name;
+    const before = chosen.text;
+    let keys = 0;
+    const forward = (d: XmlElement) => {
+      const c = storeMacro(d, slot, text);
+      keys = c.documents.length;
+      return c;
+    };
+    // Like every other change to a device: a refused one is said so by the commit model, and a
+    // taken one can be undone by putting the slot's old macro back.
+    void commitEdit(session, t('macros.slotEdit', { name: macro.name, slot: slotName(slot) }), forward, (d) => storeMacro(d, slot, before)).then((ok) => {
+      if (!ok) return;
+      if (session.family === 'hfd') showMessage(() => t('macros.tableSent', { name: macro.name, slot: slotName(slot), model }));
+      else if (!keys) showMessage(() => t('macros.storedForKeys', { name: macro.name, slot: slotName(slot) }), 'success');
+      else showMessage(() => tn('macros.keysRewritten', keys, { name: macro.name, slot: slotName(slot), model }));
+    });
   };
 
   return (

@@ -12,7 +12,8 @@ import { EditError, setEffectValue } from '../../model/builders';
 import { type DeviceSession, trySessionFor } from '../../model/session';
 import { ZONES, type ZoneName, effectValue, zoneView } from '../../model/template';
 import { type LevelSample } from '../../music/levels';
-import { StepThrottle, type StepRange, brightnessStep } from '../../music/follow';
+import { STOP_FOLLOW, type StepRange, followRequest } from '../../music/follow';
+import { Poller } from '../../screen/figures';
 
 // Where the lighting can follow the music: the preset effect's brightness of a zone, on a
 // family that takes it as one write (the packet keyboard rewrites whole tables for it).
@@ -26,12 +27,22 @@ function followTarget(s: DeviceSession | null): { zone: ZoneName; range: StepRan
   return null;
 }
 
-function sendBrightness(s: DeviceSession, zone: ZoneName, value: string): void {
+function brightnessDocuments(s: DeviceSession, zone: ZoneName, value: string): string[] {
   try {
-    for (const doc of setEffectValue(s.doc.peek(), zone, 'LightBrightness', value).documents) native.send('NoticeModify', { XmlConfigStr: doc });
+    return setEffectValue(s.doc.peek(), zone, 'LightBrightness', value).documents;
   } catch (e) {
     if (!(e instanceof EditError)) throw e;
+    return [];
   }
+}
+
+// The request that hands the following to the program, with the brightness the device holds
+// now (the lighting page's value) as the one to give back.
+function followArgs(s: DeviceSession, target: { zone: ZoneName; range: StepRange }): Record<string, string> | null {
+  const view = zoneView(s.doc.peek(), target.zone);
+  const held = view ? effectValue(view, 'LightBrightness') : null;
+  if (held === null) return null;
+  return followRequest(target.range, held, (v) => brightnessDocuments(s, target.zone, v));
 }
 
 // The list and the track being played belong to the program's one player, not to a device.
@@ -44,8 +55,9 @@ export function MusicPage({ device, template }: PageProps) {
   const session = trySessionFor(device, template);
   const target = followTarget(session);
   const [follow, setFollow] = useState(false);
-  const throttle = useRef(new StepThrottle());
-  const followRef = useRef({ on: false, playing: false });
+  // Bumped by the switch: a state asked for before it does not move the switch back.
+  const followTurn = useRef(0);
+  const followFresh = useRef(false);
   const [info, setInfo] = useState<PlayerInfo | null>(null);
   const [position, setPosition] = useState(0);
   const [volume, setVolume] = useState<[number, number]>([100, 100]);
@@ -54,6 +66,7 @@ export function MusicPage({ device, template }: PageProps) {
   const pickTurn = useRef(0);
 
   const refresh = async (): Promise<PlayerInfo | null> => {
+    const turn = followTurn.current;
     try {
       const i = parseInfo(await native.request('GetMusicInfo', {}, { timeoutMs: 5000 }));
       if (alive.current && i) {
@@ -61,6 +74,16 @@ export function MusicPage({ device, template }: PageProps) {
         setPosition(i.position);
         setVolume(i.volume);
         setMute(i.mute);
+        if (i.follow !== null && turn === followTurn.current) {
+          setFollow(i.follow);
+          // Following that went on while the page was away gets this page's documents, so
+          // the brightness given back is the one the device holds now.
+          if (i.follow && !followFresh.current && session && target) {
+            const args = followArgs(session, target);
+            if (args) native.request('RGBMusicPlay', args).catch(() => undefined);
+          }
+          followFresh.current = true;
+        }
       }
       return i;
     } catch {
@@ -70,42 +93,32 @@ export function MusicPage({ device, template }: PageProps) {
 
   useEffect(() => {
     alive.current = true;
-    void refresh();
-    // The state (the end of a track above all) is read once a second while the page is seen.
-    const timer = setInterval(() => {
-      if (document.visibilityState !== 'hidden') void refresh();
-    }, INFO_INTERVAL_MS);
+    // The state (the end of a track above all) is read once a second while the page is seen,
+    // one query at a time: a slow program gets no pile of them, and failures wait longer.
+    const poller = new Poller(
+      () =>
+        refresh().then((i) => {
+          if (!i) throw new Error('no player state');
+        }),
+      undefined,
+      INFO_INTERVAL_MS,
+    );
+    const follow = () => {
+      if (document.visibilityState === 'hidden') poller.stop();
+      else poller.start();
+    };
+    follow();
+    document.addEventListener('visibilitychange', follow);
     return () => {
       alive.current = false;
-      clearInterval(timer);
+      document.removeEventListener('visibilitychange', follow);
+      poller.stop();
     };
   }, []);
 
-  // The brightness the device holds (the lighting page's value) goes back once the lighting
-  // stops following.
-  const restore = () => {
-    if (!session || !target || !throttle.current.sent) return;
-    throttle.current.reset();
-    const view = zoneView(session.doc.peek(), target.zone);
-    const held = view ? effectValue(view, 'LightBrightness') : null;
-    if (held !== null) sendBrightness(session, target.zone, held);
-  };
-  const restoreRef = useRef(restore);
-  restoreRef.current = restore;
-  useEffect(() => () => restoreRef.current(), []);
-
   const onSample = (sample: LevelSample) => {
     if (sample.position !== null && alive.current) setPosition(sample.position);
-    if (!session || !target || !followRef.current.on || !followRef.current.playing) return;
-    const step = throttle.current.offer(brightnessStep(Math.max(sample.left, sample.right), target.range), Date.now());
-    if (step !== null) sendBrightness(session, target.zone, String(step));
   };
-
-  const playingNow = info?.state === 'playing';
-  followRef.current = { on: follow, playing: playingNow };
-  useEffect(() => {
-    if (!follow || !playingNow) restore();
-  }, [follow, playingNow]);
 
   // Every player command answers its success text whatever happened; what happened is read back.
   const command = async (args: Record<string, string | number>): Promise<boolean> => {
@@ -117,6 +130,17 @@ export function MusicPage({ device, template }: PageProps) {
     }
     await refresh();
     return true;
+  };
+
+  // The program follows the music with the lighting, beside its player; the page only
+  // switches it and shows it.
+  const switchFollow = (on: boolean) => {
+    const args = on && session && target ? followArgs(session, target) : null;
+    if (on && !args) return;
+    followTurn.current++;
+    followFresh.current = true;
+    setFollow(on);
+    void command(args ?? STOP_FOLLOW);
   };
 
   const addTracks = async () => {
@@ -261,7 +285,7 @@ export function MusicPage({ device, template }: PageProps) {
         <h3 class="music-level-title">{t('music.level.title')}</h3>
         <LevelMeter onSample={onSample} />
         {target ? (
-          <Toggle label={t('music.follow')} checked={follow} onChange={setFollow} />
+          <Toggle label={t('music.follow')} checked={follow} onChange={switchFollow} />
         ) : (
           <p class="page-note">{t('music.followUnavailable')}</p>
         )}

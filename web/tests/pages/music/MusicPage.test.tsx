@@ -1,0 +1,55 @@
+import { cleanup, render } from '@testing-library/preact';
+import { afterEach, beforeEach, describe, expect, it, vi } from 'vitest';
+import { MusicPage } from '../../../src/pages/music/MusicPage';
+import { resetSessions } from '../../../src/model/session';
+import { parseTemplate } from '../../../src/state/templates';
+import { model } from '../../model/fixtures';
+
+// A program that takes the player-state queries and answers them only when told.
+let asked: Array<(answer: string) => void> = [];
+let answering = false;
+
+beforeEach(() => {
+  vi.useFakeTimers();
+  asked = [];
+  answering = false;
+  const w = window as unknown as Record<string, unknown>;
+  w.ClientRequest = (o: { request: string; onSuccess?: (a: string) => void }) => {
+    const r = JSON.parse(o.request) as Record<string, string>;
+    if (r.FuncName !== 'GetMusicInfo') return 1;
+    asked.push((a) => o.onSuccess?.(a));
+    if (answering) setTimeout(() => o.onSuccess?.(STATE));
+    return 1;
+  };
+  w.setMessageCallback = () => undefined;
+});
+
+afterEach(() => {
+  cleanup();
+  resetSessions();
+  vi.useRealTimers();
+});
+
+function props() {
+  const id = 'HJE-XUB-V1.5.0';
+  return { device: { id, record: { Version: id } }, template: parseTemplate(id, model('keystone-84-screen.xml'))! };
+}
+
+const STATE = JSON.stringify({ state: 'stopped', position: 0, duration: 0, volume: [100, 100], mute: [false, false] });
+
+describe('music page', () => {
+  it('asks for the player state one query at a time, and less often while it gets no answer', async () => {
+    render(<MusicPage {...props()} />);
+    await vi.advanceTimersByTimeAsync(10000);
+    // The first query times out after 5 s, the next waits twice the interval after it.
+    expect(asked.length).toBe(2);
+
+    // Answered, it goes back to one query a second.
+    answering = true;
+    asked[1](STATE);
+    await vi.advanceTimersByTimeAsync(50);
+    const before = asked.length;
+    await vi.advanceTimersByTimeAsync(5000);
+    expect(asked.length - before).toBe(5);
+  });
+});
