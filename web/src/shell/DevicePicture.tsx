@@ -24,7 +24,7 @@ export function DevicePicture({ template }: { template: XMLDocument | null }) {
   const Icon = kind === 'mouse' ? Mouse : kind === 'notebook' ? Laptop : Keyboard;
   return (
     <span class={`device-picture ${kind}`} aria-hidden="true">
-      <Icon size={28} />
+      <Icon size={22} />
     </span>
   );
 }
