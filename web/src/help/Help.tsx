@@ -2,12 +2,8 @@ import type { ComponentChildren } from 'preact';
 import { native } from '../native/client';
 import { LookControls } from '../ui/LookControls';
 import { t } from './texts';
+import { UDEV_COMMANDS } from './udev';
 
-const UDEV_COMMANDS = [
-  'torvanix-ctl udev-rules | sudo tee /etc/udev/rules.d/70-torvanix.rules',
-  'sudo udevadm control --reload',
-  'sudo udevadm trigger --subsystem-match=hidraw',
-];
 
 const FILES: [string, string | null][] = [
   ['macroFiles', null],

@@ -58,6 +58,22 @@ export function restartForFirstStart(client: NativeClient = native): Promise<boo
   );
 }
 
+// A restart elevates the program where it can: on Linux it gains no rights, so the first run
+// ends in place there.
+export const restartGainsNothing = (agent: string = navigator.userAgent): boolean => /linux/i.test(agent);
+
+/** Ends the first run without a restart; false (the welcome stays) when the program did not
+ *  take it. */
+export function finishFirstStart(client: NativeClient = native): Promise<boolean> {
+  return client.request('FinishFirstStart').then(
+    () => {
+      firstStart.value = 'done';
+      return true;
+    },
+    () => false,
+  );
+}
+
 export function dismissWelcome(): void {
   firstStart.value = 'done';
 }
