@@ -44,8 +44,10 @@ describe('first start and start at logon', () => {
 
   it('shows the welcome with its two choices and hides it for later', async () => {
     firstStart.value = 'welcome';
-    const agent = vi.spyOn(navigator, 'userAgent', 'get').mockReturnValue('Mozilla/5.0 (Windows NT 10.0)');
+    const platform = vi.spyOn(navigator, 'platform', 'get').mockReturnValue('Win32');
+    const agent = vi.spyOn(navigator, 'userAgent', 'get').mockReturnValue('Torvanix');
     render(<Welcome />);
+    platform.mockRestore();
     agent.mockRestore();
     expect(screen.getByRole('region', { name: 'Welcome to Torvanix' })).toBeTruthy();
     fireEvent.click(screen.getByRole('button', { name: 'Later' }));
@@ -53,7 +55,7 @@ describe('first start and start at logon', () => {
   });
 
   it('ends a Linux first run in place, naming the devices the user may not open', async () => {
-    expect(restartGainsNothing('Mozilla/5.0 (X11; Linux x86_64)')).toBe(true);
+    expect(restartGainsNothing('Linux x86_64 Torvanix')).toBe(true);
     devices.value = parseDeviceList(
       JSON.stringify([
         { Version: '258A0013', DevicePath: 'p1', Permission: 'denied', PermissionRule: 'r' },
