@@ -22,7 +22,7 @@ const settings: AreaDictionary = {
     'welcome.notSent': 'Torvanix did not take the request',
     // The first run where no restart is needed.
     'welcome.found': 'Found {count} device(s); choose one on the left to set it up.',
-    'welcome.foundNone': 'No device found yet: plug one in and it shows on the left.',
+    'welcome.foundNone': 'No device found yet: plug one in and Torvanix shows it.',
     'welcome.denied': 'You may not open {names}. Install the device rules once, then plug the device in again:',
     'welcome.rulesCommand': 'Commands that install the device rules',
     'welcome.autorun': 'Start at logon',
@@ -50,7 +50,7 @@ const settings: AreaDictionary = {
     'welcome.notSent': 'Torvanix 未接受该请求',
     // The first run where no restart is needed.
     'welcome.found': '找到 {count} 个设备；在左侧选择一个即可设置。',
-    'welcome.foundNone': '尚未找到设备：插入后它会显示在左侧。',
+    'welcome.foundNone': '尚未找到设备：插入后 Torvanix 会显示它。',
     'welcome.denied': '您无权打开 {names}。请安装一次设备规则，然后重新插入设备：',
     'welcome.rulesCommand': '安装设备规则的命令',
     'welcome.autorun': '登录时启动',
