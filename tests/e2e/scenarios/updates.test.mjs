@@ -10,6 +10,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { assertAccessible, useApp } from '../lib/fixture.mjs';
+import { assertLaidOut } from '../lib/layout.mjs';
 import { firmwareImage, sha256, startUpdateServer } from '../lib/updateServer.mjs';
 import { programDir, waitUntil } from '../lib/util.mjs';
 
@@ -71,6 +72,8 @@ async function checkScreen(page, name, screen) {
   await notCounted(page, async () => {
     await page.screenshot(name);
     await assertAccessible(page, screen);
+    // At the window's own size: the update runs on while the screen is checked.
+    await assertLaidOut(page, name, []);
   });
 }
 
