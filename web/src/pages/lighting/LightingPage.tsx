@@ -1,5 +1,5 @@
 import { useEffect, useMemo, useState } from 'preact/hooks';
-import { t, tn } from '../../i18n';
+import { t, tn, type TextKey } from '../../i18n';
 import { applyLighting, lightingReading } from '../../model/answers';
 import { type Change, EditError, type EffectKeyName, lightingQuery, setEffect, setEffectValue, setKeyColours } from '../../model/builders';
 import { type DeviceSession, commitEdit, readDevice, trySessionFor } from '../../model/session';
@@ -92,9 +92,9 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
   const effect = view.effect;
   const colour = effectValue(view, 'LightRGB');
   const colourApplies = traits.colour === 'always' || traits.colour === effect;
-  const label = (key: string) => t(key, { zone: zoneName });
+  const label = (key: TextKey) => t(key, { zone: zoneName });
 
-  const setValue = (name: EffectKeyName, labelKey: string, value: string) => {
+  const setValue = (name: EffectKeyName, labelKey: TextKey, value: string) => {
     const old = effectValue(zoneView(session.doc.peek(), zone)!, name) || '';
     if (old === value) return;
     tryEdit(session, label(labelKey), (d) => setEffectValue(d, zone, name, value), (d) => setEffectValue(d, zone, name, old));
@@ -113,7 +113,7 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
     );
   };
 
-  const range = (name: 'LightBrightness' | 'LightSpeed', labelKey: string, editKey: string, r: { min: number; max: number; step: number } | null) => {
+  const range = (name: 'LightBrightness' | 'LightSpeed', labelKey: TextKey, editKey: TextKey, r: { min: number; max: number; step: number } | null) => {
     const v = effectValue(view, name);
     if (!r || v === null) return null;
     return (
@@ -205,7 +205,7 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
             <Select
               label={t('lighting.direction')}
               value={direction === '1' ? '1' : '0'}
-              options={['0', '1'].map((d) => ({ value: d, label: t(`lighting.direction.${d}`) }))}
+              options={(['0', '1'] as const).map((d) => ({ value: d, label: t(`lighting.direction.${d}`) }))}
               onChange={(v) => setValue('LightDirection', 'lighting.editDirection', v)}
             />
           ) : null}

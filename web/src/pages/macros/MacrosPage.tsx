@@ -1,6 +1,6 @@
 import { Circle, Copy, Download, Pencil, Plus, Square, Trash2, Upload } from 'lucide-preact';
 import { useEffect, useRef, useState } from 'preact/hooks';
-import { t, tn } from '../../i18n';
+import { t, tn, type TextKey } from '../../i18n';
 import { addMacro, deleteMacro, duplicateMacro, macroFileText, macros, parseMacroFile, renameMacro, updateMacro, type Macro } from '../../macros/library';
 import { MacroRecorder, type DelayMode, type RecordResult } from '../../macros/recorder';
 import { DEFAULT_PLAYBACK, MAX_DELAY, clampInt, macroText, parseMacroText } from '../../macros/text';
@@ -226,7 +226,7 @@ export function MacrosPage({ device, template }: PageProps) {
     setSelectedId(m.id);
   };
 
-  const fileFailed = (e: unknown, key: string) => {
+  const fileFailed = (e: unknown, key: TextKey) => {
     if (e instanceof NativeError && e.kind === 'timeout') return; // the dialog was closed unanswered
     showMessage(() => t(e instanceof NativeError && e.kind === 'unavailable' ? 'macros.notSent' : key), 'error');
   };

@@ -17,6 +17,7 @@ import {
 } from '../../screen/geometry';
 import {
   type ScreenSlot,
+  type UploadProblem,
   type UploadStage,
   UploadError,
   expectedSendMs,
@@ -45,7 +46,7 @@ interface Source {
 interface Progress {
   stage: UploadStage;
   share: number;
-  problem?: string;
+  problem?: UploadProblem;
 }
 
 function loadImage(url: string): Promise<HTMLImageElement> {
