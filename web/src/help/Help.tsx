@@ -1,5 +1,5 @@
 import type { ComponentChildren } from 'preact';
-import { native } from '../native/client';
+import { useNative } from '../native/context';
 import { LookControls } from '../ui/LookControls';
 import { t } from './texts';
 
@@ -41,6 +41,7 @@ function Section({ id, children }: { id: SectionId; children: ComponentChildren 
 }
 
 export function Help() {
+  const native = useNative();
   const sections: SectionId[] = ['start', 'permissions', 'trouble', 'files'];
   return (
     <div class="app help">

@@ -9,7 +9,8 @@ import { storeMacro } from '../../model/builders';
 import { commitEdit, trySessionFor, type DeviceSession } from '../../model/session';
 import { macrosOf } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
-import { native, NativeError } from '../../native/client';
+import { NativeError } from '../../native/client';
+import { useNative } from '../../native/context';
 import { showMessage } from '../../state/messages';
 import { ConfirmDialog } from '../../ui/ConfirmDialog';
 import type { PageProps } from '../index';
@@ -208,6 +209,7 @@ function DeviceSlots({ session, macro, model }: { session: DeviceSession; macro:
 }
 
 export function MacrosPage({ device, template }: PageProps) {
+  const native = useNative();
   const session = trySessionFor(device, template);
   const list = macros.value;
   const [selectedId, setSelectedId] = useState<string | null>(list[0]?.id ?? null);

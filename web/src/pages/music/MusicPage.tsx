@@ -1,7 +1,8 @@
 import { signal } from '@preact/signals';
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
-import { native, NativeError } from '../../native/client';
+import { NativeError } from '../../native/client';
+import { useNative } from '../../native/context';
 import { type PlayerInfo, type Track, formatTime, mergeTracks, parseInfo, parseTracks } from '../../music/tracks';
 import { showMessage } from '../../state/messages';
 import { RangeField } from '../../ui/RangeField';
@@ -52,6 +53,7 @@ const currentPath = signal<string | null>(null);
 const INFO_INTERVAL_MS = 1000;
 
 export function MusicPage({ device, template }: PageProps) {
+  const native = useNative();
   const session = trySessionFor(device, template);
   const target = followTarget(session);
   const [follow, setFollow] = useState(false);

@@ -1,7 +1,8 @@
 import { Download, RotateCcw, Upload } from 'lucide-preact';
 import { useRef, useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
-import { native, NativeError } from '../../native/client';
+import { NativeError } from '../../native/client';
+import { useNative } from '../../native/context';
 import { showMessage } from '../../state/messages';
 import {
   configurationReplaced,
@@ -23,6 +24,7 @@ import {
 } from './profileFile';
 
 export function ProfilesPage({ device, template }: PageProps) {
+  const native = useNative();
   const count = profileCount(device, template.doc);
   const current = Math.min(profileOf(device.id), count);
   const model = template.model || device.record.Version;
