@@ -9,7 +9,7 @@ import { waitForNotify, type NotifyDocument } from '../state/notify';
 import { onConfigurationReplaced, profileOf, setConfigurationSource } from '../state/profiles';
 import type { ModelTemplate } from '../state/templates';
 import { commit } from '../state/undo';
-import { parseAnswer, type Answer } from './answers';
+import type { Answer } from './answers';
 import type { Change } from './builders';
 import { FAMILY_TRAITS, type Family, type FamilyTraits, type FunctionTable, familyOf, parseFunctionTable } from './generations';
 import { identityOf, readTemplate } from './template';
@@ -177,8 +177,7 @@ export async function readDevice<T>(
 ): Promise<T | null> {
   let value: T | null = null;
   const filter = (d: NotifyDocument) => {
-    const a = parseAnswer(d.text);
-    value = a ? accept(a) : null;
+    value = accept({ identity: d.usbId, doc: d.doc });
     return value !== null;
   };
   const answer = waitForNotify(s.identity, filter, timeoutMs);

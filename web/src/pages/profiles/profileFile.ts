@@ -1,5 +1,6 @@
 // Profile files: the page's own JSON text, which the native side wraps in its container on
 // SaveProfile and hands back unchanged on LoadProfile.
+import { familyOf, sameIdentity } from '../../model/generations';
 
 export const PROFILE_KIND = 'torvanix-profile';
 export const PROFILE_FORMAT = 1;
@@ -54,10 +55,6 @@ export function buildProfileFile(options: {
 export type ProfileProblem = 'notJson' | 'notProfile' | 'newerFormat' | 'badConfiguration' | 'otherDevice';
 
 export type ParsedProfile = { ok: true; file: ProfileFile; doc: XMLDocument } | { ok: false; problem: ProfileProblem; file?: ProfileFile };
-
-function sameIdentity(a: string, b: string): boolean {
-  return a.trim().toUpperCase() === b.trim().toUpperCase();
-}
 
 export function usbIdOf(doc: XMLDocument): string {
   for (const el of Array.from(doc.documentElement.children))
@@ -188,11 +185,11 @@ export function importDocuments(doc: XMLDocument, profile: number): string[] {
 }
 
 export function isLibraryMouse(identity: string): boolean {
-  return identity.trim().toUpperCase() === '258A002E';
+  return familyOf(identity) === 'mouse-d3';
 }
 
 export function writesWholeKeyTable(identity: string): boolean {
-  return identity.trim().toUpperCase() === '0C458075';
+  return familyOf(identity) === 'hfd';
 }
 
 // The document that resets the device (factory settings of the profile being edited).
