@@ -12,7 +12,7 @@ import { commit } from '../state/undo';
 import type { Answer } from './answers';
 import type { Change } from './builders';
 import { FAMILY_TRAITS, type Family, type FamilyTraits, type FunctionTable, familyOf, parseFunctionTable } from './generations';
-import { identityOf, readTemplate } from './template';
+import { TemplateError, identityOf } from './template';
 import { type XmlElement, cloneXml, findByName, parseXml, setAttr, writeXml } from './xml';
 
 export interface DeviceSession {
@@ -31,7 +31,6 @@ export interface DeviceSession {
 }
 
 const sessions = new Map<string, DeviceSession>();
-const templatesByDevice = new Map<string, XmlElement>();
 
 function withProfile(doc: XmlElement, profile: number): XmlElement {
   const d = cloneXml(doc);
@@ -56,12 +55,10 @@ export function sessionFor(device: Device, template: ModelTemplate): DeviceSessi
   const key = `${device.id}#${profile}`;
   let s = sessions.get(key);
   if (!s) {
-    let base = templatesByDevice.get(device.id);
-    if (!base) {
-      base = readTemplate(template.text);
-      templatesByDevice.set(device.id, base);
-    }
+    const base = template.root;
     const identity = identityOf(base);
+    // Nothing can be written to a device without its identity in every document.
+    if (!identity) throw new TemplateError('not a model template');
     const family = familyOf(identity);
     s = { deviceId: device.id, identity, family, traits: FAMILY_TRAITS[family], template: base, doc: signal(withProfile(base, profile)), profile, refused: signal(0) };
     sessions.set(key, s);
@@ -196,7 +193,6 @@ export async function readDevice<T>(
 // Test support.
 export function resetSessions(): void {
   sessions.clear();
-  templatesByDevice.clear();
   tableLoads.clear();
   functionTables.value = {};
 }

@@ -22,10 +22,6 @@ export function dimmed(hex: string, level: number, top: number): string {
     .join('');
 }
 
-export function hasLighting(text: string): boolean {
-  return /<light(Left)?[\s>]/.test(text);
-}
-
 function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Change, backward: (d: XmlElement) => Change): void {
   try {
     forward(s.doc.peek());

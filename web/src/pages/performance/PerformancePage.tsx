@@ -33,10 +33,6 @@ const PARAMETER_TEXT: Record<string, TextKey> = {
 };
 const TOGGLES: Record<string, TextKey> = { Hibernate: 'perf.hibernate', MoveLightSwitch: 'perf.lightSwitchOnMove' };
 
-export function hasPerformance(text: string): boolean {
-  return /<dpi[\s>]|<parameters>|name="(DpiCount|DpiCurrent|SensorAltitude|Power|Hibernate|MoveLightSwitch)"/.test(text);
-}
-
 function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Change, backward: (d: XmlElement) => Change): void {
   try {
     forward(s.doc.peek());
