@@ -13,7 +13,7 @@ import type { Answer } from './answers';
 import type { Change } from './builders';
 import { FAMILY_TRAITS, type Family, type FamilyTraits, type FunctionTable, familyOf, parseFunctionTable } from './generations';
 import { TemplateError, identityOf } from './template';
-import { type XmlElement, cloneXml, findByName, parseXml, setAttr, writeXml } from './xml';
+import { type XmlElement, cloneXml, findByName, setAttr, writeXml } from './xml';
 
 export interface DeviceSession {
   deviceId: string;
@@ -79,11 +79,7 @@ onConfigurationReplaced((deviceId, doc, profile) => {
     s.doc.value = withProfile(s.template, profile);
     return;
   }
-  try {
-    s.doc.value = withProfile(parseXml(new XMLSerializer().serializeToString(doc)), profile);
-  } catch {
-    s.doc.value = withProfile(s.template, profile);
-  }
+  s.doc.value = withProfile(doc, profile);
 });
 
 // ---- function tables ----

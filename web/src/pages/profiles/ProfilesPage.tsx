@@ -25,7 +25,7 @@ import {
 
 export function ProfilesPage({ device, template }: PageProps) {
   const native = useNative();
-  const count = profileCount(device, template.doc);
+  const count = profileCount(device, template.root);
   const current = Math.min(profileOf(device.id), count);
   const model = template.model || device.record.Version;
   const [confirming, setConfirming] = useState(false);
@@ -37,7 +37,7 @@ export function ProfilesPage({ device, template }: PageProps) {
   const choose = (n: number) => {
     if (n === current) return;
     setProfileOf(device.id, n);
-    const doc = writesProfileSlot(device.record.Version) ? profileSwitchDocument(template.doc, n) : null;
+    const doc = writesProfileSlot(device.record.Version) ? profileSwitchDocument(template.root, n) : null;
     if (doc) native.send('NoticeModify', { XmlConfigStr: doc });
     configurationReplaced(device.id, null, n);
     showMessage(() => t('profiles.switched', { profile: profileName(n), model }));
@@ -45,7 +45,7 @@ export function ProfilesPage({ device, template }: PageProps) {
 
   const reset = () => {
     setConfirming(false);
-    const sent = native.send('NoticeModify', { XmlConfigStr: resetDocument(template.doc, current) });
+    const sent = native.send('NoticeModify', { XmlConfigStr: resetDocument(template.root, current) });
     if (!sent) {
       showMessage(() => t('profiles.notSent'), 'error');
       return;
