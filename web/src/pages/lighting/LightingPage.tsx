@@ -2,7 +2,7 @@ import { useEffect, useMemo, useState } from 'preact/hooks';
 import { t, tn, type TextKey } from '../../i18n';
 import { applyLighting, lightingReading } from '../../model/answers';
 import { type Change, EditError, type EffectKeyName, lightingQuery, setEffect, setEffectValue, setKeyColours } from '../../model/builders';
-import { type DeviceSession, commitEdit, readDevice, trySessionFor } from '../../model/session';
+import { type DeviceSession, commitEdit, readDevice, useSession } from '../../model/session';
 import { type KeyDef, type ZoneName, ZONES, effectValue, isMouse, keysOf, paintableKeys, zoneView } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
 import { KeyPicture } from '../../pictures/KeyPicture';
@@ -33,7 +33,7 @@ function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Ch
 }
 
 export function LightingPage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const session = useSession(device, template);
   if (!session) return <p class="page-note">{t('keys.unreadable')}</p>;
   return <LightingView session={session} />;
 }

@@ -6,7 +6,7 @@ import { MacroRecorder, type DelayMode, type RecordResult } from '../../macros/r
 import { DEFAULT_PLAYBACK, MAX_DELAY, clampInt, macroText, parseMacroText } from '../../macros/text';
 import { d2KeyName, generationOf, modifierOf } from '../../model/generations';
 import { storeMacro } from '../../model/builders';
-import { commitEdit, trySessionFor, type DeviceSession } from '../../model/session';
+import { commitEdit, useSession, type DeviceSession } from '../../model/session';
 import { macrosOf } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
 import { NativeError } from '../../native/client';
@@ -210,7 +210,7 @@ function DeviceSlots({ session, macro, model }: { session: DeviceSession; macro:
 
 export function MacrosPage({ device, template }: PageProps) {
   const native = useNative();
-  const session = trySessionFor(device, template);
+  const session = useSession(device, template);
   const list = macros.value;
   const [selectedId, setSelectedId] = useState<string | null>(list[0]?.id ?? null);
   const [renaming, setRenaming] = useState(false);

@@ -10,7 +10,7 @@ import { Toggle } from '../../ui/Toggle';
 import type { PageProps } from '../index';
 import { LevelMeter } from './LevelMeter';
 import { EditError, setEffectValue } from '../../model/builders';
-import { type DeviceSession, trySessionFor } from '../../model/session';
+import { type DeviceSession, useSession } from '../../model/session';
 import { ZONES, type ZoneName, effectValue, zoneView } from '../../model/template';
 import { type LevelSample } from '../../music/levels';
 import { STOP_FOLLOW, type StepRange, followRequest } from '../../music/follow';
@@ -54,7 +54,7 @@ const INFO_INTERVAL_MS = 1000;
 
 export function MusicPage({ device, template }: PageProps) {
   const native = useNative();
-  const session = trySessionFor(device, template);
+  const session = useSession(device, template);
   const target = followTarget(session);
   const [follow, setFollow] = useState(false);
   // Bumped by the switch: a state asked for before it does not move the switch back.

@@ -13,7 +13,7 @@ import {
   setParameter,
   setSetting,
 } from '../../model/builders';
-import { type DeviceSession, commitEdit, readDevice, trySessionFor } from '../../model/session';
+import { type DeviceSession, commitEdit, readDevice, useSession } from '../../model/session';
 import { dpiView, parametersOf, settingValue } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
 import { showMessage } from '../../state/messages';
@@ -44,7 +44,7 @@ function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Ch
 }
 
 export function PerformancePage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const session = useSession(device, template);
   if (!session) return <p class="page-note">{t('keys.unreadable')}</p>;
   return <PerformanceView session={session} />;
 }
