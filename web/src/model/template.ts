@@ -233,3 +233,21 @@ export function featuresOf(doc: XmlElement): Features {
     music: holdsKey(doc, (n) => n === 'LightBrightness'),
   };
 }
+
+export type DeviceKind = 'keyboard' | 'mouse' | 'notebook';
+
+// What kind of device a template describes: a second lighting zone means the notebook, a DPI
+// table or a handful of buttons a mouse, anything else a keyboard.
+export function deviceKindOf(doc: XmlElement): DeviceKind {
+  const holds = (el: XmlElement, tag: string): boolean => el.children.some((c) => c.name === tag || holds(c, tag));
+  if (holds(doc, 'lightLeft')) return 'notebook';
+  if (holds(doc, 'dpi')) return 'mouse';
+  let buttons = 0;
+  let dpiKeys = 0;
+  for (const el of doc.children) {
+    const name = attr(el, 'name');
+    if (/^Button\d+$/.test(name)) buttons++;
+    if (/^Dpi(Count|Current)$/.test(name)) dpiKeys++;
+  }
+  return dpiKeys > 0 || (buttons > 0 && buttons <= 12) ? 'mouse' : 'keyboard';
+}
