@@ -1,7 +1,7 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
 // The keys page, the key pictures and the names of the functions a key can be given.
-const keys: AreaDictionary = {
+const keys = {
   en: {
     'page.keys': 'Keys',
     'keys.pictureKeyboard': 'Keyboard keys',
@@ -190,4 +190,4 @@ const keys: AreaDictionary = {
   },
 };
 
-export default keys;
+export default area(keys);

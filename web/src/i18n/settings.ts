@@ -1,6 +1,6 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
-const settings: AreaDictionary = {
+const settings = {
   en: {
     'settings.open': 'Settings',
     'settings.title': 'Settings',
@@ -59,4 +59,4 @@ const settings: AreaDictionary = {
   },
 };
 
-export default settings;
+export default area(settings);

@@ -16,7 +16,7 @@ function DeviceCard({ device, place }: { device: Device; place: number }) {
   const conn = connectionOf(device.record);
   const battery = batteryOf(device.record);
   const state = templates.value[device.record.Version];
-  const kind = state?.status === 'ready' ? state.template.doc : null;
+  const kind = state?.status === 'ready' ? state.template.root : null;
   const name = deviceName(device);
   const detailsId = `device-details-${place}`;
   // The native side found the device but may not open it: the user has to install the rules.

@@ -1,5 +1,5 @@
 import { useEffect, useRef } from 'preact/hooks';
-import { t } from '../../i18n';
+import { t, type TextKey } from '../../i18n';
 import { focusableIn, keepTabInside } from '../../ui/focus';
 import { isRunning, type RunState } from '../../updates/progress';
 import { afterUpdate, cancelDownload, dismissFirmwareRun, firmwareRun, firmwareTarget, retryFlash } from '../../updates/run';
@@ -23,7 +23,7 @@ function stageText(state: RunState): string {
     case 'saved':
       return t('updates.run.saving');
     case 'flashing':
-      return state.percent === 0 ? t('updates.run.starting') : t(`updates.run.stage${state.percent}`);
+      return state.percent === 0 ? t('updates.run.starting') : t(`updates.run.stage${state.percent}` as TextKey);
     default:
       return '';
   }
@@ -34,7 +34,7 @@ function failureText(state: RunState): string {
   if (!f) return '';
   if (f.stage !== 'flash' || f.reason !== 'updates.fail.flash') return t(f.reason);
   const step = f.step ?? '';
-  return t(['image', 'signature', 'device', 'busy', 'bootloader', 'erase', 'write', 'check', 'commit', 'restart'].indexOf(step) >= 0 ? `updates.step.${step}` : 'updates.step.other');
+  return t(['image', 'signature', 'device', 'busy', 'bootloader', 'erase', 'write', 'check', 'commit', 'restart'].indexOf(step) >= 0 ? (`updates.step.${step}` as TextKey) : 'updates.step.other');
 }
 
 // The running update, above every page and below the title bar: the window's own close button

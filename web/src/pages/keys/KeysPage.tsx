@@ -21,7 +21,7 @@ import {
   keyNameIn,
   modifierOf,
 } from '../../model/generations';
-import { type DeviceSession, commitEdit, functionTables, loadFunctionTable, trySessionFor } from '../../model/session';
+import { type DeviceSession, commitEdit, functionTables, loadFunctionTable, useSession } from '../../model/session';
 import { type KeyDef, isMouse, keysOf, macrosOf, modelName } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
 import { KeyPicture } from '../../pictures/KeyPicture';
@@ -42,7 +42,7 @@ interface Pending {
 }
 
 export function KeysPage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const session = useSession(device, template);
   if (!session) return <p class="page-note">{t('keys.unreadable')}</p>;
   return <KeysView session={session} />;
 }
@@ -52,7 +52,7 @@ function KeysView({ session }: { session: DeviceSession }) {
   const generation = session.traits.generation;
   const table = generation ? functionTables.value[generation] : undefined;
   useEffect(() => {
-    if (generation) void loadFunctionTable(generation);
+    if (generation) void loadFunctionTable(generation, session.client);
   }, [generation]);
 
   // Views of the document, kept while it stands (reading .value subscribes this component).

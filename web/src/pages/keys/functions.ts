@@ -1,11 +1,11 @@
-import { t } from '../../i18n';
+import { t, type TextKey } from '../../i18n';
 import { DISABLED_TYPE } from '../../model/builders';
 import { canonicalKeyName, keySpokenName } from '../../pictures/keyboardLayout';
 import type { KeyDef, MacroRow } from '../../model/template';
 
 // The function table's task names are the device's own; the page names them in the user's
 // language.
-const FUNCTION_TEXT: Record<string, string> = {
+const FUNCTION_TEXT: Record<string, TextKey> = {
   '单击左键()': 'fn.leftClick',
   '单击右键()': 'fn.rightClick',
   '单击中键()': 'fn.middleClick',
@@ -56,7 +56,7 @@ export function functionText(task: string): string {
 }
 
 // Mouse buttons are named by what they are on the mouse, which their own function tells.
-const BUTTON_TEXT: Record<string, string> = {
+const BUTTON_TEXT: Record<string, TextKey> = {
   '单击左键()': 'keys.mouse.left',
   '单击右键()': 'keys.mouse.right',
   '单击中键()': 'keys.mouse.middle',

@@ -1,15 +1,16 @@
 import { Circle, Copy, Download, Pencil, Plus, Square, Trash2, Upload } from 'lucide-preact';
 import { useEffect, useRef, useState } from 'preact/hooks';
-import { t, tn } from '../../i18n';
+import { t, tn, type TextKey } from '../../i18n';
 import { addMacro, deleteMacro, duplicateMacro, macroFileText, macros, parseMacroFile, renameMacro, updateMacro, type Macro } from '../../macros/library';
 import { MacroRecorder, type DelayMode, type RecordResult } from '../../macros/recorder';
 import { DEFAULT_PLAYBACK, MAX_DELAY, clampInt, macroText, parseMacroText } from '../../macros/text';
 import { d2KeyName, generationOf, modifierOf } from '../../model/generations';
 import { storeMacro } from '../../model/builders';
-import { commitEdit, trySessionFor, type DeviceSession } from '../../model/session';
+import { commitEdit, useSession, type DeviceSession } from '../../model/session';
 import { macrosOf } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
-import { native, NativeError } from '../../native/client';
+import { NativeError } from '../../native/client';
+import { useNative } from '../../native/context';
 import { showMessage } from '../../state/messages';
 import { ConfirmDialog } from '../../ui/ConfirmDialog';
 import type { PageProps } from '../index';
@@ -208,7 +209,8 @@ function DeviceSlots({ session, macro, model }: { session: DeviceSession; macro:
 }
 
 export function MacrosPage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const native = useNative();
+  const session = useSession(device, template);
   const list = macros.value;
   const [selectedId, setSelectedId] = useState<string | null>(list[0]?.id ?? null);
   const [renaming, setRenaming] = useState(false);
@@ -226,7 +228,7 @@ export function MacrosPage({ device, template }: PageProps) {
     setSelectedId(m.id);
   };
 
-  const fileFailed = (e: unknown, key: string) => {
+  const fileFailed = (e: unknown, key: TextKey) => {
     if (e instanceof NativeError && e.kind === 'timeout') return; // the dialog was closed unanswered
     showMessage(() => t(e instanceof NativeError && e.kind === 'unavailable' ? 'macros.notSent' : key), 'error');
   };

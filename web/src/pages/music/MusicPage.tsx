@@ -1,7 +1,8 @@
 import { signal } from '@preact/signals';
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
-import { native, NativeError } from '../../native/client';
+import { NativeError } from '../../native/client';
+import { useNative } from '../../native/context';
 import { type PlayerInfo, type Track, formatTime, mergeTracks, parseInfo, parseTracks } from '../../music/tracks';
 import { showMessage } from '../../state/messages';
 import { RangeField } from '../../ui/RangeField';
@@ -9,7 +10,7 @@ import { Toggle } from '../../ui/Toggle';
 import type { PageProps } from '../index';
 import { LevelMeter } from './LevelMeter';
 import { EditError, setEffectValue } from '../../model/builders';
-import { type DeviceSession, trySessionFor } from '../../model/session';
+import { type DeviceSession, useSession } from '../../model/session';
 import { ZONES, type ZoneName, effectValue, zoneView } from '../../model/template';
 import { type LevelSample } from '../../music/levels';
 import { STOP_FOLLOW, type StepRange, followRequest } from '../../music/follow';
@@ -52,7 +53,8 @@ const currentPath = signal<string | null>(null);
 const INFO_INTERVAL_MS = 1000;
 
 export function MusicPage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const native = useNative();
+  const session = useSession(device, template);
   const target = followTarget(session);
   const [follow, setFollow] = useState(false);
   // Bumped by the switch: a state asked for before it does not move the switch back.

@@ -1,5 +1,5 @@
 import { useEffect, useMemo, useRef, useState } from 'preact/hooks';
-import { formatNumber, formatPercent, t } from '../../i18n';
+import { formatNumber, formatPercent, t, type TextKey } from '../../i18n';
 import { applyDpi, dpiReading, powerReading } from '../../model/answers';
 import {
   type Change,
@@ -13,7 +13,7 @@ import {
   setParameter,
   setSetting,
 } from '../../model/builders';
-import { type DeviceSession, commitEdit, readDevice, trySessionFor } from '../../model/session';
+import { type DeviceSession, commitEdit, readDevice, useSession } from '../../model/session';
 import { dpiView, parametersOf, settingValue } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
 import { showMessage } from '../../state/messages';
@@ -25,17 +25,13 @@ import type { PageProps } from '../index';
 import '../keys/device-pages.css';
 
 // The settings this page shows, by the name the template gives them.
-const PARAMETER_TEXT: Record<string, string> = {
+const PARAMETER_TEXT: Record<string, TextKey> = {
   sleep: 'perf.sleep',
   sleepscreen: 'perf.sleepScreen',
   ratesscreen: 'perf.screenRate',
   SensorAltitude: 'perf.liftOff',
 };
-const TOGGLES: Record<string, string> = { Hibernate: 'perf.hibernate', MoveLightSwitch: 'perf.lightSwitchOnMove' };
-
-export function hasPerformance(text: string): boolean {
-  return /<dpi[\s>]|<parameters>|name="(DpiCount|DpiCurrent|SensorAltitude|Power|Hibernate|MoveLightSwitch)"/.test(text);
-}
+const TOGGLES: Record<string, TextKey> = { Hibernate: 'perf.hibernate', MoveLightSwitch: 'perf.lightSwitchOnMove' };
 
 function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Change, backward: (d: XmlElement) => Change): void {
   try {
@@ -48,7 +44,7 @@ function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Ch
 }
 
 export function PerformancePage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const session = useSession(device, template);
   if (!session) return <p class="page-note">{t('keys.unreadable')}</p>;
   return <PerformanceView session={session} />;
 }
@@ -85,7 +81,7 @@ function PerformanceView({ session }: { session: DeviceSession }) {
   const setParam = (name: string, value: number) => {
     const old = parseInt(parametersOf(doc.peek()).find((p) => p.name === name)?.value || '', 10);
     if (old === value) return;
-    const label = name === 'Reportrate' ? t('perf.reportRate') : t(PARAMETER_TEXT[name] || name);
+    const label = name === 'Reportrate' ? t('perf.reportRate') : PARAMETER_TEXT[name] ? t(PARAMETER_TEXT[name]) : name;
     tryEdit(session, label, (d) => setParameter(d, name, value), (d) => setParameter(d, name, Number.isFinite(old) ? old : value));
   };
   const setNamed = (name: string, label: string, value: number) => {

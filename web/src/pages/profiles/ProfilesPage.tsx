@@ -1,7 +1,8 @@
 import { Download, RotateCcw, Upload } from 'lucide-preact';
 import { useRef, useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
-import { native, NativeError } from '../../native/client';
+import { NativeError } from '../../native/client';
+import { useNative } from '../../native/context';
 import { showMessage } from '../../state/messages';
 import {
   configurationReplaced,
@@ -23,7 +24,8 @@ import {
 } from './profileFile';
 
 export function ProfilesPage({ device, template }: PageProps) {
-  const count = profileCount(device, template.doc);
+  const native = useNative();
+  const count = profileCount(device, template.root);
   const current = Math.min(profileOf(device.id), count);
   const model = template.model || device.record.Version;
   const [confirming, setConfirming] = useState(false);
@@ -35,7 +37,7 @@ export function ProfilesPage({ device, template }: PageProps) {
   const choose = (n: number) => {
     if (n === current) return;
     setProfileOf(device.id, n);
-    const doc = writesProfileSlot(device.record.Version) ? profileSwitchDocument(template.doc, n) : null;
+    const doc = writesProfileSlot(device.record.Version) ? profileSwitchDocument(template.root, n) : null;
     if (doc) native.send('NoticeModify', { XmlConfigStr: doc });
     configurationReplaced(device.id, null, n);
     showMessage(() => t('profiles.switched', { profile: profileName(n), model }));
@@ -43,7 +45,7 @@ export function ProfilesPage({ device, template }: PageProps) {
 
   const reset = () => {
     setConfirming(false);
-    const sent = native.send('NoticeModify', { XmlConfigStr: resetDocument(template.doc, current) });
+    const sent = native.send('NoticeModify', { XmlConfigStr: resetDocument(template.root, current) });
     if (!sent) {
       showMessage(() => t('profiles.notSent'), 'error');
       return;

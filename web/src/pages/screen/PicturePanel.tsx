@@ -2,7 +2,8 @@ import { signal } from '@preact/signals';
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { formatNumber, formatPercent, t } from '../../i18n';
 import { type DeviceSession } from '../../model/session';
-import { native, NativeError } from '../../native/client';
+import { NativeError } from '../../native/client';
+import { useNative } from '../../native/context';
 import {
   type FitMode,
   INITIAL_PLACEMENT,
@@ -17,6 +18,7 @@ import {
 } from '../../screen/geometry';
 import {
   type ScreenSlot,
+  type UploadProblem,
   type UploadStage,
   UploadError,
   expectedSendMs,
@@ -45,7 +47,7 @@ interface Source {
 interface Progress {
   stage: UploadStage;
   share: number;
-  problem?: string;
+  problem?: UploadProblem;
 }
 
 function loadImage(url: string): Promise<HTMLImageElement> {
@@ -80,6 +82,7 @@ function setUpload(deviceId: string, p: Progress | null): void {
 const drafts = new Map<string, { source: Source; placement: Placement }>();
 
 export function PicturePanel({ session }: { session: DeviceSession }) {
+  const native = useNative();
   const slots = screenSlots(session.doc.value);
   const [slotNo, setSlotNo] = useState(slots.length ? slots[0].slot : 0);
   const slot: ScreenSlot | undefined = slots.find((s) => s.slot === slotNo) ?? slots[0];

@@ -1,6 +1,6 @@
 import { useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
-import { native } from '../../native/client';
+import { useNative } from '../../native/context';
 import { deviceName } from '../../shell/DeviceBar';
 import { devices } from '../../state/devices';
 import { showMessage } from '../../state/messages';
@@ -17,6 +17,7 @@ function choiceLabel(sync: number): string {
 }
 
 export function SyncPage(_props: PageProps) {
+  const native = useNative();
   const [choices, setChoices] = useState<Record<string, SyncChoice>>(loadChoices);
   const followers = devices.value.filter((d) => canFollow(d.record.Version));
   // One entry per identity: the program addresses each library once, whichever interface.
