@@ -77,6 +77,33 @@ describe('device pages', () => {
     expect(sent).toEqual([]);
   });
 
+  it("lists a mouse's buttons with what they do, selecting with the drawing and by the arrows", async () => {
+    render(<KeysPage {...props('glide-6.xml', 'QPA-RTE-V1.1.0')} />);
+    const list = screen.getByRole('listbox', { name: 'What each button does' });
+    const options = () => Array.from(list.querySelectorAll('[role="option"]'));
+    expect(options().map((o) => o.textContent)).toEqual([
+      '1 — leftLeft click',
+      '2 — rightRight click',
+      '3 — wheelMiddle click',
+      '4 — side, backBack',
+      '5 — side, forwardForward',
+      '6 — top, DPIDPI cycle',
+    ]);
+    const cell = (n: number) => document.getElementById(`mouse-button-${n}`)!;
+    fireEvent.pointerDown(cell(4), { button: 0 });
+    expect(options()[3].getAttribute('aria-selected')).toBe('true');
+    fireEvent.keyDown(options()[3], { key: 'ArrowDown' });
+    expect(cell(5).getAttribute('aria-selected')).toBe('true');
+    expect(document.activeElement).toBe(options()[4]);
+    await screen.findByRole('heading', { name: /^Button 5 \(Forward button\): / });
+
+    // A disabled button says so in the list.
+    fireEvent.change(screen.getByRole('combobox', { name: 'Function type' }), { target: { value: 'disable' } });
+    fireEvent.click(screen.getByRole('button', { name: /^Disable / }));
+    await waitFor(() => expect(sent).toHaveLength(1));
+    await waitFor(() => expect(options()[4].textContent).toBe('5 — side, forwardDisabled'));
+  });
+
   it('paints two keys and sets a DPI stage by its typed twin', async () => {
     render(<LightingPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />);
     fireEvent.click(screen.getByRole('radio', { name: 'Per-key colours' }));

@@ -31,7 +31,8 @@ import { ConfirmDialog } from '../../ui/ConfirmDialog';
 import { Select } from '../../ui/Select';
 import type { PageProps } from '../index';
 import './device-pages.css';
-import { combinationLabel, describeAssignment, functionText, mouseButtonName } from './functions';
+import { ButtonList } from './ButtonList';
+import { combinationLabel, describeAssignment, functionText, mouseButtonName, mouseButtonPlace } from './functions';
 
 type Kind = AssignKind;
 
@@ -137,27 +138,42 @@ function KeysView({ session }: { session: DeviceSession }) {
     }
   };
 
+  // The drawing and the list select together.
+  const select = (name: string) => {
+    setSelected(name);
+    // The choices start from what the key does now.
+    const k = keys.find((x) => x.name === name);
+    if (!k) return;
+    const now = kindOf(k);
+    if (now && kinds.indexOf(now) >= 0) setKind(now);
+    setChoice(k.task);
+  };
+
   const pictureLabel = t(mouse ? 'keys.pictureMouse' : 'keys.pictureKeyboard');
 
   return (
     <section class="device-page keys-page" aria-label={t('page.keys')}>
-      <KeyPicture
-        keys={keys}
-        mouse={mouse}
-        label={pictureLabel}
-        selected={selected ? [selected] : []}
-        buttonName={mouse ? mouseButtonName : undefined}
-        describe={(k) => describeAssignment(k, macros)}
-        onSelect={(name) => {
-          setSelected(name);
-          // The choices start from what the key does now.
-          const k = keys.find((x) => x.name === name);
-          if (!k) return;
-          const now = kindOf(k);
-          if (now && kinds.indexOf(now) >= 0) setKind(now);
-          setChoice(k.task);
-        }}
-      />
+      <div class={mouse ? 'mouse-keys' : undefined}>
+        <KeyPicture
+          keys={keys}
+          mouse={mouse}
+          label={pictureLabel}
+          selected={selected ? [selected] : []}
+          buttonName={mouse ? mouseButtonName : undefined}
+          describe={(k) => describeAssignment(k, macros)}
+          onSelect={select}
+        />
+        {mouse && (
+          <ButtonList
+            keys={keys}
+            label={t('keys.buttonList')}
+            selected={selected}
+            place={mouseButtonPlace}
+            describe={(k) => describeAssignment(k, macros)}
+            onSelect={select}
+          />
+        )}
+      </div>
       {!key ? (
         <p class="page-note">{t('keys.chooseKey')}</p>
       ) : (
