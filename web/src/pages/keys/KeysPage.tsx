@@ -27,6 +27,7 @@ import type { XmlElement } from '../../model/xml';
 import { KeyPicture } from '../../pictures/KeyPicture';
 import { canonicalKeyName, keySpokenName } from '../../pictures/keyboardLayout';
 import { showMessage } from '../../state/messages';
+import { captureKeys } from '../../ui/capture';
 import { ConfirmDialog } from '../../ui/ConfirmDialog';
 import { Select } from '../../ui/Select';
 import type { PageProps } from '../index';
@@ -276,13 +277,7 @@ function ComboCapture({ ready, generationName, encodable, onCaptured }: ComboCap
     let keyName = '';
     let lastModifierCode = '';
     let missing = '';
-    const swallow = (e: KeyboardEvent) => {
-      e.preventDefault();
-      e.stopPropagation();
-      e.stopImmediatePropagation();
-    };
     const down = (e: KeyboardEvent) => {
-      swallow(e);
       if (e.repeat) return;
       held.add(e.code);
       const m = modifierOf(e.code);
@@ -301,7 +296,6 @@ function ComboCapture({ ready, generationName, encodable, onCaptured }: ComboCap
       setShown(combinationText(mods, keyName));
     };
     const up = (e: KeyboardEvent) => {
-      swallow(e);
       // The release of the key that started the recording is not part of it.
       if (!held.has(e.code)) return;
       held.delete(e.code);
@@ -320,15 +314,7 @@ function ComboCapture({ ready, generationName, encodable, onCaptured }: ComboCap
         if (latest.current.encodable(alone)) latest.current.onCaptured(alone, false);
       }
     };
-    const stop = () => setRecording(false);
-    window.addEventListener('keydown', down, true);
-    window.addEventListener('keyup', up, true);
-    window.addEventListener('blur', stop);
-    return () => {
-      window.removeEventListener('keydown', down, true);
-      window.removeEventListener('keyup', up, true);
-      window.removeEventListener('blur', stop);
-    };
+    return captureKeys((e) => (e.type === 'keydown' ? down(e) : up(e)), { blur: () => setRecording(false) });
   }, [recording]);
 
   return (

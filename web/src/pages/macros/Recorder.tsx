@@ -4,6 +4,7 @@ import { t, tn } from '../../i18n';
 import { MacroRecorder, type DelayMode, type RecordResult } from '../../macros/recorder';
 import { MAX_DELAY, clampInt } from '../../macros/text';
 import { d2KeyName, modifierOf } from '../../model/generations';
+import { captureKeys } from '../../ui/capture';
 
 function keyOf(e: KeyboardEvent): string {
   return modifierOf(e.code) ?? d2KeyName(e.code);
@@ -30,8 +31,6 @@ export function Recorder({ onDone }: { onDone: (r: RecordResult) => void }) {
     const seen = () => setCount(r.stop().steps.length);
     // Every key is part of the macro (Enter and Esc too), so none may act on the page.
     const onKey = (e: KeyboardEvent) => {
-      e.preventDefault();
-      e.stopPropagation();
       // The one combination that is not recorded: it stops the recording for those who
       // cannot reach the button with a pointer (every key on its own, Esc too, is recorded).
       if (e.type === 'keydown' && isStopChord(e)) {
@@ -55,21 +54,8 @@ export function Recorder({ onDone }: { onDone: (r: RecordResult) => void }) {
       e.preventDefault();
       e.stopPropagation();
     };
-    window.addEventListener('keydown', onKey, true);
-    window.addEventListener('keyup', onKey, true);
-    window.addEventListener('mousedown', onMouse, true);
-    window.addEventListener('mouseup', onMouse, true);
-    window.addEventListener('contextmenu', noMenu, true);
-    window.addEventListener('click', noClick, true);
     stopButton.current?.focus();
-    return () => {
-      window.removeEventListener('keydown', onKey, true);
-      window.removeEventListener('keyup', onKey, true);
-      window.removeEventListener('mousedown', onMouse, true);
-      window.removeEventListener('mouseup', onMouse, true);
-      window.removeEventListener('contextmenu', noMenu, true);
-      window.removeEventListener('click', noClick, true);
-    };
+    return captureKeys(onKey, { mousedown: onMouse, mouseup: onMouse, contextmenu: noMenu, click: noClick });
   }, [recording]);
 
   function finish(result: RecordResult) {
