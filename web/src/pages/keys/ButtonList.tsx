@@ -25,7 +25,10 @@ export function ButtonList({ keys, label, selected, place, describe, onSelect }:
   };
 
   const onKeyDown = (e: KeyboardEvent) => {
-    const at = keys.findIndex((k) => k.name === active);
+    // From the option that has focus: a click or a screen reader may have put it elsewhere.
+    const option = (e.target as HTMLElement).closest ? (e.target as HTMLElement).closest('[role="option"]') : null;
+    const focused = keys.findIndex((k) => items.current.get(k.name) === option);
+    const at = focused >= 0 ? focused : keys.findIndex((k) => k.name === active);
     let to = -1;
     if (e.key === 'ArrowDown') to = Math.min(at + 1, keys.length - 1);
     else if (e.key === 'ArrowUp') to = Math.max(at - 1, 0);
@@ -48,6 +51,7 @@ export function ButtonList({ keys, label, selected, place, describe, onSelect }:
             id={`button-option-${k.name}`}
             role="option"
             aria-selected={k.name === selected ? 'true' : 'false'}
+            aria-label={`${where}: ${does}`}
             tabIndex={k.name === active ? 0 : -1}
             class={`button-option${k.name === selected ? ' is-selected' : ''}`}
             ref={(el) => {
