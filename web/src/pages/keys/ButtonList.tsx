@@ -41,30 +41,33 @@ export function ButtonList({ keys, label, selected, place, describe, onSelect }:
   };
 
   return (
-    <ul class="button-list" role="listbox" aria-label={label} onKeyDown={onKeyDown}>
-      {keys.map((k) => {
-        const where = place(k);
-        const does = describe(k);
-        return (
-          <li
-            key={k.name}
-            id={`button-option-${k.name}`}
-            role="option"
-            aria-selected={k.name === selected ? 'true' : 'false'}
-            aria-label={`${where}: ${does}`}
-            tabIndex={k.name === active ? 0 : -1}
-            class={`button-option${k.name === selected ? ' is-selected' : ''}`}
-            ref={(el) => {
-              if (el) items.current.set(k.name, el);
-              else items.current.delete(k.name);
-            }}
-            onClick={() => go(k.name)}
-          >
-            <span class="button-place">{where}</span>
-            <span class="button-does">{does}</span>
-          </li>
-        );
-      })}
-    </ul>
+    <div class="button-list-box">
+      <h2 id="button-list-title">{label}</h2>
+      <ul class="button-list" role="listbox" aria-labelledby="button-list-title" onKeyDown={onKeyDown}>
+        {keys.map((k) => {
+          const where = place(k);
+          const does = describe(k);
+          return (
+            <li
+              key={k.name}
+              id={`button-option-${k.name}`}
+              role="option"
+              aria-selected={k.name === selected ? 'true' : 'false'}
+              aria-label={`${where}: ${does}`}
+              tabIndex={k.name === active ? 0 : -1}
+              class={`button-option${k.name === selected ? ' is-selected' : ''}`}
+              ref={(el) => {
+                if (el) items.current.set(k.name, el);
+                else items.current.delete(k.name);
+              }}
+              onClick={() => go(k.name)}
+            >
+              <span class="button-place">{where}</span>
+              <span class="button-does">{does}</span>
+            </li>
+          );
+        })}
+      </ul>
+    </div>
   );
 }
