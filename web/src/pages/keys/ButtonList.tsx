@@ -53,7 +53,6 @@ export function ButtonList({ keys, label, selected, place, describe, onSelect }:
               id={`button-option-${k.name}`}
               role="option"
               aria-selected={k.name === selected ? 'true' : 'false'}
-              aria-label={`${where}: ${does}`}
               tabIndex={k.name === active ? 0 : -1}
               class={`button-option${k.name === selected ? ' is-selected' : ''}`}
               ref={(el) => {
@@ -63,6 +62,8 @@ export function ButtonList({ keys, label, selected, place, describe, onSelect }:
               onClick={() => go(k.name)}
             >
               <span class="button-place">{where}</span>
+              {/* Spoken between the two, so the name reads "4 — side, back: Back". */}
+              <span class="visually-hidden">: </span>
               <span class="button-does">{does}</span>
             </li>
           );
