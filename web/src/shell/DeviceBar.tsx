@@ -1,15 +1,11 @@
 import { Battery, BatteryLow, Bluetooth, Cable, ShieldAlert, Wifi } from 'lucide-preact';
 import { formatPercent, t } from '../i18n';
 import { batteryOf, connectionOf, devices, selectDevice, selectedId, type Device } from '../state/devices';
+import { deviceName } from '../state/deviceName';
 import { templates } from '../state/templates';
 import { DevicePicture } from './DevicePicture';
 
-// The name a card shows: the template's model name once it is known, else the identity.
-export function deviceName(device: Device): string {
-  const state = templates.value[device.record.Version];
-  if (state && state.status === 'ready' && state.template.model) return state.template.model;
-  return t('shell.unknownDevice', { id: device.record.Version });
-}
+export { deviceName };
 
 function DeviceCard({ device, place }: { device: Device; place: number }) {
   const selected = selectedId.value === device.id;

@@ -5,11 +5,11 @@ import { showMessage } from '../state/messages';
 import { setTheme, theme } from '../state/prefs';
 import { autorun, setAutorun } from '../state/settings';
 import { openHotKeyPanel } from '../quickset/open';
-import { ClientUpdate } from '../pages/firmware/ClientUpdate';
+import { ClientUpdate } from '../updates/ClientUpdate';
 import { Dialog } from '../ui/Dialog';
 import { Select } from '../ui/Select';
 import { Toggle } from '../ui/Toggle';
-import { deviceName } from './DeviceBar';
+import { deviceName } from '../state/deviceName';
 
 export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () => void }) {
   const list = devices.value;

@@ -82,6 +82,36 @@ describe('device pages', () => {
     expect(sent).toEqual([]);
   });
 
+  it("lists a mouse's buttons with what they do, selecting with the drawing and by the arrows", async () => {
+    render(withNative(host, <KeysPage {...props('glide-6.xml', 'QPA-RTE-V1.1.0')} />));
+    const list = screen.getByRole('listbox', { name: 'What each button does' });
+    const options = () => Array.from(list.querySelectorAll('[role="option"]'));
+    expect(options().map((o) => o.textContent)).toEqual([
+      '1 — left: Left click',
+      '2 — right: Right click',
+      '3 — wheel: Middle click',
+      '4 — side, back: Back',
+      '5 — side, forward: Forward',
+      '6 — top, DPI: DPI cycle',
+    ]);
+    const cell = (n: number) => document.getElementById(`mouse-button-${n}`)!;
+    fireEvent.keyDown(options()[2], { key: 'ArrowDown' });
+    expect(cell(4).getAttribute('aria-selected')).toBe('true');
+    fireEvent.pointerDown(cell(1), { button: 0 });
+    expect(options()[0].getAttribute('aria-selected')).toBe('true');
+    fireEvent.pointerDown(cell(4), { button: 0 });
+    fireEvent.keyDown(options()[3], { key: 'ArrowDown' });
+    expect(cell(5).getAttribute('aria-selected')).toBe('true');
+    expect(document.activeElement).toBe(options()[4]);
+    await screen.findByRole('heading', { name: /^Button 5 \(Forward button\): / });
+
+    // A disabled button says so in the list.
+    fireEvent.change(screen.getByRole('combobox', { name: 'Function type' }), { target: { value: 'disable' } });
+    fireEvent.click(screen.getByRole('button', { name: /^Disable / }));
+    await waitFor(() => expect(sent).toHaveLength(1));
+    await screen.findByRole('option', { name: /^5 — side, forward ?: Disabled$/ });
+  });
+
   it('paints two keys and sets a DPI stage by its typed twin', async () => {
     render(withNative(host, <LightingPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />));
     fireEvent.click(screen.getByRole('radio', { name: 'Per-key colours' }));

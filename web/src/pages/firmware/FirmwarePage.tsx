@@ -1,7 +1,7 @@
 import { Download, FileUp, RefreshCw } from 'lucide-preact';
 import { useRef, useState } from 'preact/hooks';
 import { language, t } from '../../i18n';
-import { deviceName } from '../../shell/DeviceBar';
+import { deviceName } from '../../state/deviceName';
 import type { Device } from '../../state/devices';
 import { Dialog } from '../../ui/Dialog';
 import { uniqueId } from '../../ui/focus';
@@ -16,7 +16,7 @@ import {
 } from '../../updates/run';
 import { compareVersions, firmwareOf, type UpdateEntry } from '../../updates/updateIndex';
 import type { PageProps } from '../index';
-import { formatBytes, installedVersion, notesText, problemText } from './format';
+import { formatBytes, installedVersion, notesText, problemText } from '../../updates/format';
 
 type Pending =
   | { kind: 'index'; entry: UpdateEntry }

@@ -70,6 +70,28 @@ export function mouseButtonName(key: KeyDef, n: number): string {
   return k ? t('keys.buttonNamed', { n, name: t(k) }) : t('keys.button', { n });
 }
 
+// Where a button sits, for the list beside the drawing ("4 — side, back"): the drawing shows
+// where, the list says it in words.
+const BUTTON_PLACE: Record<string, TextKey> = {
+  '单击左键()': 'keys.place.left',
+  '单击右键()': 'keys.place.right',
+  '单击中键()': 'keys.place.middle',
+  '单击后退键()': 'keys.place.back',
+  '单击前进键()': 'keys.place.forward',
+  'DPI循环': 'keys.place.dpi',
+  'DPI+': 'keys.place.dpiUp',
+  'DPI-': 'keys.place.dpiDown',
+};
+
+export const buttonNumber = (key: KeyDef) => parseInt(key.name.replace(/^\D+/, ''), 10) || 0;
+
+/** "4 — side, back", or "7" for a button the page has no place for. */
+export function mouseButtonPlace(key: KeyDef): string {
+  const n = buttonNumber(key);
+  const k = BUTTON_PLACE[key.value];
+  return k ? t('keys.placed', { n, place: t(k) }) : String(n);
+}
+
 /** "Ctrl+Alt+DELETE" as the user reads it. */
 export function combinationLabel(task: string): string {
   const parts = task === '+' ? ['+'] : task.endsWith('++') ? task.slice(0, -2).split('+').filter(Boolean).concat('+') : task.split('+');

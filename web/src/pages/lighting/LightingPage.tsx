@@ -1,7 +1,7 @@
 import { useEffect, useMemo, useState } from 'preact/hooks';
 import { t, tn, type TextKey } from '../../i18n';
 import { applyLighting, lightingReading } from '../../model/answers';
-import { type Change, EditError, type EffectKeyName, lightingQuery, setEffect, setEffectValue, setKeyColours } from '../../model/builders';
+import { type EffectKeyName, lightingQuery, setEffect, setEffectValue, setKeyColours } from '../../model/builders';
 import { type DeviceSession, commitEdit, readDevice, useSession } from '../../model/session';
 import { type KeyDef, type ZoneName, ZONES, effectValue, isMouse, keysOf, paintableKeys, zoneView } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
@@ -10,6 +10,7 @@ import { showMessage } from '../../state/messages';
 import { ColourField } from '../../ui/ColourField';
 import { RangeField } from '../../ui/RangeField';
 import { Select } from '../../ui/Select';
+import { tryEdit } from '../edit';
 import type { PageProps } from '../index';
 import '../keys/device-pages.css';
 
@@ -20,16 +21,6 @@ export function dimmed(hex: string, level: number, top: number): string {
   return [0, 2, 4]
     .map((i) => Math.round(parseInt(hex.slice(i, i + 2), 16) * (level <= 0 ? 0.08 : scale)).toString(16).padStart(2, '0'))
     .join('');
-}
-
-function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Change, backward: (d: XmlElement) => Change): void {
-  try {
-    forward(s.doc.peek());
-  } catch (e) {
-    showMessage(() => t('lighting.failed', { reason: e instanceof EditError ? e.message : String(e) }), 'error');
-    return;
-  }
-  void commitEdit(s, label, forward, backward);
 }
 
 export function LightingPage({ device, template }: PageProps) {
@@ -93,7 +84,7 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
   const setValue = (name: EffectKeyName, labelKey: TextKey, value: string) => {
     const old = effectValue(zoneView(session.doc.peek(), zone)!, name) || '';
     if (old === value) return;
-    tryEdit(session, label(labelKey), (d) => setEffectValue(d, zone, name, value), (d) => setEffectValue(d, zone, name, old));
+    tryEdit(session, 'lighting.failed', label(labelKey), (d) => setEffectValue(d, zone, name, value), (d) => setEffectValue(d, zone, name, old));
   };
 
   const chooseMode = (m: 'preset' | 'perKey') => {
@@ -173,7 +164,7 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
             onChange={(v) => {
               const old = zoneView(session.doc.peek(), zone)!.effect;
               const n = parseInt(v, 10);
-              if (n !== old) tryEdit(session, label('lighting.editEffect'), (d) => setEffect(d, zone, n), (d) => setEffect(d, zone, old));
+              if (n !== old) tryEdit(session, 'lighting.failed', label('lighting.editEffect'), (d) => setEffect(d, zone, n), (d) => setEffect(d, zone, old));
             }}
           />
           {colour !== null && colourApplies ? (
@@ -253,7 +244,7 @@ function PerKeyPainter({ session, zone, keys, zoneLabel }: { session: DeviceSess
       old.set(k.rc as number, e ? e.rgb : '000000');
       next.set(k.rc as number, brush);
     }
-    tryEdit(session, zoneLabel, (d) => setKeyColours(d, zone, next), (d) => setKeyColours(d, zone, old));
+    tryEdit(session, 'lighting.failed', zoneLabel, (d) => setKeyColours(d, zone, next), (d) => setKeyColours(d, zone, old));
   };
 
   return (

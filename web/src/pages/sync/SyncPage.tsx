@@ -1,7 +1,7 @@
 import { useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
 import { useNative } from '../../native/context';
-import { deviceName } from '../../shell/DeviceBar';
+import { deviceName } from '../../state/deviceName';
 import { devices } from '../../state/devices';
 import { showMessage } from '../../state/messages';
 import { ColourField } from '../../ui/ColourField';

@@ -1,10 +1,10 @@
 import { Download, RefreshCw } from 'lucide-preact';
-import { version } from '../../../package.json';
-import { language, t } from '../../i18n';
-import { clientRun, dismissClientRun, downloadClient, indexState, installClient, loadIndex } from '../../updates/run';
-import { compareVersions } from '../../updates/updateIndex';
+import { version } from '../../package.json';
+import { language, t } from '../i18n';
+import { clientRun, dismissClientRun, downloadClient, indexState, installClient, loadIndex } from './run';
+import { compareVersions } from './updateIndex';
 import { formatBytes, notesText, problemText } from './format';
-import { ProgressBar } from './UpdateHost';
+import { ProgressBar } from '../ui/ProgressBar';
 import './updates.css';
 
 // The program's own update, in the settings: check, download with progress, install.
