@@ -5,6 +5,10 @@ import { computed, effect, signal } from '@preact/signals';
 
 export type Language = 'en' | 'zh';
 export const LANGUAGES: readonly Language[] = ['en', 'zh'];
+// Each language under its own name, as every language choice offers them.
+export const LANGUAGE_NAMES: Record<Language, string> = { en: 'English', zh: '中文' };
+export const LANGUAGE_TAGS: Record<Language, string> = { en: 'en', zh: 'zh-CN' };
+export const LANGUAGE_OPTIONS = LANGUAGES.map((l) => ({ value: l, label: LANGUAGE_NAMES[l] }));
 export type Entries = Record<string, string>;
 export interface AreaDictionary {
   en: Entries;

@@ -22,6 +22,7 @@ export {
   language,
   languageFromLocale,
   LANGUAGES,
+  LANGUAGE_OPTIONS,
   locale,
   setLanguage,
   type AreaDictionary,

@@ -1,5 +1,5 @@
 import { version } from '../../package.json';
-import { language, setLanguage, t, type Language } from '../i18n';
+import { language, LANGUAGE_OPTIONS, setLanguage, t, type Language } from '../i18n';
 import { devices } from '../state/devices';
 import { showMessage } from '../state/messages';
 import { setTheme, theme } from '../state/prefs';
@@ -27,10 +27,7 @@ export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () =
         <Select
           label={t('shell.language')}
           value={language.value}
-          options={[
-            { value: 'en', label: 'English' },
-            { value: 'zh', label: '中文' },
-          ]}
+          options={LANGUAGE_OPTIONS}
           onChange={(v) => setLanguage(v as Language)}
         />
         <Toggle label={t('shell.lightTheme')} checked={theme.value === 'light'} onChange={(on) => setTheme(on ? 'light' : 'dark')} />

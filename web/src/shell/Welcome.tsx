@@ -1,4 +1,4 @@
-import { language, setLanguage, t, type Language } from '../i18n';
+import { language, LANGUAGE_OPTIONS, setLanguage, t, type Language } from '../i18n';
 import { UDEV_COMMANDS } from '../help/udev';
 import { devices } from '../state/devices';
 import { showMessage } from '../state/messages';
@@ -45,10 +45,7 @@ function FirstRun() {
         <Select
           label={t('welcome.language')}
           value={language.value}
-          options={[
-            { value: 'en', label: 'English' },
-            { value: 'zh', label: '中文' },
-          ]}
+          options={LANGUAGE_OPTIONS}
           onChange={(v) => setLanguage(v as Language)}
         />
         <button
