@@ -121,7 +121,7 @@ int runCall(const Options &options, const QStringList &args, Streams &io) {
     CommandDispatcher dispatcher;
     // The window's own commands act on the headless window; the terminal is never a first
     // start.
-    static const ShellState shell;
+    static ShellState shell;
     registerWindowCommands(dispatcher, actions, shell);
     std::shared_ptr<PageCommands> page =
         registerPageCommands(dispatcher, actions, events, services);

@@ -40,9 +40,9 @@ QSize popupSize(double width, double height, int desktopHeight) {
 }
 
 void registerWindowCommands(CommandDispatcher &dispatcher, WindowActions &actions,
-                            const ShellState &state) {
+                            ShellState &state) {
     WindowActions *a = &actions;
-    const ShellState *s = &state;
+    ShellState *s = &state;
 
     dispatcher.registerCommand(QStringLiteral("ShowClient"),
                                [a](const QVariantMap &, const ReplyPtr &) { a->showClient(); });
@@ -88,6 +88,14 @@ void registerWindowCommands(CommandDispatcher &dispatcher, WindowActions &action
                                        a->quitApplication();
                                        return;
                                    }
+                                   replySuccess(reply, QString());
+                               });
+
+    // Where a restart gains nothing (no elevation on Linux), the page ends the first run by
+    // itself: no relaunch follows and the page is not welcomed again. The marker stays written.
+    dispatcher.registerCommand(QStringLiteral("FinishFirstStart"),
+                               [s](const QVariantMap &, const ReplyPtr &reply) {
+                                   s->firstStartFlag = false;
                                    replySuccess(reply, QString());
                                });
 }

@@ -13,9 +13,10 @@ struct ShellState {
     bool firstStartFlag = false;
 };
 
-// ShowClient, OpenUrl, OpenView, CloseView, CloseX, SetAutoRun, IsFirstStart, FirstStart.
+// ShowClient, OpenUrl, OpenView, CloseView, CloseX, SetAutoRun, IsFirstStart, FirstStart,
+// FinishFirstStart (the last one clears the first-start flag).
 void registerWindowCommands(CommandDispatcher &dispatcher, WindowActions &actions,
-                            const ShellState &state);
+                            ShellState &state);
 
 // Size of a pop-up view asked for as width x height on a desktop of the given height:
 // scaled to the desktop (plus 50 in width) on desktops of 1080 pixels or more, unchanged

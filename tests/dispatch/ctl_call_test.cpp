@@ -45,6 +45,28 @@ Output ctl(const QStringList &args, const QProcessEnvironment &extra = {}) {
     return out;
 }
 
+// 4000 payload bytes: i * step + first.
+QByteArray firmwarePayload(int step, int first) {
+    QByteArray payload(4000, '\0');
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>(i * step + first);
+    return payload;
+}
+
+// A firmware image carrying firmwarePayload(step, first), written into `folder`; its path.
+QString writeFirmwareImage(const QString &folder, int step = 0, int first = 0) {
+    QByteArray file(67200, '\0');
+    file[0] = 0x16;
+    file[1] = 0x10;
+    file[66143] = static_cast<char>(0xA0); // 4000 = 0x0FA0
+    file[66144] = 0x0F;
+    file.replace(264, 4000, firmwarePayload(step, first));
+    QFile f(folder + "/fw.bin");
+    if (!f.open(QIODevice::WriteOnly) || f.write(file) != file.size())
+        return QString();
+    return f.fileName();
+}
+
 } // namespace
 
 TEST(CtlCall, AnswersLastAndNoneForUnansweredCommands) {
@@ -94,17 +116,7 @@ TEST(CtlCall, ChooseAnswersTheFileDialogs) {
 
 TEST(CtlCall, FirmwareUpdateReportsProgressAndFaults) {
     QTemporaryDir dir;
-    auto writeImage = [&] {
-        QByteArray file(67200, '\0');
-        file[0] = 0x16;
-        file[1] = 0x10;
-        file[66143] = static_cast<char>(0xA0); // 4000 = 0x0FA0
-        file[66144] = 0x0F;
-        QFile f(dir.path() + "/fw.bin");
-        f.open(QIODevice::WriteOnly);
-        f.write(file);
-        return f.fileName();
-    };
+    auto writeImage = [&] { return writeFirmwareImage(dir.path()); };
     const QString query =
         R"({"FuncName":"ExecuteUpdateFirmware","Version":"HJE-XAV-V1.2.0","FilePath":"%1"})";
     QProcessEnvironment env;
@@ -165,23 +177,13 @@ TEST(CtlCall, FirmwareUpdateReportsProgressAndFaults) {
 // state; it is listed as such, and a retry reaches the end with the image on the device.
 TEST(CtlCall, FirmwareRetryBringsBackADeviceLeftInItsBootLoader) {
     QTemporaryDir dir;
-    QByteArray file(67200, '\0');
-    file[0] = 0x16;
-    file[1] = 0x10;
-    file[66143] = static_cast<char>(0xA0); // 4000 = 0x0FA0
-    file[66144] = 0x0F;
-    for (int i = 0; i < 4000; ++i)
-        file[264 + i] = static_cast<char>(i * 7 + 3);
-    const QString image = dir.path() + "/fw.bin";
-    QFile f(image);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(file);
-    f.close();
+    const QString image = writeFirmwareImage(dir.path(), 7, 3);
+    ASSERT_FALSE(image.isEmpty());
     const QString query =
         QString(
             R"({"FuncName":"ExecuteUpdateFirmware","Version":"HJE-XAV-V1.2.0","FilePath":"%1"})")
             .arg(image);
-    const QString payloadHex = QString::fromLatin1(file.mid(264, 4000).toHex());
+    const QString payloadHex = QString::fromLatin1(firmwarePayload(7, 3).toHex());
     auto device = [&] {
         QFile state(dir.path() + "/state.json");
         state.open(QIODevice::ReadOnly);
@@ -251,18 +253,8 @@ TEST(CtlCall, FirmwareRetryBringsBackADeviceLeftInItsBootLoader) {
 // With that device left waiting, an update of another device must not write to it.
 TEST(CtlCall, FirmwareGoesOnlyToTheBootLoaderOfItsOwnDevice) {
     QTemporaryDir dir;
-    QByteArray file(67200, '\0');
-    file[0] = 0x16;
-    file[1] = 0x10;
-    file[66143] = static_cast<char>(0xA0); // 4000 = 0x0FA0
-    file[66144] = 0x0F;
-    for (int i = 0; i < 4000; ++i)
-        file[264 + i] = static_cast<char>(i * 5 + 1);
-    const QString image = dir.path() + "/fw.bin";
-    QFile f(image);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(file);
-    f.close();
+    const QString image = writeFirmwareImage(dir.path(), 5, 1);
+    ASSERT_FALSE(image.isEmpty());
     auto update = [&](const char *identity, const char *faults) {
         QProcessEnvironment env;
         env.insert("TORVANIX_SIM_STATE", dir.path() + "/state.json");
@@ -300,7 +292,7 @@ TEST(CtlCall, FirmwareGoesOnlyToTheBootLoaderOfItsOwnDevice) {
     // The keyboard's own boot loader is remembered; once it is done the mouse's is alone.
     EXPECT_EQ(update("TOB-NIR-V1.2.0", "").last(), "100");
     EXPECT_EQ(update("HJE-XAV-V1.2.0", "").last(), "100");
-    const QString payloadHex = QString::fromLatin1(file.mid(264, 4000).toHex());
+    const QString payloadHex = QString::fromLatin1(firmwarePayload(5, 1).toHex());
     for (const char *part : {keyboard, mouse}) {
         EXPECT_FALSE(device(part).value("bootloader").toBool()) << part;
         EXPECT_EQ(device(part).value("rom").toObject().value("image").toString(), payloadHex)

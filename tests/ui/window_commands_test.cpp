@@ -70,6 +70,15 @@ TEST_F(WindowCommandsTest, FirstStartFlagDecidesBothFirstStartCommands) {
     EXPECT_EQ(actions.calls, QStringList({"quit"}));
 }
 
+TEST_F(WindowCommandsTest, FinishingTheFirstStartClearsItWithoutQuitting) {
+    state.firstStartFlag = true;
+    EXPECT_EQ(send(R"({"FuncName":"FinishFirstStart"})"), QStringList({"ok:"}));
+    EXPECT_FALSE(state.firstStartFlag);
+    EXPECT_EQ(send(R"({"FuncName":"IsFirstStart"})"), QStringList({"ok:0"}));
+    EXPECT_EQ(send(R"({"FuncName":"FirstStart"})"), QStringList({"ok:"}));
+    EXPECT_TRUE(actions.calls.isEmpty());
+}
+
 TEST_F(WindowCommandsTest, UrlAndPopUpCommandsNeedTheirKeys) {
     EXPECT_EQ(send(R"({"FuncName":"OpenUrl","Url":"https://example.com/x"})"),
               QStringList({"ok:open successed"}));

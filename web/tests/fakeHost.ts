@@ -1,5 +1,7 @@
+import { h, type ComponentChild } from 'preact';
 import { vi } from 'vitest';
-import type { ClientRequestOptions, NativeHost } from '../src/native/client';
+import { createClient, type ClientRequestOptions, type NativeHost } from '../src/native/client';
+import { NativeContext } from '../src/native/context';
 
 // A stand-in for the program's bridge: records queries and lets a test answer them.
 export interface FakeHost extends NativeHost {
@@ -49,4 +51,9 @@ export function fakeHost(): FakeHost {
 export function useFakeTimers() {
   vi.useFakeTimers();
   return () => vi.useRealTimers();
+}
+
+// The component under a client of its own on the given host, in place of the program's.
+export function withNative(host: NativeHost, ui: ComponentChild): ComponentChild {
+  return h(NativeContext.Provider, { value: createClient(host) }, ui);
 }

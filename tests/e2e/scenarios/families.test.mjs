@@ -50,6 +50,22 @@ describe('every family', () => {
     });
   }
 
+  // A mouse's buttons in words beside the drawing: what the test above gave button 4 shows in
+  // the list, and the arrows walk the buttons with the drawing following.
+  test('keys: Torvanix Glide 6, the button list says what each button does and walks with the arrows', { timeout: 60000 }, async () => {
+    const { app } = ctx;
+    const { page } = app;
+    await page.click({ role: 'button', name: 'Torvanix Glide 6' });
+    await page.click({ role: 'tab', name: 'Keys' });
+    await app.quiet();
+    await page.find({ role: 'option', name: /^6 — top, DPI ?: DPI cycle$/ });
+    await page.focus({ role: 'option', name: /^4 — side, back ?: A$/ });
+    await page.key('Down');
+    await page.find({ role: 'option', name: /^5 — side, forward ?: /, selected: true });
+    await page.find({ role: 'gridcell', name: 'Button 5 (Forward button)', selected: true });
+    await page.find({ role: 'heading', name: /^Button 5 \(Forward button\): / });
+  });
+
   // model, template, whole document
   const LIGHTING = [
     ['Torvanix Keystone 84 Screen', 'keystone-84-screen.xml', false],

@@ -8,6 +8,7 @@ import { describe, test } from 'node:test';
 import { ModelDocument } from '../lib/documents.mjs';
 import { assertWrites } from '../lib/expect.mjs';
 import { assertAccessible, useApp } from '../lib/fixture.mjs';
+import { assertLaidOut } from '../lib/layout.mjs';
 
 const KEYBOARD = 'Torvanix Pulse 104';
 const IDENTITY = '0C458075';
@@ -31,6 +32,7 @@ describe('macros end to end', () => {
     await page.key('a', 'Enter', 'Escape');
     await page.waitText(/Recording: 6 steps/);
     await page.screenshot('macros-recording-en-dark');
+    await assertLaidOut(page, 'macros-recording-en-dark');
     await assertAccessible(page, 'recording a macro');
     await page.chord('ctrl+shift+Escape');
     await page.waitText(/6 steps recorded/);

@@ -2,6 +2,7 @@
 // appears without a reload.
 import { describe, test } from 'node:test';
 import { assertAccessible, useApp } from '../lib/fixture.mjs';
+import { assertLaidOut } from '../lib/layout.mjs';
 import { DEMO_DEVICES } from '../lib/app.mjs';
 import fs from 'node:fs';
 
@@ -14,6 +15,7 @@ describe('no device', () => {
     await page.find({ role: 'button', name: 'Search again' });
     await assertAccessible(page, 'empty state');
     await page.screenshot('empty-state-en-dark');
+    await assertLaidOut(page, 'empty-state-en-dark');
   });
 
   test('a device plugged in later shows up by itself', { timeout: 30000 }, async () => {

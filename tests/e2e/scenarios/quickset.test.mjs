@@ -4,6 +4,7 @@ import assert from 'node:assert/strict';
 import { describe, test } from 'node:test';
 import CDP from 'chrome-remote-interface';
 import { assertAccessible, useApp } from '../lib/fixture.mjs';
+import { assertLaidOut } from '../lib/layout.mjs';
 import { Page } from '../lib/page.mjs';
 import { waitUntil, withTimeout } from '../lib/util.mjs';
 
@@ -74,6 +75,7 @@ describe('hot-key panel and help page', () => {
           { timeout: 5000, what: `the panel in the ${theme} theme` });
         await panel.screenshot(`quickset-${lang}-${theme}`);
         await assertAccessible(panel, `hot-key panel ${lang} ${theme}`);
+        await assertLaidOut(panel, `quickset-${lang}-${theme}`, []);
       }
       await setLook(page, 'en', 'dark', THEME);
       await panel.find({ role: 'heading', name: 'Hot keys' });
@@ -105,6 +107,7 @@ describe('hot-key panel and help page', () => {
       await page.find({ role: 'heading', name: lang === 'zh' ? 'Linux 上的设备权限' : 'Device permissions on Linux' });
       await page.screenshot(`help-${lang}-${theme}`);
       await assertAccessible(page, `help ${lang} ${theme}`);
+      await assertLaidOut(page, `help-${lang}-${theme}`);
     }
     await setLook(page, 'en', 'dark', THEME);
     await page.waitText(/torvanix-ctl udev-rules \| sudo tee/);

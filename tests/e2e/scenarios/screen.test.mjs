@@ -10,6 +10,7 @@ import zlib from 'node:zlib';
 import { describe, test } from 'node:test';
 import { ModelDocument } from '../lib/documents.mjs';
 import { assertAccessible, useApp } from '../lib/fixture.mjs';
+import { assertLaidOut } from '../lib/layout.mjs';
 import { expectedWrites } from '../lib/trace.mjs';
 import { programDir, sleep, waitUntil } from '../lib/util.mjs';
 
@@ -235,6 +236,7 @@ describe('the keyboard with the screen, and music', () => {
           await page.click({ role: 'tab', name: tab });
           await app.quiet();
           await page.screenshot(`screen-keyboard-${tab === tabs[0] ? 'screen' : 'music'}-${lang}-${theme}`);
+          await assertLaidOut(page, `screen-keyboard-${tab === tabs[0] ? 'screen' : 'music'}-${lang}-${theme}`);
           await assertAccessible(page, `${tab} ${lang} ${theme}`);
         }
       }

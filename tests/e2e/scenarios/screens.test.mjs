@@ -1,8 +1,10 @@
-// Every screen in English and Chinese, dark and light: axe-core finds nothing serious, and a
-// picture of each lands in build/screens/.
+// Every screen in English and Chinese, dark and light: axe-core finds nothing serious, nothing
+// runs out of the window or its box at either window size, and a picture of each size lands in
+// build/screens/.
 import assert from 'node:assert/strict';
 import { describe, test } from 'node:test';
 import { useApp } from '../lib/fixture.mjs';
+import { checkScreen } from '../lib/layout.mjs';
 
 // A keyboard with every page, a mouse, the notebook lighting and the generic device.
 const DEVICES = [
@@ -22,6 +24,7 @@ describe('every screen', () => {
         const { app } = ctx;
         const { page } = app;
         const problems = [];
+        const layout = [];
         await page.choose({ role: 'combobox', name: /^(Language|语言)$/ }, label);
         assert.match(await page.eval('document.documentElement.lang'), lang === 'zh' ? /^zh/ : /^en/);
         const light = await page.find({ role: 'switch', name: /^(Light theme|浅色主题)$/ });
@@ -38,11 +41,12 @@ describe('every screen', () => {
               await app.quiet();
             }
             const screen = `${id}-${i + 1}-${lang}-${theme}`;
-            await page.screenshot(screen);
             problems.push(...(await page.accessibilityProblems()).map((p) => `${screen}: ${p}`));
+            layout.push(...(await checkScreen(page, screen)));
           }
         }
         assert.deepEqual(problems, [], 'accessibility problems');
+        assert.deepEqual(layout, [], 'layout faults');
       });
     }
   }

@@ -4,6 +4,7 @@ import assert from 'node:assert/strict';
 import { describe, test } from 'node:test';
 import { assertWrites } from '../lib/expect.mjs';
 import { assertAccessible, useApp } from '../lib/fixture.mjs';
+import { assertLaidOut } from '../lib/layout.mjs';
 
 const MOUSE = 'Torvanix Orbit 6';
 const KEYBOARD = 'Torvanix Linkboard 104';
@@ -51,6 +52,7 @@ describe('lighting sync', () => {
         if ((light.props.checked === 'true') !== (theme === 'light')) await page.click({ role: 'switch', name: /^(Light theme|浅色主题)$/ });
         await page.find({ role: 'heading', name: lang === 'zh' ? '灯光同步' : 'Lighting sync' });
         await page.screenshot(`sync-${lang}-${theme}`);
+        await assertLaidOut(page, `sync-${lang}-${theme}`);
         await assertAccessible(page, `sync ${lang} ${theme}`);
       }
     }

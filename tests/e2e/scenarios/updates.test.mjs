@@ -10,6 +10,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { assertAccessible, useApp } from '../lib/fixture.mjs';
+import { assertLaidOut } from '../lib/layout.mjs';
 import { firmwareImage, sha256, startUpdateServer } from '../lib/updateServer.mjs';
 import { programDir, waitUntil } from '../lib/util.mjs';
 
@@ -71,6 +72,8 @@ async function checkScreen(page, name, screen) {
   await notCounted(page, async () => {
     await page.screenshot(name);
     await assertAccessible(page, screen);
+    // At the window's own size: the update runs on while the screen is checked.
+    await assertLaidOut(page, name, []);
   });
 }
 
@@ -145,6 +148,7 @@ describe('updates', () => {
       await setLook(page, label, theme);
       await page.waitText(lang === 'zh' ? /版本 1\.3\.0 可用/ : /Version 1\.3\.0 is available/);
       await page.screenshot(`updates-firmware-${lang}-${theme}`);
+      await assertLaidOut(page, `updates-firmware-${lang}-${theme}`, []);
       await assertAccessible(page, `firmware tab ${lang} ${theme}`);
       await page.click({ role: 'button', name: lang === 'zh' ? '更新到 1.3.0' : 'Update to 1.3.0' });
       const dialog = await page.find({ role: 'alertdialog' });
@@ -152,6 +156,7 @@ describe('updates', () => {
         lang === 'zh' ? /从版本 1\.2\.0 更新到版本 1\.3\.0/ : /from version 1\.2\.0 to version 1\.3\.0/);
       assert.ok(dialog);
       await page.screenshot(`updates-confirm-${lang}-${theme}`);
+      await assertLaidOut(page, `updates-confirm-${lang}-${theme}`, []);
       await assertAccessible(page, `confirmation ${lang} ${theme}`);
       await page.click({ role: 'button', name: lang === 'zh' ? '取消' : 'Cancel' });
       await page.waitGone({ role: 'alertdialog' });
@@ -192,6 +197,7 @@ describe('updates', () => {
       await page.click({ role: 'button', name: 'Close' });
       await page.find({ role: 'dialog', name: 'Torvanix cannot close now' });
       await page.screenshot('updates-close-held-en-dark');
+      await assertLaidOut(page, 'updates-close-held-en-dark', []);
       await assertAccessible(page, 'close held');
       await page.click({ role: 'button', name: 'Keep updating' });
     });
@@ -210,6 +216,7 @@ describe('updates', () => {
         await setLook(page, label, theme);
         await page.waitText(lang === 'zh' ? /固件更新没有完成/ : /firmware update did not finish/);
         await page.screenshot(`updates-failed-${lang}-${theme}`);
+        await assertLaidOut(page, `updates-failed-${lang}-${theme}`, []);
         await assertAccessible(page, `failure ${lang} ${theme}`);
       }
       await setLook(page, 'English', 'dark');
@@ -269,6 +276,7 @@ describe('updates', () => {
     const saved = fs.readdirSync(path.join(programDir, 'update')).filter((f) => f.startsWith('torvanix-9.0.0'));
     assert.equal(saved.length, 1, `the package in the download folder: ${saved}`);
     await page.screenshot('updates-client-ready-en-dark');
+    await assertLaidOut(page, 'updates-client-ready-en-dark', []);
     await page.click({ role: 'button', name: 'Install and restart' });
     await page.waitText(/Torvanix refused the update package/, { timeout: 60000 });
     assert.equal(app.exit, undefined, 'the program quit for a refused package');
@@ -281,6 +289,7 @@ describe('updates', () => {
       await page.click({ role: 'button', name: lang === 'zh' ? '设置' : 'Settings' });
       await page.waitText(lang === 'zh' ? /程序更新没有完成/ : /program update did not happen/);
       await page.screenshot(`updates-client-${lang}-${theme}`);
+      await assertLaidOut(page, `updates-client-${lang}-${theme}`, []);
       await assertAccessible(page, `program update ${lang} ${theme}`);
       await page.focus({ role: 'button', name: lang === 'zh' ? '重新开始' : 'Start again' });
       await page.key('Escape');

@@ -1,15 +1,15 @@
 import type { ComponentChildren } from 'preact';
-import { native } from '../native/client';
+import { useNative } from '../native/context';
 import { LookControls } from '../ui/LookControls';
 import { t } from './texts';
+import { UDEV_COMMANDS } from './udev';
 
-const UDEV_COMMANDS = [
-  'torvanix-ctl udev-rules | sudo tee /etc/udev/rules.d/70-torvanix.rules',
-  'sudo udevadm control --reload',
-  'sudo udevadm trigger --subsystem-match=hidraw',
-];
 
-const FILES: [string, string | null][] = [
+// Files the user places have a text saying where; the others have their path.
+type ChosenFile = 'macroFiles' | 'library' | 'screen' | 'update';
+type PlacedFile = 'log' | 'firmware' | 'autostart' | 'firstStart';
+
+const FILES: ([ChosenFile, null] | [PlacedFile, string])[] = [
   ['macroFiles', null],
   ['library', null],
   ['log', '$XDG_RUNTIME_DIR/torvanix/ozk.log'],
@@ -25,7 +25,9 @@ function backAddress(): string {
   return `../client.html${location.search}`;
 }
 
-function Section({ id, children }: { id: string; children: ComponentChildren }) {
+type SectionId = 'start' | 'permissions' | 'trouble' | 'files';
+
+function Section({ id, children }: { id: SectionId; children: ComponentChildren }) {
   return (
     <section id={id} aria-labelledby={`${id}-title`}>
       <h2 id={`${id}-title`}>{t(`help.${id}.title`)}</h2>
@@ -35,7 +37,8 @@ function Section({ id, children }: { id: string; children: ComponentChildren }) 
 }
 
 export function Help() {
-  const sections = ['start', 'permissions', 'trouble', 'files'];
+  const native = useNative();
+  const sections: SectionId[] = ['start', 'permissions', 'trouble', 'files'];
   return (
     <div class="app help">
       <header class="titlebar">
@@ -72,7 +75,7 @@ export function Help() {
         </nav>
         <Section id="start">
           <ol>
-            {[1, 2, 3, 4, 5].map((n) => (
+            {([1, 2, 3, 4, 5] as const).map((n) => (
               <li key={n}>{t(`help.start.${n}`)}</li>
             ))}
           </ol>
@@ -89,7 +92,7 @@ export function Help() {
         </Section>
         <Section id="trouble">
           <dl class="help-faq">
-            {['none', 'refused', 'hotkeys', 'log'].map((k) => (
+            {(['none', 'refused', 'hotkeys', 'log'] as const).map((k) => (
               <div key={k}>
                 <dt>{t(`help.trouble.${k}.q`)}</dt>
                 <dd>{t(`help.trouble.${k}.a`)}</dd>
@@ -109,7 +112,7 @@ export function Help() {
               {FILES.map(([key, path]) => (
                 <tr key={key}>
                   <th scope="row">{t(`help.files.${key}`)}</th>
-                  <td>{path ? <code>{path}</code> : t(`help.files.${key}Where`)}</td>
+                  <td>{path ? <code>{path}</code> : t(`help.files.${key as ChosenFile}Where`)}</td>
                 </tr>
               ))}
             </tbody>

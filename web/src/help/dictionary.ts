@@ -1,7 +1,7 @@
-import type { AreaDictionary } from '../i18n/core';
+import { area } from '../i18n/core';
 
 // The help page's texts. Commands and paths are not translated; they are shown as written.
-const help: AreaDictionary = {
+const help = {
   en: {
     'help.documentTitle': 'Torvanix help',
     'help.back': 'Back to Torvanix',
@@ -98,4 +98,4 @@ const help: AreaDictionary = {
   },
 };
 
-export default help;
+export default area(help);

@@ -5,12 +5,25 @@ import { computed, effect, signal } from '@preact/signals';
 
 export type Language = 'en' | 'zh';
 export const LANGUAGES: readonly Language[] = ['en', 'zh'];
+// Each language under its own name, as every language choice offers them.
+export const LANGUAGE_NAMES: Record<Language, string> = { en: 'English', zh: '中文' };
+export const LANGUAGE_TAGS: Record<Language, string> = { en: 'en', zh: 'zh-CN' };
+export const LANGUAGE_OPTIONS = LANGUAGES.map((l) => ({ value: l, label: LANGUAGE_NAMES[l] }));
 export type Entries = Record<string, string>;
 export interface AreaDictionary {
   en: Entries;
   zh: Entries;
 }
 export type Params = Record<string, string | number>;
+
+// Keeps a dictionary's keys in its type, so a mistyped key fails the type check instead of
+// showing up on screen; the Chinese half must carry every English key.
+export function area<E extends Entries>(d: { en: E; zh: Record<keyof E, string> }): { en: E; zh: Entries } {
+  return d;
+}
+
+// The keys of one dictionary, or of every dictionary in a union of them.
+export type KeysOf<D> = D extends { en: infer E } ? keyof E & string : never;
 
 // The language the native side reported (the system locale), e.g. "zh_CN", "zh-TW", "en_GB".
 export function languageFromLocale(locale: string | null | undefined): Language {
@@ -73,13 +86,14 @@ function fill(text: string, params?: Params): string {
   );
 }
 
-export interface Texts {
-  translate(l: Language, key: string, params?: Params): string;
-  t(key: string, params?: Params): string;
+export interface Texts<K extends string = string> {
+  translate(l: Language, key: K, params?: Params): string;
+  t(key: K, params?: Params): string;
+  // Any text, e.g. a key made at run time, may be asked about.
   has(key: string): boolean;
 }
 
-export function createTexts(areas: AreaDictionary[]): Texts {
+export function createTexts<D extends AreaDictionary>(areas: readonly D[]): Texts<KeysOf<D>> {
   const merge = (l: Language): Entries => {
     const all: Entries = {};
     for (const area of areas) Object.assign(all, area[l]);

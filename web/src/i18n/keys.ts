@@ -1,7 +1,7 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
 // The keys page, the key pictures and the names of the functions a key can be given.
-const keys: AreaDictionary = {
+const keys = {
   en: {
     'page.keys': 'Keys',
     'keys.pictureKeyboard': 'Keyboard keys',
@@ -52,6 +52,16 @@ const keys: AreaDictionary = {
     'keys.mouse.back': 'Back button',
     'keys.mouse.forward': 'Forward button',
     'keys.mouse.dpi': 'DPI button',
+    'keys.buttonList': 'What each button does',
+    'keys.placed': '{n} — {place}',
+    'keys.place.left': 'left',
+    'keys.place.right': 'right',
+    'keys.place.middle': 'wheel',
+    'keys.place.back': 'side, back',
+    'keys.place.forward': 'side, forward',
+    'keys.place.dpi': 'top, DPI',
+    'keys.place.dpiUp': 'top, DPI up',
+    'keys.place.dpiDown': 'top, DPI down',
     'fn.leftClick': 'Left click',
     'fn.rightClick': 'Right click',
     'fn.middleClick': 'Middle click',
@@ -145,6 +155,16 @@ const keys: AreaDictionary = {
     'keys.mouse.back': '后退键',
     'keys.mouse.forward': '前进键',
     'keys.mouse.dpi': 'DPI 键',
+    'keys.buttonList': '各按键的功能',
+    'keys.placed': '{n} — {place}',
+    'keys.place.left': '左键',
+    'keys.place.right': '右键',
+    'keys.place.middle': '滚轮',
+    'keys.place.back': '侧键，后退',
+    'keys.place.forward': '侧键，前进',
+    'keys.place.dpi': '顶部，DPI',
+    'keys.place.dpiUp': '顶部，DPI 加',
+    'keys.place.dpiDown': '顶部，DPI 减',
     'fn.leftClick': '左键单击',
     'fn.rightClick': '右键单击',
     'fn.middleClick': '中键单击',
@@ -190,4 +210,4 @@ const keys: AreaDictionary = {
   },
 };
 
-export default keys;
+export default area(keys);

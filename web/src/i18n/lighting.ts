@@ -1,7 +1,7 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
 // The lighting page.
-const lighting: AreaDictionary = {
+const lighting = {
   en: {
     'page.lighting': 'Lighting',
     'lighting.zoneMain': 'Main zone',
@@ -86,4 +86,4 @@ const lighting: AreaDictionary = {
   },
 };
 
-export default lighting;
+export default area(lighting);

@@ -1,6 +1,6 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
-const macros: AreaDictionary = {
+const macros = {
   en: {
     'macros.tab': 'Macros',
     'macros.library': 'Macro library',
@@ -177,4 +177,4 @@ const macros: AreaDictionary = {
   },
 };
 
-export default macros;
+export default area(macros);

@@ -1,6 +1,6 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
-const music: AreaDictionary = {
+const music = {
   en: {
     'music.tab': 'Music',
     'music.about': 'Play music through Torvanix and the lighting follows its level.',
@@ -75,4 +75,4 @@ const music: AreaDictionary = {
   },
 };
 
-export default music;
+export default area(music);

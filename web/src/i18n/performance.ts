@@ -1,7 +1,7 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
 // The performance page: DPI stages, report rate, lift-off, sleep and battery.
-const performance: AreaDictionary = {
+const performance = {
   en: {
     'page.performance': 'Performance',
     'perf.dpiStages': 'DPI stages',
@@ -80,4 +80,4 @@ const performance: AreaDictionary = {
   },
 };
 
-export default performance;
+export default area(performance);

@@ -1,6 +1,6 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
-const profiles: AreaDictionary = {
+const profiles = {
   en: {
     'profiles.tab': 'Profiles',
     'profiles.profileN': 'Profile {n}',
@@ -55,4 +55,4 @@ const profiles: AreaDictionary = {
   },
 };
 
-export default profiles;
+export default area(profiles);

@@ -1,6 +1,6 @@
-import type { AreaDictionary } from './core';
+import { area } from './core';
 
-const quickset: AreaDictionary = {
+const quickset = {
   en: {
     'links.help': 'Help',
     'quickset.open': 'Hot-key panel',
@@ -49,4 +49,4 @@ const quickset: AreaDictionary = {
   },
 };
 
-export default quickset;
+export default area(quickset);

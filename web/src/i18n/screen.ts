@@ -1,6 +1,6 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
-const screen: AreaDictionary = {
+const screen = {
   en: {
     'screen.tab': 'Screen',
     'screen.noDocument': 'The settings of this keyboard could not be read, so its screen cannot be set up here.',
@@ -133,4 +133,4 @@ const screen: AreaDictionary = {
   },
 };
 
-export default screen;
+export default area(screen);

@@ -1,6 +1,6 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
-const settings: AreaDictionary = {
+const settings = {
   en: {
     'settings.open': 'Settings',
     'settings.title': 'Settings',
@@ -20,6 +20,14 @@ const settings: AreaDictionary = {
     'welcome.restarting': 'Restarting…',
     'welcome.later': 'Later',
     'welcome.notSent': 'Torvanix did not take the request',
+    // The first run where no restart is needed.
+    'welcome.found': 'Found {count} device(s); choose one on the left to set it up.',
+    'welcome.foundNone': 'No device found yet: plug one in and Torvanix shows it.',
+    'welcome.denied': 'You may not open {names}. Install the device rules once, then plug the device in again:',
+    'welcome.rulesCommand': 'Commands that install the device rules',
+    'welcome.autorun': 'Start at logon',
+    'welcome.language': 'Window language',
+    'welcome.done': 'Done',
   },
   zh: {
     'settings.open': '设置',
@@ -40,7 +48,15 @@ const settings: AreaDictionary = {
     'welcome.restarting': '正在重启…',
     'welcome.later': '稍后',
     'welcome.notSent': 'Torvanix 未接受该请求',
+    // The first run where no restart is needed.
+    'welcome.found': '找到 {count} 个设备；在左侧选择一个即可设置。',
+    'welcome.foundNone': '尚未找到设备：插入后 Torvanix 会显示它。',
+    'welcome.denied': '您无权打开 {names}。请安装一次设备规则，然后重新插入设备：',
+    'welcome.rulesCommand': '安装设备规则的命令',
+    'welcome.autorun': '登录时启动',
+    'welcome.language': '界面语言',
+    'welcome.done': '完成',
   },
 };
 
-export default settings;
+export default area(settings);

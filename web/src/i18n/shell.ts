@@ -1,7 +1,7 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
 // The window chrome, the device bar, the empty state, the status area and shared controls.
-const shell: AreaDictionary = {
+const shell = {
   en: {
     'shell.appName': 'Torvanix',
     'shell.minimise': 'Minimise',
@@ -100,4 +100,4 @@ const shell: AreaDictionary = {
   },
 };
 
-export default shell;
+export default area(shell);

@@ -1,6 +1,6 @@
-import type { AreaDictionary } from './core';
+import { area } from './core';
 
-const sync: AreaDictionary = {
+const sync = {
   en: {
     'page.sync': 'Lighting sync',
     'sync.title': 'Lighting sync',
@@ -39,4 +39,4 @@ const sync: AreaDictionary = {
   },
 };
 
-export default sync;
+export default area(sync);

@@ -1,6 +1,6 @@
-import type { AreaDictionary } from './index';
+import { area } from './core';
 
-const updates: AreaDictionary = {
+const updates = {
   en: {
     'updates.tab': 'Firmware',
     'updates.fw.current': 'Installed firmware',
@@ -244,4 +244,4 @@ const updates: AreaDictionary = {
   },
 };
 
-export default updates;
+export default area(updates);

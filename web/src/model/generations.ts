@@ -5,10 +5,15 @@ import { attr, childrenNamed, parseXml } from './xml';
 export type Family = 'generic-d2' | 'qpa-mouse' | 'hje-mouse' | 'hfd' | 'keyboard-d4' | 'mouse-d3' | 'sync';
 export type Generation = 'D2.0' | 'D3.0' | 'D4.0';
 
-/** The identity as the native dispatcher reads it: one firmware spelling folded into another,
- *  then upper case. */
+/** The identity (a document's `UsbId`, a device record's `Version`) as the native dispatcher
+ *  reads it: one firmware spelling folded into another, then upper case. Every comparison of
+ *  identities in the page goes through here. */
 export function normaliseIdentity(identity: string): string {
-  return identity.split('WSU-DFO-V1.1.0.6').join('WSU-DFO-V1.1.0').toUpperCase();
+  return identity.trim().split('WSU-DFO-V1.1.0.6').join('WSU-DFO-V1.1.0').toUpperCase();
+}
+
+export function sameIdentity(a: string, b: string): boolean {
+  return normaliseIdentity(a) === normaliseIdentity(b);
 }
 
 export function familyOf(identity: string): Family {

@@ -4,16 +4,17 @@
 // every document it has written, so for it the echo is awaited as the confirmation.
 import { signal, type Signal } from '@preact/signals';
 import { native, type NativeClient } from '../native/client';
+import { useNative } from '../native/context';
 import type { Device } from '../state/devices';
 import { waitForNotify, type NotifyDocument } from '../state/notify';
 import { onConfigurationReplaced, profileOf, setConfigurationSource } from '../state/profiles';
 import type { ModelTemplate } from '../state/templates';
 import { commit } from '../state/undo';
-import { parseAnswer, type Answer } from './answers';
+import type { Answer } from './answers';
 import type { Change } from './builders';
 import { FAMILY_TRAITS, type Family, type FamilyTraits, type FunctionTable, familyOf, parseFunctionTable } from './generations';
-import { identityOf, readTemplate } from './template';
-import { type XmlElement, cloneXml, findByName, parseXml, setAttr, writeXml } from './xml';
+import { TemplateError, identityOf } from './template';
+import { type XmlElement, cloneXml, findByName, setAttr, writeXml } from './xml';
 
 export interface DeviceSession {
   deviceId: string;
@@ -28,10 +29,11 @@ export interface DeviceSession {
   /** Counts edits the device did not take: controls keyed by it drop a draft value that
    *  never reached the device and show the held one again. */
   refused: Signal<number>;
+  /** The road to the device its edits and reads take. */
+  client: NativeClient;
 }
 
 const sessions = new Map<string, DeviceSession>();
-const templatesByDevice = new Map<string, XmlElement>();
 
 function withProfile(doc: XmlElement, profile: number): XmlElement {
   const d = cloneXml(doc);
@@ -42,28 +44,31 @@ function withProfile(doc: XmlElement, profile: number): XmlElement {
 
 /** The session, or null when the model's document cannot be read (the page then says so
  *  instead of failing to draw). */
-export function trySessionFor(device: Device, template: ModelTemplate): DeviceSession | null {
+export function trySessionFor(device: Device, template: ModelTemplate, client: NativeClient = native): DeviceSession | null {
   try {
-    return sessionFor(device, template);
+    return sessionFor(device, template, client);
   } catch {
     return null;
   }
 }
 
+/** A page's session, on the native client its component tree is given. */
+export function useSession(device: Device, template: ModelTemplate): DeviceSession | null {
+  return trySessionFor(device, template, useNative());
+}
+
 /** The session of the device's current profile (made on first use). */
-export function sessionFor(device: Device, template: ModelTemplate): DeviceSession {
+export function sessionFor(device: Device, template: ModelTemplate, client: NativeClient = native): DeviceSession {
   const profile = profileOf(device.id);
   const key = `${device.id}#${profile}`;
   let s = sessions.get(key);
   if (!s) {
-    let base = templatesByDevice.get(device.id);
-    if (!base) {
-      base = readTemplate(template.text);
-      templatesByDevice.set(device.id, base);
-    }
+    const base = template.root;
     const identity = identityOf(base);
+    // Nothing can be written to a device without its identity in every document.
+    if (!identity) throw new TemplateError('not a model template');
     const family = familyOf(identity);
-    s = { deviceId: device.id, identity, family, traits: FAMILY_TRAITS[family], template: base, doc: signal(withProfile(base, profile)), profile, refused: signal(0) };
+    s = { deviceId: device.id, identity, family, traits: FAMILY_TRAITS[family], template: base, doc: signal(withProfile(base, profile)), profile, refused: signal(0), client };
     sessions.set(key, s);
   }
   return s;
@@ -82,11 +87,7 @@ onConfigurationReplaced((deviceId, doc, profile) => {
     s.doc.value = withProfile(s.template, profile);
     return;
   }
-  try {
-    s.doc.value = withProfile(parseXml(new XMLSerializer().serializeToString(doc)), profile);
-  } catch {
-    s.doc.value = withProfile(s.template, profile);
-  }
+  s.doc.value = withProfile(doc, profile);
 });
 
 // ---- function tables ----
@@ -127,7 +128,7 @@ export const MACRO_TABLE_TIMEOUT_MS = 30_000;
 
 /** Sends the change's documents in order; resolves once each has left (and, where the family
  *  echoes, come back). */
-export async function writeChange(s: DeviceSession, change: Change, client: NativeClient = native): Promise<void> {
+export async function writeChange(s: DeviceSession, change: Change, client: NativeClient = s.client): Promise<void> {
   // The table is answered once the keyboard took it or refused it.
   if (change.macroTable !== undefined) {
     try {
@@ -154,7 +155,7 @@ export function commitEdit(
   label: string,
   forward: (doc: XmlElement) => Change,
   backward: (doc: XmlElement) => Change,
-  client: NativeClient = native,
+  client: NativeClient = s.client,
 ): Promise<boolean> {
   return commit({
     label,
@@ -172,13 +173,12 @@ export async function readDevice<T>(
   s: DeviceSession,
   query: string,
   accept: (a: Answer) => T | null,
-  client: NativeClient = native,
+  client: NativeClient = s.client,
   timeoutMs = ECHO_TIMEOUT_MS,
 ): Promise<T | null> {
   let value: T | null = null;
   const filter = (d: NotifyDocument) => {
-    const a = parseAnswer(d.text);
-    value = a ? accept(a) : null;
+    value = accept({ identity: d.usbId, doc: d.doc });
     return value !== null;
   };
   const answer = waitForNotify(s.identity, filter, timeoutMs);
@@ -197,7 +197,6 @@ export async function readDevice<T>(
 // Test support.
 export function resetSessions(): void {
   sessions.clear();
-  templatesByDevice.clear();
   tableLoads.clear();
   functionTables.value = {};
 }

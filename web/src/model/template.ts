@@ -202,3 +202,52 @@ export function paintableKeys(doc: XmlElement, zone: ZoneName): KeyDef[] {
       return { name: `Light${e.rc}`, label: '', index: '', rc: e.rc, nc: null, row, col: col++, type: '', task: e.name, value: e.name };
     });
 }
+
+function holdsKey(el: XmlElement, test: (name: string) => boolean): boolean {
+  return el.children.some((c) => (c.name === 'key' && test(attr(c, 'name'))) || holdsKey(c, test));
+}
+
+const PERFORMANCE_KEYS = ['DpiCount', 'DpiCurrent', 'SensorAltitude', 'Power', 'Hibernate', 'MoveLightSwitch'];
+
+/** What a model's document offers: the pages ask this instead of reading the text. */
+export interface Features {
+  keys: boolean;
+  /** A lighting zone whose family's translator sends lighting at all. */
+  lighting: boolean;
+  performance: boolean;
+  /** Macro slots the family writes. */
+  macros: boolean;
+  screen: boolean;
+  /** A lighting brightness, which the music can drive. */
+  music: boolean;
+}
+
+export function featuresOf(doc: XmlElement): Features {
+  const traits = traitsOf(doc);
+  return {
+    keys: holdsKey(doc, (n) => /^Button\d+$/.test(n)),
+    lighting: ZONES.some((z) => !!child(doc, z)) && !!traits.lighting,
+    performance: !!child(doc, 'dpi') || !!child(doc, 'parameters') || holdsKey(doc, (n) => PERFORMANCE_KEYS.indexOf(n) >= 0),
+    macros: traits.assign.indexOf('macro') >= 0 && holdsKey(doc, (n) => /^命令\d+$/.test(n)),
+    screen: holdsKey(doc, (n) => n === 'GlobalScreen'),
+    music: holdsKey(doc, (n) => n === 'LightBrightness'),
+  };
+}
+
+export type DeviceKind = 'keyboard' | 'mouse' | 'notebook';
+
+// What kind of device a template describes: a second lighting zone means the notebook, a DPI
+// table or a handful of buttons a mouse, anything else a keyboard.
+export function deviceKindOf(doc: XmlElement): DeviceKind {
+  const holds = (el: XmlElement, tag: string): boolean => el.children.some((c) => c.name === tag || holds(c, tag));
+  if (holds(doc, 'lightLeft')) return 'notebook';
+  if (holds(doc, 'dpi')) return 'mouse';
+  let buttons = 0;
+  let dpiKeys = 0;
+  for (const el of doc.children) {
+    const name = attr(el, 'name');
+    if (/^Button\d+$/.test(name)) buttons++;
+    if (/^Dpi(Count|Current)$/.test(name)) dpiKeys++;
+  }
+  return dpiKeys > 0 || (buttons > 0 && buttons <= 12) ? 'mouse' : 'keyboard';
+}

@@ -55,6 +55,7 @@ export type AnsweringCommand =
   | 'GetLocalConf'
   | 'IsFirstStart'
   | 'FirstStart'
+  | 'FinishFirstStart'
   | 'GetPerformance'
   | 'GetMonitorStatus'
   | 'GetMonitorInfo'

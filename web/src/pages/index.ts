@@ -2,6 +2,7 @@ import { signal } from '@preact/signals';
 import type { ComponentType } from 'preact';
 import type { Device } from '../state/devices';
 import type { ModelTemplate } from '../state/templates';
+import type { TextKey } from '../i18n';
 
 // The page tabs. Every folder here with an index.ts(x) that exports `page` is a tab; tabs are
 // ordered by `order`. A page decides from the template whether the device has anything for it.
@@ -15,7 +16,7 @@ export interface PageDefinition {
   // Stable id, also the tab's id suffix ("keys", "lighting", "performance", "profiles").
   id: string;
   // Dictionary key of the tab's name.
-  titleKey: string;
+  titleKey: TextKey;
   order: number;
   component: ComponentType<PageProps>;
   // Whether the tab is shown for this device; shown for every device when absent.

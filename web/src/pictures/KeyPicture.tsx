@@ -1,7 +1,7 @@
-import { useEffect, useMemo, useRef } from 'preact/hooks';
+import { useEffect, useMemo, useRef, useState } from 'preact/hooks';
 import type { KeyDef } from '../model/template';
 import { useRovingGrid, type GridRows } from '../ui/grid';
-import { keyLegend, keySpokenName, layoutKeyboard } from './keyboardLayout';
+import { keyLegend, keySpokenName, layoutKeyboard, legendFit } from './keyboardLayout';
 import { MOUSE_VIEWBOX, MouseOutline, mouseSpots } from './mouse';
 import './pictures.css';
 
@@ -66,6 +66,21 @@ function isDim(hex: string): boolean {
   if (hex.length !== 6 || Number.isNaN(n)) return false;
   const luminance = 0.2126 * ((n >> 16) & 255) + 0.7152 * ((n >> 8) & 255) + 0.0722 * (n & 255);
   return luminance < 110;
+}
+
+// Pixels per key unit: the picture is drawn in percent, but type cannot follow a box's width in
+// CSS alone.
+function useUnitPixels(units: number) {
+  const ref = useRef<HTMLDivElement>(null);
+  const [unit, setUnit] = useState(0);
+  useEffect(() => {
+    const el = ref.current;
+    if (!el || typeof ResizeObserver === 'undefined') return;
+    const observer = new ResizeObserver(() => setUnit(el.clientWidth / units));
+    observer.observe(el);
+    return () => observer.disconnect();
+  }, [units]);
+  return { ref, unit };
 }
 
 export function KeyPicture(props: KeyPictureProps) {
@@ -147,11 +162,19 @@ export function KeyPicture(props: KeyPictureProps) {
   const rowCells = rows.map((r) => r.filter((id): id is string => id !== null).map((id) => byId.get(id) as Cell));
   const unitW = 100 / width;
   const unitH = 100 / height;
+  const sizing = useUnitPixels(width);
 
   return (
     <div class={`key-picture-frame ${mouse ? 'is-mouse' : 'is-keyboard'}`} aria-hidden={decorative ? 'true' : undefined}>
     {/* The height follows the width through the padding (percentages of the frame's width). */}
-    <div class="key-picture" style={{ paddingBottom: `${(height / width) * 100}%` }}>
+    <div
+      ref={sizing.ref}
+      class="key-picture"
+      style={{
+        paddingBottom: `${(height / width) * 100}%`,
+        ...(sizing.unit ? { '--key-unit': `${sizing.unit}px` } : {}),
+      }}
+    >
       {mouse && <MouseOutline />}
       <div
         role={decorative ? undefined : 'grid'}
@@ -187,6 +210,7 @@ export function KeyPicture(props: KeyPictureProps) {
                     top: `${(mouse ? c.y - 0.5 : c.y) * unitH}%`,
                     width: `${c.w * unitW}%`,
                     height: `${c.h * unitH}%`,
+                    '--legend-fit': String(legendFit(c.legend, c.w)),
                     ...(colour ? { '--key-light': `#${colour}` } : {}),
                   }}
                 >

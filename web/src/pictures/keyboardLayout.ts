@@ -73,6 +73,12 @@ export function keyLegend(canonical: string): string {
   return canonical.length > 1 ? canonical.charAt(0) + canonical.slice(1).toLowerCase() : canonical;
 }
 
+/** The legend's type size in key units: it follows the key's width and the legend's length, so
+ *  "Backspace" and the pad's "Enter" stay on their caps at every window width. */
+export function legendFit(legend: string, keyWidth: number): number {
+  return Math.min(0.36, (keyWidth * 1.1) / Math.max(1, Array.from(legend).length));
+}
+
 export function keySpokenName(canonical: string): string {
   if (SPOKEN[canonical]) return SPOKEN[canonical];
   return canonical.length > 1 && !/^Num /.test(canonical) && !/^F\d/.test(canonical)

@@ -1,6 +1,7 @@
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { locale } from '../i18n/core';
-import { native, type NativeClient } from '../native/client';
+import type { NativeClient } from '../native/client';
+import { useNative } from '../native/context';
 import { ACTIONS, HOT_KEYS, hotKeyOf, loadAssignments, saveAssignments, type Assignments, type HotKey, type HotKeyAction } from './hotkeys';
 import { t } from './texts';
 
@@ -18,7 +19,8 @@ function perform(client: NativeClient, action: HotKeyAction): boolean {
   return true;
 }
 
-export function QuickSet({ client = native }: { client?: NativeClient }) {
+export function QuickSet() {
+  const client = useNative();
   const [assignments, setAssignments] = useState<Assignments>(loadAssignments);
   const [last, setLast] = useState<Received | null>(null);
   const [saveFailed, setSaveFailed] = useState(false);

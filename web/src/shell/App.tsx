@@ -58,19 +58,23 @@ export function App() {
   return (
     <div class="app" data-screen={empty ? 'empty' : 'device'}>
       <TitleBar />
-      <Welcome />
-      {empty ? (
-        <main class="main">
-          <EmptyState />
-        </main>
-      ) : (
-        <>
-          <DeviceBar />
-          <main class="main" aria-label={selectedDevice.value ? deviceName(selectedDevice.value) : undefined}>
-            <DeviceView />
-          </main>
-        </>
-      )}
+      {/* The devices stand in a column beside the pages: a row of cards ran out of room with a
+          handful of devices, and the welcome sits over the pages so it never hides them. */}
+      <div class="app-body">
+        {empty ? null : <DeviceBar />}
+        <div class="app-pages">
+          <Welcome />
+          {empty ? (
+            <main class="main">
+              <EmptyState />
+            </main>
+          ) : (
+            <main class="main" aria-label={selectedDevice.value ? deviceName(selectedDevice.value) : undefined}>
+              <DeviceView />
+            </main>
+          )}
+        </div>
+      </div>
       <StatusArea />
     </div>
   );

@@ -1,22 +1,18 @@
 import { Battery, BatteryLow, Bluetooth, Cable, ShieldAlert, Wifi } from 'lucide-preact';
 import { formatPercent, t } from '../i18n';
 import { batteryOf, connectionOf, devices, selectDevice, selectedId, type Device } from '../state/devices';
+import { deviceName } from '../state/deviceName';
 import { templates } from '../state/templates';
 import { DevicePicture } from './DevicePicture';
 
-// The name a card shows: the template's model name once it is known, else the identity.
-export function deviceName(device: Device): string {
-  const state = templates.value[device.record.Version];
-  if (state && state.status === 'ready' && state.template.model) return state.template.model;
-  return t('shell.unknownDevice', { id: device.record.Version });
-}
+export { deviceName };
 
 function DeviceCard({ device, place }: { device: Device; place: number }) {
   const selected = selectedId.value === device.id;
   const conn = connectionOf(device.record);
   const battery = batteryOf(device.record);
   const state = templates.value[device.record.Version];
-  const kind = state?.status === 'ready' ? state.template.doc : null;
+  const kind = state?.status === 'ready' ? state.template.root : null;
   const name = deviceName(device);
   const detailsId = `device-details-${place}`;
   // The native side found the device but may not open it: the user has to install the rules.

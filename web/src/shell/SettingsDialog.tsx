@@ -1,15 +1,15 @@
 import { version } from '../../package.json';
-import { language, setLanguage, t, type Language } from '../i18n';
+import { language, LANGUAGE_OPTIONS, setLanguage, t, type Language } from '../i18n';
 import { devices } from '../state/devices';
 import { showMessage } from '../state/messages';
 import { setTheme, theme } from '../state/prefs';
 import { autorun, setAutorun } from '../state/settings';
 import { openHotKeyPanel } from '../quickset/open';
-import { ClientUpdate } from '../pages/firmware/ClientUpdate';
+import { ClientUpdate } from '../updates/ClientUpdate';
 import { Dialog } from '../ui/Dialog';
 import { Select } from '../ui/Select';
 import { Toggle } from '../ui/Toggle';
-import { deviceName } from './DeviceBar';
+import { deviceName } from '../state/deviceName';
 
 export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () => void }) {
   const list = devices.value;
@@ -27,10 +27,7 @@ export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () =
         <Select
           label={t('shell.language')}
           value={language.value}
-          options={[
-            { value: 'en', label: 'English' },
-            { value: 'zh', label: '中文' },
-          ]}
+          options={LANGUAGE_OPTIONS}
           onChange={(v) => setLanguage(v as Language)}
         />
         <Toggle label={t('shell.lightTheme')} checked={theme.value === 'light'} onChange={(on) => setTheme(on ? 'light' : 'dark')} />

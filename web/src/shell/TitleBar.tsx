@@ -2,7 +2,7 @@ import { CircleHelp, Minus, Settings, Undo2, X } from 'lucide-preact';
 import type { ComponentType } from 'preact';
 import { useRef, useState } from 'preact/hooks';
 import { t } from '../i18n';
-import { native } from '../native/client';
+import { useNative } from '../native/context';
 import { canUndo, undo, undoLabel } from '../state/undo';
 import { Dialog } from '../ui/Dialog';
 import { LookControls } from '../ui/LookControls';
@@ -16,6 +16,7 @@ function UpdateHostSlot() {
 // The frameless window's own chrome. Dragging the bar moves the window by the pointer's
 // movement; none of the window requests is waited for (the native side never answers them).
 export function TitleBar() {
+  const native = useNative();
   const last = useRef<{ x: number; y: number; id: number } | null>(null);
   // Movement is gathered and sent once per frame: a fast drag would otherwise queue a window
   // request for every pointer event.

@@ -117,7 +117,7 @@ export function refreshDevices(client: NativeClient = native): Promise<void> {
           if (!state || state.status === 'error')
             loadTemplate(d.record.Version, client).then(
               (tpl) => {
-                if (tpl) adoptTemplateProfile(d.id, tpl.doc);
+                if (tpl) adoptTemplateProfile(d.id, tpl.root);
                 else preferConfigurable();
               },
               () => undefined,

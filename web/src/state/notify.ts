@@ -1,3 +1,6 @@
+import { normaliseIdentity } from '../model/generations';
+import { identityOf } from '../model/template';
+import { type XmlElement, parseXml } from '../model/xml';
 import { native, type NativeClient, type Unsubscribe } from '../native/client';
 
 // OnNotifySaveXml carries a configuration document back from the native side (the answer to a
@@ -6,8 +9,8 @@ import { native, type NativeClient, type Unsubscribe } from '../native/client';
 
 export interface NotifyDocument {
   text: string;
-  doc: XMLDocument;
-  // The `UsbId` key's value, upper-cased so that both spellings of an identity meet.
+  doc: XmlElement;
+  // The `UsbId` key's value, normalised so that both spellings of an identity meet.
   usbId: string;
 }
 
@@ -22,34 +25,29 @@ interface Subscriber {
 const subscribers = new Set<Subscriber>();
 let unhook: Unsubscribe | null = null;
 
-export function normaliseId(id: string): string {
-  return id.trim().toUpperCase();
-}
-
 export function parseNotify(text: string): NotifyDocument | null {
   if (typeof text !== 'string' || !text.trim()) return null;
-  const doc = new DOMParser().parseFromString(text, 'application/xml');
-  const root = doc.documentElement;
-  if (!root || root.nodeName !== 'configuration' || doc.getElementsByTagName('parsererror').length)
+  let doc: XmlElement;
+  try {
+    doc = parseXml(text);
+  } catch {
     return null;
-  let usbId = '';
-  for (const el of Array.from(root.children))
-    if (el.nodeName === 'key' && el.getAttribute('name') === 'UsbId') {
-      usbId = el.getAttribute('value') ?? '';
-      break;
-    }
-  return { text, doc, usbId: normaliseId(usbId) };
+  }
+  if (doc.name !== 'configuration') return null;
+  return { text, doc, usbId: normaliseIdentity(identityOf(doc)) };
 }
 
 // Does the document hold an element of this name (a `key` by its name attribute, or an
 // element such as `light`, `dpi`, `parameters` by its tag)?
 export function hasElement(d: NotifyDocument, element: string): boolean {
-  const root = d.doc.documentElement;
-  for (const el of Array.from(root.getElementsByTagName('*'))) {
-    if (el.nodeName === element) return true;
-    if (el.nodeName === 'key' && el.getAttribute('name') === element && element !== 'UsbId') return true;
-  }
-  return false;
+  const holds = (el: XmlElement): boolean =>
+    el.children.some(
+      (c) =>
+        c.name === element ||
+        (c.name === 'key' && element !== 'UsbId' && c.attrs.some(([k, v]) => k === 'name' && v === element)) ||
+        holds(c),
+    );
+  return holds(d.doc);
 }
 
 function deliver(args: unknown[]): void {
@@ -85,7 +83,7 @@ export function subscribeNotify(
 ): Unsubscribe {
   const filter: NotifyFilter | undefined =
     element === null ? undefined : typeof element === 'string' ? (d) => hasElement(d, element) : element;
-  const s: Subscriber = { usbId: normaliseId(usbId), filter, handler };
+  const s: Subscriber = { usbId: normaliseIdentity(usbId), filter, handler };
   subscribers.add(s);
   return () => {
     subscribers.delete(s);

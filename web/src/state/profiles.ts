@@ -1,4 +1,5 @@
 import { signal } from '@preact/signals';
+import { type XmlElement, attr, findByName } from '../model/xml';
 import type { Device } from './devices';
 
 // The profile being edited on each device (counted from 1). Every document the pages send
@@ -10,15 +11,12 @@ export function profileOf(deviceId: string): number {
 }
 
 // The profile a template names as current (`CurProfile`), used until the user picks one.
-export function adoptTemplateProfile(deviceId: string, templateDoc: XMLDocument): void {
+export function adoptTemplateProfile(deviceId: string, template: XmlElement): void {
   if (currentProfiles.peek()[deviceId] !== undefined) return;
-  for (const el of Array.from(templateDoc.documentElement.children)) {
-    if (el.nodeName === 'key' && el.getAttribute('name') === 'CurProfile') {
-      const n = Number(el.getAttribute('value'));
-      if (Number.isInteger(n) && n >= 1 && n <= 16) setProfileOf(deviceId, n);
-      return;
-    }
-  }
+  const cur = findByName(template, 'key', 'CurProfile');
+  if (!cur) return;
+  const n = Number(attr(cur, 'value'));
+  if (Number.isInteger(n) && n >= 1 && n <= 16) setProfileOf(deviceId, n);
 }
 
 export function setProfileOf(deviceId: string, profile: number): void {
@@ -26,16 +24,13 @@ export function setProfileOf(deviceId: string, profile: number): void {
 }
 
 // How many profiles the device has: the record's count, else the template's, else one.
-export function profileCount(device: Device, templateDoc?: XMLDocument): number {
+export function profileCount(device: Device, template?: XmlElement): number {
   const fromRecord = Number(device.record.ProfileCount);
   if (Number.isInteger(fromRecord) && fromRecord > 0 && fromRecord <= 16) return fromRecord;
-  if (templateDoc) {
-    for (const el of Array.from(templateDoc.documentElement.children)) {
-      if (el.getAttribute('name') === 'CountProfile') {
-        const n = Number(el.getAttribute('value'));
-        if (Number.isInteger(n) && n > 0 && n <= 16) return n;
-      }
-    }
+  const counted = template?.children.find((el) => attr(el, 'name') === 'CountProfile');
+  if (counted) {
+    const n = Number(attr(counted, 'value'));
+    if (Number.isInteger(n) && n > 0 && n <= 16) return n;
   }
   return 1;
 }
@@ -54,7 +49,7 @@ export function currentConfiguration(device: Device, templateText: string, profi
 }
 
 // Told when an imported or reset configuration replaces what the pages show.
-export type ConfigurationListener = (deviceId: string, doc: XMLDocument | null, profile: number) => void;
+export type ConfigurationListener = (deviceId: string, doc: XmlElement | null, profile: number) => void;
 const listeners = new Set<ConfigurationListener>();
 
 export function onConfigurationReplaced(fn: ConfigurationListener): () => void {
@@ -64,7 +59,7 @@ export function onConfigurationReplaced(fn: ConfigurationListener): () => void {
   };
 }
 
-export function configurationReplaced(deviceId: string, doc: XMLDocument | null, profile: number): void {
+export function configurationReplaced(deviceId: string, doc: XmlElement | null, profile: number): void {
   for (const fn of Array.from(listeners)) {
     try {
       fn(deviceId, doc, profile);

@@ -58,6 +58,23 @@ export function restartForFirstStart(client: NativeClient = native): Promise<boo
   );
 }
 
+// A restart elevates the program where it can: on Linux it gains no rights, so the first run
+// ends in place there. The program names itself as the user agent, so the platform tells.
+export const restartGainsNothing = (platform: string = `${navigator.platform} ${navigator.userAgent}`): boolean =>
+  /linux/i.test(platform);
+
+/** Ends the first run without a restart; false (the welcome stays) when the program did not
+ *  take it. */
+export function finishFirstStart(client: NativeClient = native): Promise<boolean> {
+  return client.request('FinishFirstStart').then(
+    () => {
+      firstStart.value = 'done';
+      return true;
+    },
+    () => false,
+  );
+}
+
 export function dismissWelcome(): void {
   firstStart.value = 'done';
 }

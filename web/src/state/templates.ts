@@ -1,4 +1,6 @@
 import { signal } from '@preact/signals';
+import { type Features, featuresOf, modelName } from '../model/template';
+import { type XmlElement, parseXml } from '../model/xml';
 import { native, type NativeClient } from '../native/client';
 import { trackBusy } from './messages';
 
@@ -6,10 +8,15 @@ import { trackBusy } from './messages';
 export interface ModelTemplate {
   name: string;
   text: string;
-  // Parsed once; treat as read-only (clone it before changing anything).
-  doc: XMLDocument;
+  // Read once into the model; treat as read-only (clone it before changing anything).
+  root: XmlElement;
+  // What the model offers, which decides the pages shown for it.
+  features: Features;
   // The display name: the root's `model` attribute.
   model: string;
+  /** @deprecated The same document on the browser's DOM, made on first use for callers not
+   *  yet moved to `root`. */
+  readonly doc: XMLDocument;
 }
 
 export type TemplateState =
@@ -25,11 +32,25 @@ const pending = new Map<string, Promise<ModelTemplate | null>>();
 
 export function parseTemplate(name: string, text: string): ModelTemplate | null {
   if (!text.trim()) return null;
-  const doc = new DOMParser().parseFromString(text, 'application/xml');
-  const root = doc.documentElement;
-  if (!root || root.nodeName !== 'configuration' || doc.getElementsByTagName('parsererror').length)
+  let root: XmlElement;
+  try {
+    root = parseXml(text);
+  } catch {
     return null;
-  return { name, text, doc, model: root.getAttribute('model') ?? '' };
+  }
+  if (root.name !== 'configuration') return null;
+  let dom: XMLDocument | null = null;
+  return {
+    name,
+    text,
+    root,
+    features: featuresOf(root),
+    model: modelName(root),
+    get doc() {
+      if (!dom) dom = new DOMParser().parseFromString(text, 'application/xml');
+      return dom;
+    },
+  };
 }
 
 function setState(name: string, state: TemplateState): void {

@@ -11,11 +11,15 @@ export interface DialogProps {
   initialFocus?: () => HTMLElement | null;
   role?: 'dialog' | 'alertdialog';
   describedBy?: string;
+  /** Further classes of the dialog box and of the backdrop behind it. */
+  className?: string;
+  backdropClass?: string;
 }
 
 // A modal dialog. The engine has no `inert`, so Tab and Shift+Tab are kept inside by hand;
 // Esc closes, and focus goes back to whatever had it when the dialog opened.
-export function Dialog({ open, title, onClose, children, initialFocus, role = 'dialog', describedBy }: DialogProps) {
+export function Dialog(props: DialogProps) {
+  const { open, title, onClose, children, initialFocus, role = 'dialog', describedBy, className, backdropClass } = props;
   const box = useRef<HTMLDivElement>(null);
   const titleId = useRef(uniqueId('dialog-title')).current;
   const closeRef = useRef(onClose);
@@ -48,10 +52,10 @@ export function Dialog({ open, title, onClose, children, initialFocus, role = 'd
   };
 
   return (
-    <div class="dialog-backdrop" onMouseDown={(e) => e.target === e.currentTarget && e.preventDefault()}>
+    <div class={backdropClass ? `dialog-backdrop ${backdropClass}` : 'dialog-backdrop'} onMouseDown={(e) => e.target === e.currentTarget && e.preventDefault()}>
       <div
         ref={box}
-        class="dialog"
+        class={className ? `dialog ${className}` : 'dialog'}
         role={role}
         aria-modal="true"
         aria-labelledby={titleId}

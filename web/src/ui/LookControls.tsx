@@ -1,5 +1,5 @@
 import { Moon, Sun } from 'lucide-preact';
-import { language, setLanguage, type Language } from '../i18n/core';
+import { language, LANGUAGE_NAMES, LANGUAGE_TAGS, LANGUAGES, setLanguage, type Language } from '../i18n/core';
 import { setTheme, theme } from '../state/prefs';
 
 // The language and theme choices of a window bar. Labels come from the caller, whose page
@@ -12,12 +12,11 @@ export function LookControls({ id, languageLabel, themeLabel }: { id: string; la
         {languageLabel}
       </label>
       <select id={id} class="titlebar-select" value={language.value} onChange={(e) => setLanguage((e.currentTarget as HTMLSelectElement).value as Language)}>
-        <option value="en" lang="en">
-          English
-        </option>
-        <option value="zh" lang="zh-CN">
-          中文
-        </option>
+        {LANGUAGES.map((l) => (
+          <option key={l} value={l} lang={LANGUAGE_TAGS[l]}>
+            {LANGUAGE_NAMES[l]}
+          </option>
+        ))}
       </select>
       <button
         type="button"

@@ -4,6 +4,8 @@
 // finished run (done or failed) stays as it ended: a late "100" never turns a failure into a
 // success, and a stage already passed is never shown again.
 
+import type { TextKey } from '../i18n';
+
 export type Phase =
   | 'idle'
   | 'downloading' // fetching the file from the update server
@@ -19,7 +21,7 @@ export type FailureStage = 'download' | 'verify' | 'save' | 'flash' | 'install';
 export interface Failure {
   stage: FailureStage;
   // What went wrong: a dictionary key of the updates area.
-  reason: string;
+  reason: TextKey;
   // For a flash, the step the native side named ("image", "bootloader", "write", …).
   step?: string;
 }
@@ -44,7 +46,7 @@ export type RunEvent =
   | { type: 'flash'; path?: string }
   | { type: 'updateState'; text: string; step?: string }
   | { type: 'install' }
-  | { type: 'fail'; stage: FailureStage; reason: string }
+  | { type: 'fail'; stage: FailureStage; reason: TextKey }
   | { type: 'reset' };
 
 export const FLASH_STAGES = [20, 40, 60, 70, 80, 100];

@@ -12,6 +12,7 @@ import {
   type UpdateEntry,
   type UpdateIndex,
 } from './updateIndex';
+import type { TextKey } from '../i18n';
 
 // Update runs: the index from the vendor endpoint, a file fetched and checked against it, then
 // saved through the browser's download path into the program's download folder (the only
@@ -111,7 +112,7 @@ export const afterUpdate = signal<DeviceRecord | null | undefined>(undefined);
 class RunFailure extends Error {
   constructor(
     readonly stage: FailureStage,
-    readonly reason: string,
+    readonly reason: TextKey,
   ) {
     super(reason);
   }

@@ -3,6 +3,8 @@
 // over the network, so nothing in it is trusted: a document that is not the format is refused
 // whole, an entry that breaks a rule is left out and said why, and the usable rest stays.
 
+import type { TextKey } from '../i18n';
+
 export const INDEX_FORMAT = 1;
 export const INDEX_PATH = '/updates/index.json';
 // The Ed25519 signature of the index's exact bytes by the release key, in base64, beside the
@@ -32,7 +34,7 @@ export interface UpdateEntry {
 // Why an entry or the whole index was refused: a dictionary key and its values.
 export interface IndexProblem {
   where: string; // "index", "client" or "firmware.<model>"
-  key: string;
+  key: TextKey;
   params?: Record<string, string | number>;
 }
 
@@ -56,7 +58,7 @@ function isObject(v: unknown): v is Record<string, unknown> {
   return !!v && typeof v === 'object' && !Array.isArray(v);
 }
 
-function problem(where: string, key: string, params?: Record<string, string | number>): IndexProblem {
+function problem(where: string, key: TextKey, params?: Record<string, string | number>): IndexProblem {
   return params ? { where, key, params } : { where, key };
 }
 

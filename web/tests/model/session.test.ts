@@ -5,26 +5,31 @@ import { keysOf } from '../../src/model/template';
 import { startNotifyRouting, stopNotifyRouting } from '../../src/state/notify';
 import { parseTemplate } from '../../src/state/templates';
 import { clearUndo, undo } from '../../src/state/undo';
+import { createClient, type ClientRequestOptions, type NativeHost } from '../../src/native/client';
+import { fakeHost } from '../fakeHost';
 import { model } from './fixtures';
 
 let sent: string[] = [];
 let notify: ((args: unknown[]) => unknown) | null = null;
 let echo = true;
 
-beforeEach(() => {
-  sent = [];
-  echo = true;
-  const w = window as unknown as Record<string, unknown>;
-  w.ClientRequest = (o: { request: string }) => {
+const host: NativeHost = {
+  ...fakeHost(),
+  ClientRequest: (o: ClientRequestOptions) => {
     const r = JSON.parse(o.request) as Record<string, string>;
     sent.push(r.XmlConfigStr);
     if (echo) setTimeout(() => notify?.([r.XmlConfigStr.replace(/ action="set"/g, '')]));
     return 1;
-  };
-  w.setMessageCallback = (_: string, cb: (args: unknown[]) => unknown) => {
+  },
+  setMessageCallback: (_: string, cb: (args: unknown[]) => unknown) => {
     notify = cb;
-  };
-  startNotifyRouting();
+  },
+};
+
+beforeEach(() => {
+  sent = [];
+  echo = true;
+  startNotifyRouting(createClient(host));
 });
 
 afterEach(() => {
@@ -34,7 +39,8 @@ afterEach(() => {
   clearUndo();
 });
 
-const pulse = () => sessionFor({ id: 'p', record: { Version: '0c458075' } }, parseTemplate('0c458075', model('pulse-104.xml'))!);
+const pulse = (on: NativeHost = host) =>
+  sessionFor({ id: 'p', record: { Version: '0c458075' } }, parseTemplate('0c458075', model('pulse-104.xml'))!, createClient(on));
 const task = (s: ReturnType<typeof pulse>, name: string) => keysOf(s.doc.value).find((k) => k.name === name)!.task;
 
 describe('device session', () => {
@@ -63,8 +69,7 @@ describe('device session', () => {
   });
 
   it('keeps the document when the program is not there to take it', async () => {
-    delete (window as unknown as Record<string, unknown>).ClientRequest;
-    const s = pulse();
+    const s = pulse({ ...host, ClientRequest: undefined });
     await expect(writeChange(s, assignKey(s.doc.peek(), 'Button2', { kind: 'keyboard', key: 'A' }))).rejects.toThrow();
     expect(task(s, 'Button2')).toBe('F1');
   });

@@ -17,8 +17,28 @@ describe('xml', () => {
   });
 
   it('refuses malformed text with a position', () => {
-    for (const bad of ['', '<a><b></a>', '<a x="1" x="2"/>', '<a>&bogus;</a><b/>', '<a/><b/>', '<a x=1/>', '<a>']) {
-      expect(() => parseXml(bad)).toThrow(XmlError);
+    // Each case has a single root, so the refusal comes from the fault it names.
+    const cases: [string, string][] = [
+      ['', 'no root element at 0'],
+      ['<a><b></a>', 'mismatched </a> at 6'],
+      ['<r><a x="1" x="2"/></r>', 'duplicate attribute x at 3'],
+      ['<r><a x="&bogus;"/></r>', 'unknown entity &bogus; at 3'],
+      ['<r><a x="&#x110000;"/></r>', 'bad character reference at 3'],
+      ['<a/><b/>', 'second root element at 4'],
+      ['<a x=1/>', 'malformed markup at 0'],
+      ['x<a/>', 'text outside elements at 0'],
+      ['<a>', 'unclosed <a> at 3'],
+    ];
+    for (const [bad, message] of cases) {
+      const e = (() => {
+        try {
+          parseXml(bad);
+        } catch (x) {
+          return x;
+        }
+      })();
+      expect(e, bad).toBeInstanceOf(XmlError);
+      expect((e as XmlError).message, bad).toBe(message);
     }
   });
 });

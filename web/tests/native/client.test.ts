@@ -33,7 +33,12 @@ describe('native client requests', () => {
     vi.advanceTimersByTime(DEFAULT_TIMEOUT_MS + 1);
     expect(await seen).toMatchObject({ kind: 'timeout', command: 'GetDevicesList' });
     expect(host.cancelled).toEqual([host.queries[0].id]);
-    host.answer(0, '[]'); // too late: nothing happens
+    // Too late: the query stays timed out and its finished timer is not touched again.
+    const clear = vi.spyOn(host, 'clearTimeout');
+    host.answer(0, '[]');
+    host.fail(0, 1, 'late');
+    expect(clear).not.toHaveBeenCalled();
+    await expect(p).rejects.toMatchObject({ kind: 'timeout' });
   });
 
   it('gives dialog commands the long wait and honours an explicit one', async () => {

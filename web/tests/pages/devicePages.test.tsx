@@ -9,6 +9,8 @@ import { startNotifyRouting, stopNotifyRouting } from '../../src/state/notify';
 import { parseTemplate } from '../../src/state/templates';
 import { clearUndo, undoDepth } from '../../src/state/undo';
 import { installShortcuts } from '../../src/shell/shortcuts';
+import { createClient, type ClientRequestOptions, type NativeHost } from '../../src/native/client';
+import { fakeHost, withNative } from '../fakeHost';
 import { drive, model } from '../model/fixtures';
 
 // A stand-in for the program: answers GetLocalConf from the tree, records every document
@@ -17,11 +19,9 @@ let sent: string[] = [];
 let notify: ((args: unknown[]) => unknown) | null = null;
 let echo = false;
 
-beforeEach(() => {
-  sent = [];
-  echo = false;
-  const w = window as unknown as Record<string, unknown>;
-  w.ClientRequest = (o: { request: string; onSuccess?: (a: string) => void }) => {
+const host: NativeHost = {
+  ...fakeHost(),
+  ClientRequest: (o: ClientRequestOptions) => {
     const r = JSON.parse(o.request) as Record<string, string>;
     if (r.FuncName === 'GetLocalConf') setTimeout(() => o.onSuccess?.(drive(r.Name)));
     if (r.FuncName === 'NoticeModify') {
@@ -29,11 +29,16 @@ beforeEach(() => {
       if (echo) setTimeout(() => notify?.([r.XmlConfigStr]));
     }
     return 1;
-  };
-  w.setMessageCallback = (name: string, cb: (args: unknown[]) => unknown) => {
+  },
+  setMessageCallback: (name: string, cb: (args: unknown[]) => unknown) => {
     if (name === 'OnNotifySaveXml') notify = cb;
-  };
-  startNotifyRouting();
+  },
+};
+
+beforeEach(() => {
+  sent = [];
+  echo = false;
+  startNotifyRouting(createClient(host));
 });
 
 afterEach(() => {
@@ -52,7 +57,7 @@ const marked = (doc: string) => doc.split('\n').filter((l) => l.indexOf('action=
 describe('device pages', () => {
   it('records Ctrl+Alt+Delete for a key of the packet keyboard and waits for its echo', async () => {
     echo = true;
-    render(<KeysPage {...props('pulse-104.xml', '0c458075')} />);
+    render(withNative(host, <KeysPage {...props('pulse-104.xml', '0c458075')} />));
     fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'F1' }), { button: 0 });
     fireEvent.change(await screen.findByRole('combobox', { name: 'Function type' }), { target: { value: 'combo' } });
     const record = screen.getByRole('button', { name: 'Record a combination' });
@@ -66,7 +71,7 @@ describe('device pages', () => {
   });
 
   it('asks before the last left click of a mouse goes, and sends nothing when declined', async () => {
-    render(<KeysPage {...props('glide-6.xml', 'QPA-RTE-V1.1.0')} />);
+    render(withNative(host, <KeysPage {...props('glide-6.xml', 'QPA-RTE-V1.1.0')} />));
     fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'Button 1 (Left button)' }), { button: 0 });
     fireEvent.change(screen.getByRole('combobox', { name: 'Function type' }), { target: { value: 'mouse' } });
     const fn = await screen.findByRole('combobox', { name: 'Mouse function' });
@@ -77,8 +82,38 @@ describe('device pages', () => {
     expect(sent).toEqual([]);
   });
 
+  it("lists a mouse's buttons with what they do, selecting with the drawing and by the arrows", async () => {
+    render(withNative(host, <KeysPage {...props('glide-6.xml', 'QPA-RTE-V1.1.0')} />));
+    const list = screen.getByRole('listbox', { name: 'What each button does' });
+    const options = () => Array.from(list.querySelectorAll('[role="option"]'));
+    expect(options().map((o) => o.textContent)).toEqual([
+      '1 — left: Left click',
+      '2 — right: Right click',
+      '3 — wheel: Middle click',
+      '4 — side, back: Back',
+      '5 — side, forward: Forward',
+      '6 — top, DPI: DPI cycle',
+    ]);
+    const cell = (n: number) => document.getElementById(`mouse-button-${n}`)!;
+    fireEvent.keyDown(options()[2], { key: 'ArrowDown' });
+    expect(cell(4).getAttribute('aria-selected')).toBe('true');
+    fireEvent.pointerDown(cell(1), { button: 0 });
+    expect(options()[0].getAttribute('aria-selected')).toBe('true');
+    fireEvent.pointerDown(cell(4), { button: 0 });
+    fireEvent.keyDown(options()[3], { key: 'ArrowDown' });
+    expect(cell(5).getAttribute('aria-selected')).toBe('true');
+    expect(document.activeElement).toBe(options()[4]);
+    await screen.findByRole('heading', { name: /^Button 5 \(Forward button\): / });
+
+    // A disabled button says so in the list.
+    fireEvent.change(screen.getByRole('combobox', { name: 'Function type' }), { target: { value: 'disable' } });
+    fireEvent.click(screen.getByRole('button', { name: /^Disable / }));
+    await waitFor(() => expect(sent).toHaveLength(1));
+    await screen.findByRole('option', { name: /^5 — side, forward ?: Disabled$/ });
+  });
+
   it('paints two keys and sets a DPI stage by its typed twin', async () => {
-    render(<LightingPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />);
+    render(withNative(host, <LightingPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />));
     fireEvent.click(screen.getByRole('radio', { name: 'Per-key colours' }));
     await waitFor(() => expect(sent).toHaveLength(2)); // the lighting read, then the mode
     fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'Esc' }), { button: 0, ctrlKey: true });
@@ -89,7 +124,7 @@ describe('device pages', () => {
     expect(sent[2]).toContain('<key name="F1" rc="1" rgb="ff0000" />');
     expect(sent[2]).toContain('<key name="F2" rc="2" rgb="ffffff" />');
 
-    render(<PerformancePage {...props('orbit-6.xml', '258A002E')} />);
+    render(withNative(host, <PerformancePage {...props('orbit-6.xml', '258A002E')} />));
     const box = screen.getByRole('spinbutton', { name: 'Stage 2 DPI' });
     fireEvent.input(box, { target: { value: '2400' } });
     fireEvent.keyDown(box, { key: 'Enter' });
@@ -98,7 +133,7 @@ describe('device pages', () => {
   });
 
   it('moves and removes DPI stages keeping the current stage, and shows colour only where it reaches the mouse', async () => {
-    render(<PerformancePage {...props('orbit-6.xml', '258A002E')} />);
+    render(withNative(host, <PerformancePage {...props('orbit-6.xml', '258A002E')} />));
     fireEvent.click(screen.getByRole('radio', { name: 'Stage 3' }));
     await waitFor(() => expect(sent).toHaveLength(1));
     fireEvent.click(screen.getByRole('button', { name: 'Move stage 3 up' }));
@@ -109,7 +144,7 @@ describe('device pages', () => {
     await waitFor(() => expect(sent).toHaveLength(3));
     expect(sent[2]).toContain('<dpi index="131" count="3" current="1">');
 
-    render(<LightingPage {...props('orbit-6.xml', '258A002E')} />);
+    render(withNative(host, <LightingPage {...props('orbit-6.xml', '258A002E')} />));
     expect(screen.getByRole('textbox', { name: 'Hex colour' })).toBeTruthy();
     fireEvent.change(screen.getByRole('combobox', { name: 'Effect' }), { target: { value: '5' } });
     await screen.findByText('The colour applies to Effect 2 only.');
@@ -120,22 +155,21 @@ describe('device pages', () => {
   });
 
   it('disables a key of a D2.0 keyboard but offers no disable on the packet keyboard', async () => {
-    render(<KeysPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />);
+    render(withNative(host, <KeysPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />));
     fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'Caps Lock' }), { button: 0 });
     fireEvent.change(screen.getByRole('combobox', { name: 'Function type' }), { target: { value: 'disable' } });
     fireEvent.click(screen.getByRole('button', { name: 'Disable Caps Lock' }));
     await waitFor(() => expect(sent).toHaveLength(1));
     expect(marked(sent[0])[0]).toMatch(/type="DISABLED" task="DISABLED".*action="set"/);
     cleanup();
-    render(<KeysPage {...props('pulse-104.xml', '0c458075')} />);
+    render(withNative(host, <KeysPage {...props('pulse-104.xml', '0c458075')} />));
     fireEvent.pointerDown(screen.getByRole('gridcell', { name: 'Caps Lock' }), { button: 0 });
     const kinds = Array.from((screen.getByRole('combobox', { name: 'Function type' }) as HTMLSelectElement).options).map((o) => o.value);
     expect(kinds).toEqual(['keyboard', 'combo', 'mouse', 'media', 'macro']);
   });
 
   it('shows the held value again when the program does not take a change', async () => {
-    delete (window as unknown as Record<string, unknown>).ClientRequest;
-    render(<PerformancePage {...props('orbit-6.xml', '258A002E')} />);
+    render(withNative({ ...host, ClientRequest: undefined }, <PerformancePage {...props('orbit-6.xml', '258A002E')} />));
     const box = () => screen.getByRole('spinbutton', { name: 'Stage 2 DPI' }) as HTMLInputElement;
     fireEvent.input(box(), { target: { value: '2400' } });
     fireEvent.keyDown(box(), { key: 'Enter' });
@@ -143,7 +177,7 @@ describe('device pages', () => {
   });
 
   it('moves through the keys with the arrows, and records what the page would otherwise take (Ctrl+Z, F13)', async () => {
-    render(<KeysPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />);
+    render(withNative(host, <KeysPage {...props('keystone-104.xml', 'TOB-NIR-V1.2.0')} />));
     const esc = screen.getByRole('gridcell', { name: 'Esc' });
     esc.focus();
     fireEvent.keyDown(esc, { key: 'ArrowDown' });
@@ -174,7 +208,7 @@ describe('device pages', () => {
   });
 
   it('drags over keys to select them, and shows each notebook zone with what it has', async () => {
-    render(<LightingPage {...props('nimbus-notebook.xml', 'WSU-DFO-V1.1.0')} />);
+    render(withNative(host, <LightingPage {...props('nimbus-notebook.xml', 'WSU-DFO-V1.1.0')} />));
     expect(screen.getAllByRole('combobox', { name: 'Effect' })).toHaveLength(2);
     expect(screen.getAllByRole('combobox', { name: 'Direction' })).toHaveLength(1);
     fireEvent.click(screen.getByRole('radio', { name: 'Per-key colours' }));
@@ -190,7 +224,7 @@ describe('device pages', () => {
 
   it('says so when a model document cannot be read, instead of failing to draw', () => {
     const template = parseTemplate('X', '<configuration Ver="K2.0"><key name="SN" value="" /></configuration>')!;
-    render(<KeysPage device={{ id: 'x', record: { Version: 'X' } }} template={template} />);
+    render(withNative(host, <KeysPage device={{ id: 'x', record: { Version: 'X' } }} template={template} />));
     screen.getByText('The settings of this model could not be read.');
   });
 });

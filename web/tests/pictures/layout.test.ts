@@ -1,6 +1,6 @@
 import { describe, expect, it } from 'vitest';
 import { keysOf, readTemplate } from '../../src/model/template';
-import { keyLegend, keySpokenName, layoutKeyboard } from '../../src/pictures/keyboardLayout';
+import { keyLegend, keySpokenName, layoutKeyboard, legendFit } from '../../src/pictures/keyboardLayout';
 import { mouseSpots } from '../../src/pictures/mouse';
 import { model } from '../model/fixtures';
 
@@ -33,6 +33,16 @@ describe('key pictures', () => {
   it('names keys for the eye and for the ear', () => {
     expect(['PRINTSCREEN', 'Num LOCK', 'Num 7', '+', 'SPACE', 'F11'].map(keyLegend)).toEqual(['PrtSc', 'Num', '7', '=', 'Space', 'F11']);
     expect(['LCTRL', 'PAGEUP', 'Num 7', 'BACKSPACE', 'F11'].map(keySpokenName)).toEqual(['Left Ctrl', 'Page Up', 'Num 7', 'Backspace', 'F11']);
+  });
+
+  it('sizes every legend to stay on its cap, even on a small window', () => {
+    // A wide sans-serif letter is about 0.62 em; a cap loses 6 px to its edges.
+    const unit = 22;
+    const over = layoutKeyboard(keysOf(readTemplate(model('keystone-104.xml'))))
+      .keys.map((k) => ({ legend: keyLegend(k.canonical), w: k.w }))
+      .filter(({ legend, w }) => legend.length * 0.62 * legendFit(legend, w) * unit > w * unit - 6);
+    expect(over).toEqual([]);
+    expect(legendFit('Esc', 1)).toBe(0.36);
   });
 
   it('puts each mouse button where its function sits and the rest in a row below', () => {

@@ -3,6 +3,7 @@ import { act } from 'preact/test-utils';
 import { beforeEach, describe, expect, it } from 'vitest';
 import { createTexts } from '../../src/i18n/core';
 import { createClient } from '../../src/native/client';
+import { NativeContext } from '../../src/native/context';
 import help from '../../src/help/dictionary';
 import { parseAssignments } from '../../src/quickset/hotkeys';
 import { openHotKeyPanel } from '../../src/quickset/open';
@@ -14,7 +15,11 @@ describe('hot-key panel', () => {
 
   it('registers for the hot keys, shows the one received and does what was chosen for it', () => {
     const host = fakeHost();
-    render(<QuickSet client={createClient(host)} />);
+    render(
+      <NativeContext.Provider value={createClient(host)}>
+        <QuickSet />
+      </NativeContext.Provider>,
+    );
     expect(host.registrations).toEqual(['HotKeyMsg']);
     expect(screen.getByRole('status').textContent).toMatch(/No hot key received yet/);
 

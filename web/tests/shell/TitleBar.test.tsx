@@ -2,27 +2,22 @@ import { fireEvent, render, screen } from '@testing-library/preact';
 import { afterEach, beforeEach, describe, expect, it, vi } from 'vitest';
 import { TitleBar } from '../../src/shell/TitleBar';
 import { closeBlockedBy } from '../../src/updates/guard';
+import { fakeHost, withNative, type FakeHost } from '../fakeHost';
 
-let sent: string[];
+let host: FakeHost;
+const sent = () => host.queries.map((q) => q.request);
 
 beforeEach(() => {
-  sent = [];
-  window.ClientRequest = (o) => {
-    sent.push(o.request);
-    return sent.length;
-  };
-  window.cefQueryCancel = () => undefined;
+  host = fakeHost();
 });
 
 afterEach(() => {
-  delete window.ClientRequest;
-  delete window.cefQueryCancel;
   vi.useRealTimers();
 });
 
 describe('window chrome', () => {
   it('moves the window by the dragged distance, gathered per frame', async () => {
-    const { container } = render(<TitleBar />);
+    const { container } = render(withNative(host, <TitleBar />));
     const bar = container.querySelector('header') as HTMLElement;
     fireEvent.pointerDown(bar, { button: 0, pointerId: 1, screenX: 100, screenY: 100 });
     fireEvent.pointerMove(bar, { pointerId: 1, screenX: 104, screenY: 101 });
@@ -31,25 +26,25 @@ describe('window chrome', () => {
     fireEvent.pointerMove(bar, { pointerId: 1, screenX: 111, screenY: 95 });
     fireEvent.pointerUp(bar, { pointerId: 1, screenX: 111, screenY: 95 });
     fireEvent.pointerMove(bar, { pointerId: 1, screenX: 150, screenY: 150 }); // released: nothing
-    expect(sent).toEqual(['MoveWindow:10,-5,0,0', 'MoveWindow:1,0,0,0']);
+    expect(sent()).toEqual(['MoveWindow:10,-5,0,0', 'MoveWindow:1,0,0,0']);
   });
 
   it('minimises and closes with the exact requests and does not drag from its buttons', () => {
-    render(<TitleBar />);
+    render(withNative(host, <TitleBar />));
     const minimise = screen.getByRole('button', { name: 'Minimise' });
     fireEvent.pointerDown(minimise, { button: 0, pointerId: 2, screenX: 0, screenY: 0 });
     fireEvent.pointerMove(minimise, { pointerId: 2, screenX: 30, screenY: 0 });
     fireEvent.click(minimise);
     fireEvent.click(screen.getByRole('button', { name: 'Close' }));
-    expect(sent).toEqual(['{"FuncName":"MinisizeWindow"}', '{"FuncName":"CloseX"}']);
+    expect(sent()).toEqual(['{"FuncName":"MinisizeWindow"}', '{"FuncName":"CloseX"}']);
   });
 
   it('does not close while firmware is written, and says why', () => {
     closeBlockedBy.value = 'Torvanix Keystone 104';
     try {
-      render(<TitleBar />);
+      render(withNative(host, <TitleBar />));
       fireEvent.click(screen.getByRole('button', { name: 'Close' }));
-      expect(sent).toEqual([]);
+      expect(sent()).toEqual([]);
       expect(screen.getByRole('dialog', { name: 'Torvanix cannot close now' }).textContent).toContain('Torvanix Keystone 104');
       fireEvent.click(screen.getByRole('button', { name: 'Keep updating' }));
       expect(screen.queryByRole('dialog')).toBeNull();

@@ -1,7 +1,16 @@
 import { fireEvent, render, screen, waitFor } from '@testing-library/preact';
-import { describe, expect, it } from 'vitest';
+import { describe, expect, it, vi } from 'vitest';
 import { createClient } from '../../src/native/client';
-import { autorun, checkFirstStart, firstStart, restartForFirstStart, setAutorun } from '../../src/state/settings';
+import { devices, parseDeviceList } from '../../src/state/devices';
+import {
+  autorun,
+  checkFirstStart,
+  finishFirstStart,
+  firstStart,
+  restartForFirstStart,
+  restartGainsNothing,
+  setAutorun,
+} from '../../src/state/settings';
 import { Welcome } from '../../src/shell/Welcome';
 import { fakeHost } from '../fakeHost';
 
@@ -35,10 +44,42 @@ describe('first start and start at logon', () => {
 
   it('shows the welcome with its two choices and hides it for later', async () => {
     firstStart.value = 'welcome';
+    const platform = vi.spyOn(navigator, 'platform', 'get').mockReturnValue('Win32');
+    const agent = vi.spyOn(navigator, 'userAgent', 'get').mockReturnValue('Torvanix');
     render(<Welcome />);
+    platform.mockRestore();
+    agent.mockRestore();
     expect(screen.getByRole('region', { name: 'Welcome to Torvanix' })).toBeTruthy();
     fireEvent.click(screen.getByRole('button', { name: 'Later' }));
     await waitFor(() => expect(screen.queryByRole('button', { name: 'Restart now' })).toBeNull());
+  });
+
+  it('ends a Linux first run in place, naming the devices the user may not open', async () => {
+    expect(restartGainsNothing('Linux x86_64 Torvanix')).toBe(true);
+    devices.value = parseDeviceList(
+      JSON.stringify([
+        { Version: '258A0013', DevicePath: 'p1', Permission: 'denied', PermissionRule: 'r' },
+        { Version: '258A0014', DevicePath: 'p2' },
+      ]),
+    );
+    firstStart.value = 'welcome';
+    render(<Welcome />);
+    expect(screen.getByText(/Found 2 device/)).toBeTruthy();
+    expect(screen.getByText(/You may not open Device 258A0013\./)).toBeTruthy();
+    expect(screen.getByLabelText('Commands that install the device rules').textContent).toContain('udev-rules');
+    expect(screen.queryByRole('button', { name: 'Restart now' })).toBeNull();
+    devices.value = [];
+
+    const host = fakeHost();
+    const refused = finishFirstStart(createClient(host));
+    expect(JSON.parse(host.queries[0].request)).toEqual({ FuncName: 'FinishFirstStart' });
+    host.fail(0, -1, 'unknown');
+    expect(await refused).toBe(false);
+    expect(firstStart.value).toBe('welcome');
+    const done = finishFirstStart(createClient(host));
+    host.answer(1, '');
+    expect(await done).toBe(true);
+    expect(firstStart.value).toBe('done');
   });
 
   it('asks for start at logon with the flag the program reads and remembers only what was handed over', () => {

@@ -1,4 +1,5 @@
 import { afterEach, describe, expect, it, vi } from 'vitest';
+import { attr, child, findByName } from '../../src/model/xml';
 import { createClient } from '../../src/native/client';
 import { startNotifyRouting, stopNotifyRouting, subscribeNotify, waitForNotify } from '../../src/state/notify';
 import { fakeHost } from '../fakeHost';
@@ -26,7 +27,7 @@ describe('OnNotifySaveXml routing', () => {
     host.raise('OnNotifySaveXml', ['not xml <']);
     host.raise('OnNotifySaveXml', [42]);
     expect(power).toHaveBeenCalledTimes(1);
-    expect(power.mock.calls[0][0].doc.querySelector('key[name="Power"]').getAttribute('value')).toBe('77');
+    expect(attr(findByName(power.mock.calls[0][0].doc, 'key', 'Power'), 'value')).toBe('77');
     expect(any).toHaveBeenCalledTimes(2);
     expect(other).not.toHaveBeenCalled();
   });
@@ -37,7 +38,7 @@ describe('OnNotifySaveXml routing', () => {
     startNotifyRouting(createClient(host));
     const answered = waitForNotify('HJE-XAV-V1.2.0', 'dpi', 1000);
     host.raise('OnNotifySaveXml', [doc('HJE-XAV-V1.2.0', '<dpi current="2"/>')]);
-    expect((await answered).doc.querySelector('dpi')?.getAttribute('current')).toBe('2');
+    expect(attr(child((await answered).doc, 'dpi'), 'current')).toBe('2');
     const silent = waitForNotify('HJE-XAV-V1.2.0', 'dpi', 1000).catch((e: Error) => e.name);
     vi.advanceTimersByTime(1001);
     expect(await silent).toBe('NotifyTimeout');

@@ -1,7 +1,7 @@
 import { Download, FileUp, RefreshCw } from 'lucide-preact';
 import { useRef, useState } from 'preact/hooks';
-import { language, t } from '../../i18n';
-import { deviceName } from '../../shell/DeviceBar';
+import { t } from '../../i18n';
+import { deviceName } from '../../state/deviceName';
 import type { Device } from '../../state/devices';
 import { Dialog } from '../../ui/Dialog';
 import { uniqueId } from '../../ui/focus';
@@ -16,7 +16,8 @@ import {
 } from '../../updates/run';
 import { compareVersions, firmwareOf, type UpdateEntry } from '../../updates/updateIndex';
 import type { PageProps } from '../index';
-import { formatBytes, installedVersion, notesText, problemText } from './format';
+import { formatBytes, installedVersion, problemText } from '../../updates/format';
+import { UpdateNotes } from '../../updates/UpdateNotes';
 
 type Pending =
   | { kind: 'index'; entry: UpdateEntry }
@@ -69,18 +70,12 @@ function OnlineUpdate({ device, onChoose }: { device: Device; onChoose: (entry: 
       if (newer || waiting) offer = entry;
     }
   }
-  const notes = offer ? notesText(offer.notes, language.value) : '';
   return (
     <>
       <p role="status" class={problem ? 'update-status update-problem' : 'update-status'} aria-busy={state.status === 'loading' ? 'true' : undefined}>
         {status}
       </p>
-      {notes ? (
-        <div class="update-notes">
-          <h4>{t('updates.notes')}</h4>
-          <p>{notes}</p>
-        </div>
-      ) : null}
+      <UpdateNotes notes={offer?.notes} />
       <div class="update-actions">
         {offer ? (
           <button type="button" class="button primary" disabled={busy} onClick={() => offer && onChoose(offer)}>

@@ -2,7 +2,7 @@ import { updateHost } from '../../updates/guard';
 import type { PageDefinition } from '../index';
 import { FirmwarePage } from './FirmwarePage';
 import { UpdateHost } from './UpdateHost';
-import './updates.css';
+import '../../updates/updates.css';
 
 // The progress window of a running update lives above the pages: the device may leave the
 // list while its firmware is written.

@@ -21,17 +21,19 @@ import {
   keyNameIn,
   modifierOf,
 } from '../../model/generations';
-import { type DeviceSession, commitEdit, functionTables, loadFunctionTable, trySessionFor } from '../../model/session';
+import { type DeviceSession, commitEdit, functionTables, loadFunctionTable, useSession } from '../../model/session';
 import { type KeyDef, isMouse, keysOf, macrosOf, modelName } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
 import { KeyPicture } from '../../pictures/KeyPicture';
 import { canonicalKeyName, keySpokenName } from '../../pictures/keyboardLayout';
 import { showMessage } from '../../state/messages';
+import { captureKeys } from '../../ui/capture';
 import { ConfirmDialog } from '../../ui/ConfirmDialog';
 import { Select } from '../../ui/Select';
 import type { PageProps } from '../index';
 import './device-pages.css';
-import { combinationLabel, describeAssignment, functionText, mouseButtonName } from './functions';
+import { ButtonList } from './ButtonList';
+import { combinationLabel, describeAssignment, functionText, mouseButtonName, mouseButtonPlace } from './functions';
 
 type Kind = AssignKind;
 
@@ -42,7 +44,7 @@ interface Pending {
 }
 
 export function KeysPage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const session = useSession(device, template);
   if (!session) return <p class="page-note">{t('keys.unreadable')}</p>;
   return <KeysView session={session} />;
 }
@@ -52,7 +54,7 @@ function KeysView({ session }: { session: DeviceSession }) {
   const generation = session.traits.generation;
   const table = generation ? functionTables.value[generation] : undefined;
   useEffect(() => {
-    if (generation) void loadFunctionTable(generation);
+    if (generation) void loadFunctionTable(generation, session.client);
   }, [generation]);
 
   // Views of the document, kept while it stands (reading .value subscribes this component).
@@ -137,27 +139,42 @@ function KeysView({ session }: { session: DeviceSession }) {
     }
   };
 
+  // The drawing and the list select together.
+  const select = (name: string) => {
+    setSelected(name);
+    // The choices start from what the key does now.
+    const k = keys.find((x) => x.name === name);
+    if (!k) return;
+    const now = kindOf(k);
+    if (now && kinds.indexOf(now) >= 0) setKind(now);
+    setChoice(k.task);
+  };
+
   const pictureLabel = t(mouse ? 'keys.pictureMouse' : 'keys.pictureKeyboard');
 
   return (
     <section class="device-page keys-page" aria-label={t('page.keys')}>
-      <KeyPicture
-        keys={keys}
-        mouse={mouse}
-        label={pictureLabel}
-        selected={selected ? [selected] : []}
-        buttonName={mouse ? mouseButtonName : undefined}
-        describe={(k) => describeAssignment(k, macros)}
-        onSelect={(name) => {
-          setSelected(name);
-          // The choices start from what the key does now.
-          const k = keys.find((x) => x.name === name);
-          if (!k) return;
-          const now = kindOf(k);
-          if (now && kinds.indexOf(now) >= 0) setKind(now);
-          setChoice(k.task);
-        }}
-      />
+      <div class={mouse ? 'mouse-keys' : undefined}>
+        <KeyPicture
+          keys={keys}
+          mouse={mouse}
+          label={pictureLabel}
+          selected={selected ? [selected] : []}
+          buttonName={mouse ? mouseButtonName : undefined}
+          describe={(k) => describeAssignment(k, macros)}
+          onSelect={select}
+        />
+        {mouse && (
+          <ButtonList
+            keys={keys}
+            label={t('keys.buttonList')}
+            selected={selected}
+            place={mouseButtonPlace}
+            describe={(k) => describeAssignment(k, macros)}
+            onSelect={select}
+          />
+        )}
+      </div>
       {!key ? (
         <p class="page-note">{t('keys.chooseKey')}</p>
       ) : (
@@ -260,13 +277,7 @@ function ComboCapture({ ready, generationName, encodable, onCaptured }: ComboCap
     let keyName = '';
     let lastModifierCode = '';
     let missing = '';
-    const swallow = (e: KeyboardEvent) => {
-      e.preventDefault();
-      e.stopPropagation();
-      e.stopImmediatePropagation();
-    };
     const down = (e: KeyboardEvent) => {
-      swallow(e);
       if (e.repeat) return;
       held.add(e.code);
       const m = modifierOf(e.code);
@@ -285,7 +296,6 @@ function ComboCapture({ ready, generationName, encodable, onCaptured }: ComboCap
       setShown(combinationText(mods, keyName));
     };
     const up = (e: KeyboardEvent) => {
-      swallow(e);
       // The release of the key that started the recording is not part of it.
       if (!held.has(e.code)) return;
       held.delete(e.code);
@@ -304,15 +314,7 @@ function ComboCapture({ ready, generationName, encodable, onCaptured }: ComboCap
         if (latest.current.encodable(alone)) latest.current.onCaptured(alone, false);
       }
     };
-    const stop = () => setRecording(false);
-    window.addEventListener('keydown', down, true);
-    window.addEventListener('keyup', up, true);
-    window.addEventListener('blur', stop);
-    return () => {
-      window.removeEventListener('keydown', down, true);
-      window.removeEventListener('keyup', up, true);
-      window.removeEventListener('blur', stop);
-    };
+    return captureKeys((e) => (e.type === 'keydown' ? down(e) : up(e)), { blur: () => setRecording(false) });
   }, [recording]);
 
   return (

@@ -1,11 +1,11 @@
-import { t } from '../../i18n';
+import { t, type TextKey } from '../../i18n';
 import { DISABLED_TYPE } from '../../model/builders';
 import { canonicalKeyName, keySpokenName } from '../../pictures/keyboardLayout';
 import type { KeyDef, MacroRow } from '../../model/template';
 
 // The function table's task names are the device's own; the page names them in the user's
 // language.
-const FUNCTION_TEXT: Record<string, string> = {
+const FUNCTION_TEXT: Record<string, TextKey> = {
   '单击左键()': 'fn.leftClick',
   '单击右键()': 'fn.rightClick',
   '单击中键()': 'fn.middleClick',
@@ -56,7 +56,7 @@ export function functionText(task: string): string {
 }
 
 // Mouse buttons are named by what they are on the mouse, which their own function tells.
-const BUTTON_TEXT: Record<string, string> = {
+const BUTTON_TEXT: Record<string, TextKey> = {
   '单击左键()': 'keys.mouse.left',
   '单击右键()': 'keys.mouse.right',
   '单击中键()': 'keys.mouse.middle',
@@ -68,6 +68,28 @@ const BUTTON_TEXT: Record<string, string> = {
 export function mouseButtonName(key: KeyDef, n: number): string {
   const k = BUTTON_TEXT[key.value];
   return k ? t('keys.buttonNamed', { n, name: t(k) }) : t('keys.button', { n });
+}
+
+// Where a button sits, for the list beside the drawing ("4 — side, back"): the drawing shows
+// where, the list says it in words.
+const BUTTON_PLACE: Record<string, TextKey> = {
+  '单击左键()': 'keys.place.left',
+  '单击右键()': 'keys.place.right',
+  '单击中键()': 'keys.place.middle',
+  '单击后退键()': 'keys.place.back',
+  '单击前进键()': 'keys.place.forward',
+  'DPI循环': 'keys.place.dpi',
+  'DPI+': 'keys.place.dpiUp',
+  'DPI-': 'keys.place.dpiDown',
+};
+
+export const buttonNumber = (key: KeyDef) => parseInt(key.name.replace(/^\D+/, ''), 10) || 0;
+
+/** "4 — side, back", or "7" for a button the page has no place for. */
+export function mouseButtonPlace(key: KeyDef): string {
+  const n = buttonNumber(key);
+  const k = BUTTON_PLACE[key.value];
+  return k ? t('keys.placed', { n, place: t(k) }) : String(n);
 }
 
 /** "Ctrl+Alt+DELETE" as the user reads it. */

@@ -6,5 +6,5 @@ export const page: PageDefinition = {
   titleKey: 'page.keys',
   order: 10,
   component: KeysPage,
-  available: (template) => /<key\s[^>]*name="Button\d+"/.test(template.text),
+  available: (template) => template.features.keys,
 };

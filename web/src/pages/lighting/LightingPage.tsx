@@ -1,8 +1,8 @@
 import { useEffect, useMemo, useState } from 'preact/hooks';
-import { t, tn } from '../../i18n';
+import { t, tn, type TextKey } from '../../i18n';
 import { applyLighting, lightingReading } from '../../model/answers';
-import { type Change, EditError, type EffectKeyName, lightingQuery, setEffect, setEffectValue, setKeyColours } from '../../model/builders';
-import { type DeviceSession, commitEdit, readDevice, trySessionFor } from '../../model/session';
+import { type EffectKeyName, lightingQuery, setEffect, setEffectValue, setKeyColours } from '../../model/builders';
+import { type DeviceSession, commitEdit, readDevice, useSession } from '../../model/session';
 import { type KeyDef, type ZoneName, ZONES, effectValue, isMouse, keysOf, paintableKeys, zoneView } from '../../model/template';
 import type { XmlElement } from '../../model/xml';
 import { KeyPicture } from '../../pictures/KeyPicture';
@@ -10,6 +10,7 @@ import { showMessage } from '../../state/messages';
 import { ColourField } from '../../ui/ColourField';
 import { RangeField } from '../../ui/RangeField';
 import { Select } from '../../ui/Select';
+import { tryEdit } from '../edit';
 import type { PageProps } from '../index';
 import '../keys/device-pages.css';
 
@@ -22,22 +23,8 @@ export function dimmed(hex: string, level: number, top: number): string {
     .join('');
 }
 
-export function hasLighting(text: string): boolean {
-  return /<light(Left)?[\s>]/.test(text);
-}
-
-function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Change, backward: (d: XmlElement) => Change): void {
-  try {
-    forward(s.doc.peek());
-  } catch (e) {
-    showMessage(() => t('lighting.failed', { reason: e instanceof EditError ? e.message : String(e) }), 'error');
-    return;
-  }
-  void commitEdit(s, label, forward, backward);
-}
-
 export function LightingPage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const session = useSession(device, template);
   if (!session) return <p class="page-note">{t('keys.unreadable')}</p>;
   return <LightingView session={session} />;
 }
@@ -92,12 +79,12 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
   const effect = view.effect;
   const colour = effectValue(view, 'LightRGB');
   const colourApplies = traits.colour === 'always' || traits.colour === effect;
-  const label = (key: string) => t(key, { zone: zoneName });
+  const label = (key: TextKey) => t(key, { zone: zoneName });
 
-  const setValue = (name: EffectKeyName, labelKey: string, value: string) => {
+  const setValue = (name: EffectKeyName, labelKey: TextKey, value: string) => {
     const old = effectValue(zoneView(session.doc.peek(), zone)!, name) || '';
     if (old === value) return;
-    tryEdit(session, label(labelKey), (d) => setEffectValue(d, zone, name, value), (d) => setEffectValue(d, zone, name, old));
+    tryEdit(session, 'lighting.failed', label(labelKey), (d) => setEffectValue(d, zone, name, value), (d) => setEffectValue(d, zone, name, old));
   };
 
   const chooseMode = (m: 'preset' | 'perKey') => {
@@ -113,7 +100,7 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
     );
   };
 
-  const range = (name: 'LightBrightness' | 'LightSpeed', labelKey: string, editKey: string, r: { min: number; max: number; step: number } | null) => {
+  const range = (name: 'LightBrightness' | 'LightSpeed', labelKey: TextKey, editKey: TextKey, r: { min: number; max: number; step: number } | null) => {
     const v = effectValue(view, name);
     if (!r || v === null) return null;
     return (
@@ -177,7 +164,7 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
             onChange={(v) => {
               const old = zoneView(session.doc.peek(), zone)!.effect;
               const n = parseInt(v, 10);
-              if (n !== old) tryEdit(session, label('lighting.editEffect'), (d) => setEffect(d, zone, n), (d) => setEffect(d, zone, old));
+              if (n !== old) tryEdit(session, 'lighting.failed', label('lighting.editEffect'), (d) => setEffect(d, zone, n), (d) => setEffect(d, zone, old));
             }}
           />
           {colour !== null && colourApplies ? (
@@ -205,7 +192,7 @@ function Zone({ session, zone, titled }: { session: DeviceSession; zone: ZoneNam
             <Select
               label={t('lighting.direction')}
               value={direction === '1' ? '1' : '0'}
-              options={['0', '1'].map((d) => ({ value: d, label: t(`lighting.direction.${d}`) }))}
+              options={(['0', '1'] as const).map((d) => ({ value: d, label: t(`lighting.direction.${d}`) }))}
               onChange={(v) => setValue('LightDirection', 'lighting.editDirection', v)}
             />
           ) : null}
@@ -257,7 +244,7 @@ function PerKeyPainter({ session, zone, keys, zoneLabel }: { session: DeviceSess
       old.set(k.rc as number, e ? e.rgb : '000000');
       next.set(k.rc as number, brush);
     }
-    tryEdit(session, zoneLabel, (d) => setKeyColours(d, zone, next), (d) => setKeyColours(d, zone, old));
+    tryEdit(session, 'lighting.failed', zoneLabel, (d) => setKeyColours(d, zone, next), (d) => setKeyColours(d, zone, old));
   };
 
   return (

@@ -1,11 +1,12 @@
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { t } from '../../i18n';
-import { native } from '../../native/client';
+import { useNative } from '../../native/context';
 import { INITIAL_METER, type LevelSample, type MeterState, addSample, frame, isQuiet, parseLevels } from '../../music/levels';
 
 // The live level of the music, drawn once per frame from the reports that came in since the
 // last one; no frames are asked for while nothing moves.
 export function LevelMeter({ onSample }: { onSample?: (s: LevelSample) => void }) {
+  const native = useNative();
   const [shown, setShown] = useState<MeterState>(INITIAL_METER);
   const state = useRef<MeterState>(INITIAL_METER);
   const raf = useRef<number | null>(null);

@@ -1,15 +1,17 @@
 import { signal } from '@preact/signals';
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
-import { native, NativeError } from '../../native/client';
+import { NativeError } from '../../native/client';
+import { useNative } from '../../native/context';
 import { type PlayerInfo, type Track, formatTime, mergeTracks, parseInfo, parseTracks } from '../../music/tracks';
 import { showMessage } from '../../state/messages';
+import { useLatestDialog } from '../../ui/fileDialog';
 import { RangeField } from '../../ui/RangeField';
 import { Toggle } from '../../ui/Toggle';
 import type { PageProps } from '../index';
 import { LevelMeter } from './LevelMeter';
 import { EditError, setEffectValue } from '../../model/builders';
-import { type DeviceSession, trySessionFor } from '../../model/session';
+import { type DeviceSession, useSession } from '../../model/session';
 import { ZONES, type ZoneName, effectValue, zoneView } from '../../model/template';
 import { type LevelSample } from '../../music/levels';
 import { STOP_FOLLOW, type StepRange, followRequest } from '../../music/follow';
@@ -52,7 +54,8 @@ const currentPath = signal<string | null>(null);
 const INFO_INTERVAL_MS = 1000;
 
 export function MusicPage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const native = useNative();
+  const session = useSession(device, template);
   const target = followTarget(session);
   const [follow, setFollow] = useState(false);
   // Bumped by the switch: a state asked for before it does not move the switch back.
@@ -63,7 +66,7 @@ export function MusicPage({ device, template }: PageProps) {
   const [volume, setVolume] = useState<[number, number]>([100, 100]);
   const [mute, setMute] = useState<[boolean, boolean]>([false, false]);
   const alive = useRef(true);
-  const pickTurn = useRef(0);
+  const askTracks = useLatestDialog();
 
   const refresh = async (): Promise<PlayerInfo | null> => {
     const turn = followTurn.current;
@@ -144,15 +147,13 @@ export function MusicPage({ device, template }: PageProps) {
   };
 
   const addTracks = async () => {
-    const turn = ++pickTurn.current;
-    let answer: string;
-    try {
-      answer = await native.request('OpenMP3Ex');
-    } catch (e) {
-      if (turn === pickTurn.current && !(e instanceof NativeError && e.kind === 'timeout')) showMessage(() => t('music.notSent'), 'error');
+    const r = await askTracks(() => native.request('OpenMP3Ex'));
+    if (!r) return;
+    if (!r.ok) {
+      showMessage(() => t('music.notSent'), 'error');
       return;
     }
-    if (turn !== pickTurn.current) return;
+    const answer = r.value;
     const added = parseTracks(answer);
     if (!added.length) return;
     playlist.value = mergeTracks(playlist.value, added);

@@ -8,5 +8,5 @@ export const page: PageDefinition = {
   titleKey: 'music.tab',
   order: 45,
   component: MusicPage,
-  available: (template) => /<key\b[^>]*\bname="LightBrightness"/.test(template.text),
+  available: (template) => template.features.music,
 };

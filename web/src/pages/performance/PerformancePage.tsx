@@ -1,9 +1,7 @@
 import { useEffect, useMemo, useRef, useState } from 'preact/hooks';
-import { formatNumber, formatPercent, t } from '../../i18n';
+import { formatNumber, formatPercent, t, type TextKey } from '../../i18n';
 import { applyDpi, dpiReading, powerReading } from '../../model/answers';
 import {
-  type Change,
-  EditError,
   PARAMETER_LIMITS,
   SETTING_LIMITS,
   type StageInput,
@@ -13,42 +11,28 @@ import {
   setParameter,
   setSetting,
 } from '../../model/builders';
-import { type DeviceSession, commitEdit, readDevice, trySessionFor } from '../../model/session';
+import { type DeviceSession, readDevice, useSession } from '../../model/session';
 import { dpiView, parametersOf, settingValue } from '../../model/template';
-import type { XmlElement } from '../../model/xml';
 import { showMessage } from '../../state/messages';
 import { ColourField } from '../../ui/ColourField';
 import { RangeField } from '../../ui/RangeField';
 import { Select } from '../../ui/Select';
 import { Toggle } from '../../ui/Toggle';
+import { tryEdit } from '../edit';
 import type { PageProps } from '../index';
 import '../keys/device-pages.css';
 
 // The settings this page shows, by the name the template gives them.
-const PARAMETER_TEXT: Record<string, string> = {
+const PARAMETER_TEXT: Record<string, TextKey> = {
   sleep: 'perf.sleep',
   sleepscreen: 'perf.sleepScreen',
   ratesscreen: 'perf.screenRate',
   SensorAltitude: 'perf.liftOff',
 };
-const TOGGLES: Record<string, string> = { Hibernate: 'perf.hibernate', MoveLightSwitch: 'perf.lightSwitchOnMove' };
-
-export function hasPerformance(text: string): boolean {
-  return /<dpi[\s>]|<parameters>|name="(DpiCount|DpiCurrent|SensorAltitude|Power|Hibernate|MoveLightSwitch)"/.test(text);
-}
-
-function tryEdit(s: DeviceSession, label: string, forward: (d: XmlElement) => Change, backward: (d: XmlElement) => Change): void {
-  try {
-    forward(s.doc.peek());
-  } catch (e) {
-    showMessage(() => t('perf.failed', { reason: e instanceof EditError ? e.message : String(e) }), 'error');
-    return;
-  }
-  void commitEdit(s, label, forward, backward);
-}
+const TOGGLES: Record<string, TextKey> = { Hibernate: 'perf.hibernate', MoveLightSwitch: 'perf.lightSwitchOnMove' };
 
 export function PerformancePage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const session = useSession(device, template);
   if (!session) return <p class="page-note">{t('keys.unreadable')}</p>;
   return <PerformanceView session={session} />;
 }
@@ -85,13 +69,13 @@ function PerformanceView({ session }: { session: DeviceSession }) {
   const setParam = (name: string, value: number) => {
     const old = parseInt(parametersOf(doc.peek()).find((p) => p.name === name)?.value || '', 10);
     if (old === value) return;
-    const label = name === 'Reportrate' ? t('perf.reportRate') : t(PARAMETER_TEXT[name] || name);
-    tryEdit(session, label, (d) => setParameter(d, name, value), (d) => setParameter(d, name, Number.isFinite(old) ? old : value));
+    const label = name === 'Reportrate' ? t('perf.reportRate') : PARAMETER_TEXT[name] ? t(PARAMETER_TEXT[name]) : name;
+    tryEdit(session, 'perf.failed', label, (d) => setParameter(d, name, value), (d) => setParameter(d, name, Number.isFinite(old) ? old : value));
   };
   const setNamed = (name: string, label: string, value: number) => {
     const old = parseInt(settingValue(doc.peek(), name) || '', 10);
     if (old === value) return;
-    tryEdit(session, label, (d) => setSetting(d, name, value), (d) => setSetting(d, name, Number.isFinite(old) ? old : value));
+    tryEdit(session, 'perf.failed', label, (d) => setSetting(d, name, value), (d) => setSetting(d, name, Number.isFinite(old) ? old : value));
   };
 
   return (
@@ -194,7 +178,7 @@ function DpiStages({ session }: { session: DeviceSession }) {
   const change = (label: string, next: StageInput[], current: number) => {
     const old = dpiView(session.doc.peek())!;
     const oldStages = old.levels.map((l) => ({ x: l.x, y: l.y, rgb: l.rgb }));
-    tryEdit(session, label, (d) => setDpiStages(d, next, current), (d) => setDpiStages(d, oldStages, old.current));
+    tryEdit(session, 'perf.failed', label, (d) => setDpiStages(d, next, current), (d) => setDpiStages(d, oldStages, old.current));
   };
   const replace = (i: number, s: Partial<StageInput>) => stages.map((x, j) => (j === i ? { ...x, ...s } : x));
   const move = (i: number, to: number) => {

@@ -1,7 +1,7 @@
 import { Download, RotateCcw, Upload } from 'lucide-preact';
-import { useRef, useState } from 'preact/hooks';
+import { useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
-import { native, NativeError } from '../../native/client';
+import { useNative } from '../../native/context';
 import { showMessage } from '../../state/messages';
 import {
   configurationReplaced,
@@ -12,6 +12,7 @@ import {
 } from '../../state/profiles';
 import { clearUndo } from '../../state/undo';
 import { ConfirmDialog } from '../../ui/ConfirmDialog';
+import { useLatestDialog } from '../../ui/fileDialog';
 import type { PageProps } from '../index';
 import {
   buildProfileFile,
@@ -23,19 +24,19 @@ import {
 } from './profileFile';
 
 export function ProfilesPage({ device, template }: PageProps) {
-  const count = profileCount(device, template.doc);
+  const native = useNative();
+  const count = profileCount(device, template.root);
   const current = Math.min(profileOf(device.id), count);
   const model = template.model || device.record.Version;
   const [confirming, setConfirming] = useState(false);
-  // A file dialog the user cancels never answers; a newer request makes the older one moot.
-  const exportTurn = useRef(0);
-  const importTurn = useRef(0);
+  const askExport = useLatestDialog();
+  const askImport = useLatestDialog();
   const profileName = (n: number) => t('profiles.profileN', { n });
 
   const choose = (n: number) => {
     if (n === current) return;
     setProfileOf(device.id, n);
-    const doc = writesProfileSlot(device.record.Version) ? profileSwitchDocument(template.doc, n) : null;
+    const doc = writesProfileSlot(device.record.Version) ? profileSwitchDocument(template.root, n) : null;
     if (doc) native.send('NoticeModify', { XmlConfigStr: doc });
     configurationReplaced(device.id, null, n);
     showMessage(() => t('profiles.switched', { profile: profileName(n), model }));
@@ -43,7 +44,7 @@ export function ProfilesPage({ device, template }: PageProps) {
 
   const reset = () => {
     setConfirming(false);
-    const sent = native.send('NoticeModify', { XmlConfigStr: resetDocument(template.doc, current) });
+    const sent = native.send('NoticeModify', { XmlConfigStr: resetDocument(template.root, current) });
     if (!sent) {
       showMessage(() => t('profiles.notSent'), 'error');
       return;
@@ -55,7 +56,6 @@ export function ProfilesPage({ device, template }: PageProps) {
   };
 
   const exportProfile = async () => {
-    const turn = ++exportTurn.current;
     const text = buildProfileFile({
       model,
       device: device.record.Version,
@@ -63,30 +63,21 @@ export function ProfilesPage({ device, template }: PageProps) {
       configuration: currentConfiguration(device, template.text, current),
       name: t('profiles.fileName', { model, profile: profileName(current) }),
     });
-    try {
-      // Not counted as work in flight: a cancelled dialog never answers, and the page would
-      // look busy until the time-out.
-      await native.request('SaveProfile', { CommandString: text });
-      if (turn === exportTurn.current) showMessage(() => t('profiles.exported', { profile: profileName(current) }), 'success');
-    } catch (e) {
-      if (turn !== exportTurn.current) return;
-      if (e instanceof NativeError && e.kind === 'timeout') return; // the dialog was closed unanswered
-      showMessage(() => t(e instanceof NativeError && e.kind === 'unavailable' ? 'profiles.notSent' : 'profiles.exportFailed'), 'error');
-    }
+    // Not counted as work in flight: a cancelled dialog never answers, and the page would look
+    // busy until the time-out.
+    const r = await askExport(() => native.request('SaveProfile', { CommandString: text }));
+    if (r?.ok) showMessage(() => t('profiles.exported', { profile: profileName(current) }), 'success');
+    else if (r) showMessage(() => t(r.kind === 'unavailable' ? 'profiles.notSent' : 'profiles.exportFailed'), 'error');
   };
 
   const importProfile = async () => {
-    const turn = ++importTurn.current;
-    let text: string;
-    try {
-      text = await native.request('LoadProfile');
-    } catch (e) {
-      if (turn !== importTurn.current) return;
-      if (e instanceof NativeError && e.kind === 'timeout') return;
-      showMessage(() => t(e instanceof NativeError && e.kind === 'unavailable' ? 'profiles.notSent' : 'profiles.readFailed'), 'error');
+    const r = await askImport(() => native.request('LoadProfile'));
+    if (!r) return;
+    if (!r.ok) {
+      showMessage(() => t(r.kind === 'unavailable' ? 'profiles.notSent' : 'profiles.readFailed'), 'error');
       return;
     }
-    if (turn !== importTurn.current) return;
+    const text = r.value;
     const parsed = parseProfileFile(text, device.record.Version);
     if (!parsed.ok) {
       showMessage(

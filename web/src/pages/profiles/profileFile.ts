@@ -1,5 +1,8 @@
 // Profile files: the page's own JSON text, which the native side wraps in its container on
 // SaveProfile and hands back unchanged on LoadProfile.
+import { familyOf, sameIdentity } from '../../model/generations';
+import { identityOf } from '../../model/template';
+import { type XmlElement, attr, cloneXml, findByName, hasAttr, makeElement, parseXml, removeAttr, setAttr, writeXml } from '../../model/xml';
 
 export const PROFILE_KIND = 'torvanix-profile';
 export const PROFILE_FORMAT = 1;
@@ -53,17 +56,7 @@ export function buildProfileFile(options: {
 
 export type ProfileProblem = 'notJson' | 'notProfile' | 'newerFormat' | 'badConfiguration' | 'otherDevice';
 
-export type ParsedProfile = { ok: true; file: ProfileFile; doc: XMLDocument } | { ok: false; problem: ProfileProblem; file?: ProfileFile };
-
-function sameIdentity(a: string, b: string): boolean {
-  return a.trim().toUpperCase() === b.trim().toUpperCase();
-}
-
-export function usbIdOf(doc: XMLDocument): string {
-  for (const el of Array.from(doc.documentElement.children))
-    if (el.nodeName === 'key' && el.getAttribute('name') === 'UsbId') return el.getAttribute('value') ?? '';
-  return '';
-}
+export type ParsedProfile = { ok: true; file: ProfileFile; doc: XmlElement } | { ok: false; problem: ProfileProblem; file?: ProfileFile };
 
 // Reads a loaded profile text and checks that it belongs to the device it is loaded into.
 export function parseProfileFile(text: string, deviceIdentity: string): ParsedProfile {
@@ -87,37 +80,43 @@ export function parseProfileFile(text: string, deviceIdentity: string): ParsedPr
     saved: typeof o.saved === 'string' ? o.saved : '',
     configuration: o.configuration,
   };
-  const doc = new DOMParser().parseFromString(file.configuration, 'application/xml');
-  if (
-    !doc.documentElement ||
-    doc.documentElement.nodeName !== 'configuration' ||
-    doc.getElementsByTagName('parsererror').length
-  )
+  let doc: XmlElement;
+  try {
+    doc = parseXml(file.configuration);
+  } catch {
     return { ok: false, problem: 'badConfiguration', file };
-  const usbId = usbIdOf(doc);
+  }
+  if (doc.name !== 'configuration') return { ok: false, problem: 'badConfiguration', file };
+  const usbId = identityOf(doc);
   if (!usbId) return { ok: false, problem: 'badConfiguration', file };
   if (!sameIdentity(usbId, deviceIdentity) || (file.device && !sameIdentity(file.device, deviceIdentity)))
     return { ok: false, problem: 'otherDevice', file };
   return { ok: true, file, doc };
 }
 
-const HEADER = '<?xml version="1.0"?>';
-
-function identityKeys(doc: XMLDocument, profile: number): string {
-  const s = new XMLSerializer();
-  const parts: string[] = [];
-  for (const el of Array.from(doc.documentElement.children)) {
-    if (el.nodeName !== 'key') continue;
-    const name = el.getAttribute('name');
-    if (name === 'UsbId') parts.push(s.serializeToString(el));
+// The identity and the profile, which every document to the device carries, in the order the
+// model's document has them.
+function identityKeys(template: XmlElement, profile: number, action: string | null): XmlElement[] {
+  const keys: XmlElement[] = [];
+  for (const el of template.children) {
+    if (el.name !== 'key') continue;
+    const name = attr(el, 'name');
+    if (name === 'UsbId') keys.push(cloneXml(el));
     if (name === 'CurProfile') {
-      const c = el.cloneNode(false) as Element;
-      c.setAttribute('value', String(profile));
-      c.removeAttribute('action');
-      parts.push(s.serializeToString(c));
+      const c = cloneXml(el);
+      c.children = [];
+      setAttr(c, 'value', String(profile));
+      if (action) setAttr(c, 'action', action);
+      else removeAttr(c, 'action');
+      keys.push(c);
     }
   }
-  return parts.join('');
+  return keys;
+}
+
+function withoutActions(el: XmlElement): void {
+  removeAttr(el, 'action');
+  for (const c of el.children) withoutActions(c);
 }
 
 // The documents that write an imported configuration into `profile`. Each is the whole
@@ -126,48 +125,34 @@ function identityKeys(doc: XMLDocument, profile: number): string {
 // their list only. Key assignments, each lighting zone's active effect, the DPI table and the
 // parameters are written; identity, read-only and device-wide keys (firmware, serial, power,
 // screen slots) are not.
-export function importDocuments(doc: XMLDocument, profile: number): string[] {
-  const s = new XMLSerializer();
-  const identity = usbIdOf(doc);
-  const base = doc.cloneNode(true) as XMLDocument;
-  const root = base.documentElement;
-  root.removeAttribute('action');
-  for (const el of Array.from(root.getElementsByTagName('*'))) el.removeAttribute('action');
-  for (const el of Array.from(root.children))
-    if (el.nodeName === 'key' && el.getAttribute('name') === 'CurProfile') el.setAttribute('value', String(profile));
+export function importDocuments(doc: XmlElement, profile: number): string[] {
+  const identity = identityOf(doc);
+  const base = cloneXml(doc);
+  withoutActions(base);
+  const cur = findByName(base, 'key', 'CurProfile');
+  if (cur) setAttr(cur, 'value', String(profile));
 
   // Paths (child positions from the root) of the elements to mark, one document per group.
   const groups: number[][][] = [];
-  const pathOf = (el: Element): number[] => {
-    const path: number[] = [];
-    let node: Element = el;
-    while (node !== root && node.parentElement) {
-      path.unshift(Array.from(node.parentElement.children).indexOf(node));
-      node = node.parentElement;
-    }
-    return path;
-  };
   const assignments: number[][] = [];
-  for (const el of Array.from(root.children)) {
-    const tag = el.nodeName;
-    if (tag === 'key') {
+  base.children.forEach((el, i) => {
+    const inside = (c: XmlElement) => [i, el.children.indexOf(c)];
+    if (el.name === 'key') {
       // Assignments carry a function type; named settings and identity keys do not.
-      if (el.getAttribute('type') && el.hasAttribute('task')) assignments.push(pathOf(el));
-    } else if (tag === 'light' || tag === 'lightLeft') {
-      const modes = Array.from(el.children).filter((m) => m.nodeName === 'mode');
-      const active =
-        modes.find((m) => m.getAttribute('index') === el.getAttribute('value')) ??
-        modes.find((m) => m.getAttribute('name') === 'Default');
-      if (active) groups.push([pathOf(active)]);
-    } else if (tag === 'dpi') {
+      if (attr(el, 'type') && hasAttr(el, 'task')) assignments.push([i]);
+    } else if (el.name === 'light' || el.name === 'lightLeft') {
+      const modes = el.children.filter((m) => m.name === 'mode');
+      const active = modes.find((m) => attr(m, 'index') === attr(el, 'value')) ?? modes.find((m) => attr(m, 'name') === 'Default');
+      if (active) groups.push([inside(active)]);
+    } else if (el.name === 'dpi') {
       // The mouse access library takes the table through its first level key.
-      const first = Array.from(el.children).find((k) => k.nodeName === 'key');
-      if (isLibraryMouse(identity) && first) groups.push([pathOf(first)]);
-      else groups.push([pathOf(el)]);
-    } else if (tag === 'parameters') {
-      for (const key of Array.from(el.children)) if (key.nodeName === 'key') groups.push([pathOf(key)]);
+      const first = el.children.find((k) => k.name === 'key');
+      if (isLibraryMouse(identity) && first) groups.push([inside(first)]);
+      else groups.push([[i]]);
+    } else if (el.name === 'parameters') {
+      for (const key of el.children) if (key.name === 'key') groups.push([inside(key)]);
     }
-  }
+  });
   // The packet keyboard rewrites its whole key table from every key document, putting keys
   // not in it back to their defaults: its assignments travel together, or only the last stays.
   if (writesWholeKeyTable(identity)) {
@@ -177,27 +162,29 @@ export function importDocuments(doc: XMLDocument, profile: number): string[] {
   }
 
   return groups.map((paths) => {
-    const copy = base.cloneNode(true) as XMLDocument;
+    const copy = cloneXml(base);
     for (const path of paths) {
-      let el: Element = copy.documentElement;
+      let el = copy;
       for (const i of path) el = el.children[i];
-      el.setAttribute('action', 'set');
+      setAttr(el, 'action', 'set');
     }
-    return `${HEADER}${s.serializeToString(copy.documentElement)}`;
+    return writeXml(copy);
   });
 }
 
 export function isLibraryMouse(identity: string): boolean {
-  return identity.trim().toUpperCase() === '258A002E';
+  return familyOf(identity) === 'mouse-d3';
 }
 
 export function writesWholeKeyTable(identity: string): boolean {
-  return identity.trim().toUpperCase() === '0C458075';
+  return familyOf(identity) === 'hfd';
 }
 
 // The document that resets the device (factory settings of the profile being edited).
-export function resetDocument(template: XMLDocument, profile: number): string {
-  return `${HEADER}<configuration action="reset">${identityKeys(template, profile)}</configuration>`;
+export function resetDocument(template: XmlElement, profile: number): string {
+  const root = makeElement('configuration', { action: 'reset' });
+  root.children = identityKeys(template, profile, null);
+  return writeXml(root);
 }
 
 // Identities made of USB vendor and product digits belong to devices driven through the access
@@ -206,19 +193,9 @@ export function writesProfileSlot(identity: string): boolean {
   return !/^[0-9a-f]{8}$/i.test(identity.trim());
 }
 
-export function profileSwitchDocument(template: XMLDocument, profile: number): string | null {
-  for (const el of Array.from(template.documentElement.children)) {
-    if (el.nodeName === 'key' && el.getAttribute('name') === 'CurProfile') {
-      const c = el.cloneNode(false) as Element;
-      c.setAttribute('value', String(profile));
-      c.setAttribute('action', 'set');
-      const usb = Array.from(template.documentElement.children).find(
-        (k) => k.nodeName === 'key' && k.getAttribute('name') === 'UsbId',
-      );
-      if (!usb) return null;
-      const s = new XMLSerializer();
-      return `${HEADER}<configuration>${s.serializeToString(usb)}${s.serializeToString(c)}</configuration>`;
-    }
-  }
-  return null;
+export function profileSwitchDocument(template: XmlElement, profile: number): string | null {
+  if (!findByName(template, 'key', 'CurProfile') || !findByName(template, 'key', 'UsbId')) return null;
+  const root = makeElement('configuration', {});
+  root.children = identityKeys(template, profile, 'set');
+  return writeXml(root);
 }

@@ -1,6 +1,6 @@
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { formatNumber, t } from '../../i18n';
-import { native } from '../../native/client';
+import { useNative } from '../../native/context';
 import { type Figures, HISTORY, Poller, chartPath, niceMax, parseFigures, pushSample } from '../../screen/figures';
 
 const CHART_W = 240;
@@ -33,6 +33,7 @@ function Chart({ title, values, unit, floor, summary }: ChartProps) {
 
 // The system figures the keyboard's screen shows, asked for while they are on screen.
 export function FiguresPanel() {
+  const native = useNative();
   const [history, setHistory] = useState<Figures[]>([]);
   const [failed, setFailed] = useState(false);
   const poller = useRef<Poller | null>(null);

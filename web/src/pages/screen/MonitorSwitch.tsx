@@ -1,6 +1,6 @@
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { t } from '../../i18n';
-import { native } from '../../native/client';
+import { useNative } from '../../native/context';
 import { showMessage } from '../../state/messages';
 import { Toggle } from '../../ui/Toggle';
 
@@ -28,6 +28,7 @@ export function parseMonitorInfo(answer: string): MonitorInfo | null {
 // when it has just been turned off and when it cannot be turned on at all; the status read
 // afterwards tells the two apart, and the reason comes with it.
 export function MonitorSwitch() {
+  const native = useNative();
   const [state, setState] = useState<MonitorState>('unknown');
   const [reason, setReason] = useState('');
   const [busy, setBusy] = useState(false);

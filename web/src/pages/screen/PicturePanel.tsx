@@ -1,8 +1,7 @@
-import { signal } from '@preact/signals';
 import { useEffect, useRef, useState } from 'preact/hooks';
-import { formatNumber, formatPercent, t } from '../../i18n';
+import { formatNumber, t, type TextKey } from '../../i18n';
 import { type DeviceSession } from '../../model/session';
-import { native, NativeError } from '../../native/client';
+import { useNative } from '../../native/context';
 import {
   type FitMode,
   INITIAL_PLACEMENT,
@@ -15,86 +14,47 @@ import {
   pan,
   zoomTo,
 } from '../../screen/geometry';
-import {
-  type ScreenSlot,
-  type UploadStage,
-  UploadError,
-  expectedSendMs,
-  screenSlots,
-  sendShare,
-  slotDocument,
-  uploadPicture,
-  sentBytes,
-} from '../../screen/upload';
+import { type ScreenSlot, screenSlots, slotDocument } from '../../screen/upload';
 import { showMessage } from '../../state/messages';
-import { waitForNotify } from '../../state/notify';
 import { ConfirmDialog } from '../../ui/ConfirmDialog';
+import { useLatestDialog } from '../../ui/fileDialog';
 import { RangeField } from '../../ui/RangeField';
+import {
+  type Source,
+  ZOOM_STEP,
+  draftOf,
+  forgetSentPicture,
+  isBusy,
+  keepDraft,
+  keyStep,
+  loadImage,
+  readAsDataUrl,
+  sendToSlot,
+  sentPicture,
+  setUpload,
+  uploads,
+} from './pictureStore';
+import { UploadProgress } from './UploadProgress';
 
 // Pictures larger than this are not decoded in the page.
 const MAX_PIXELS = 16 * 1024 * 1024;
-const PAN_STEP = 8;
-
-interface Source {
-  image: HTMLImageElement;
-  // The file the dialog copied into the screen folder, sent unchanged while it is not cropped.
-  file: string | null;
-  label: string;
-}
-
-interface Progress {
-  stage: UploadStage;
-  share: number;
-  problem?: string;
-}
-
-function loadImage(url: string): Promise<HTMLImageElement> {
-  return new Promise((resolve, reject) => {
-    const img = new Image();
-    img.onload = () => resolve(img);
-    img.onerror = () => reject(new Error('not a picture'));
-    img.src = url;
-  });
-}
-
-function readAsDataUrl(file: File): Promise<string> {
-  return new Promise((resolve, reject) => {
-    const reader = new FileReader();
-    reader.onload = () => resolve(String(reader.result));
-    reader.onerror = () => reject(reader.error ?? new Error('unreadable'));
-    reader.readAsDataURL(file);
-  });
-}
-
-// What the screen shows of a slot picked and sent in this run (per device and slot), kept
-// while the user moves between pages.
-const sentPictures = new Map<string, string>();
-// The upload of each device. It outlives the page: an upload keeps going when the user looks
-// elsewhere, and a second one must not start beside it (both would write the same slot).
-const uploads = signal<Record<string, Progress | undefined>>({});
-function setUpload(deviceId: string, p: Progress | null): void {
-  uploads.value = { ...uploads.value, [deviceId]: p ?? undefined };
-}
-
-// The picture being prepared per device, kept while the user looks at another page.
-const drafts = new Map<string, { source: Source; placement: Placement }>();
 
 export function PicturePanel({ session }: { session: DeviceSession }) {
+  const native = useNative();
   const slots = screenSlots(session.doc.value);
   const [slotNo, setSlotNo] = useState(slots.length ? slots[0].slot : 0);
   const slot: ScreenSlot | undefined = slots.find((s) => s.slot === slotNo) ?? slots[0];
-  const draft = drafts.get(session.deviceId);
+  const draft = draftOf(session.deviceId);
   const [source, setSource] = useState<Source | null>(draft?.source ?? null);
   const [placement, setPlacement] = useState<Placement>(draft?.placement ?? INITIAL_PLACEMENT);
   const progress = uploads.value[session.deviceId] ?? null;
-  const setProgress = (p: Progress | null) => setUpload(session.deviceId, p);
   const [dragOver, setDragOver] = useState(false);
   const [confirmClear, setConfirmClear] = useState(false);
   const canvas = useRef<HTMLCanvasElement>(null);
   const fileInput = useRef<HTMLInputElement>(null);
   const alive = useRef(true);
   const dragFrom = useRef<{ x: number; y: number; scale: number } | null>(null);
-  const pickTurn = useRef(0);
+  const askFile = useLatestDialog();
 
   useEffect(() => {
     alive.current = true;
@@ -104,7 +64,7 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
   }, []);
 
   useEffect(() => {
-    if (source) drafts.set(session.deviceId, { source, placement });
+    if (source) keepDraft(session.deviceId, source, placement);
   }, [session.deviceId, source, placement]);
 
   const width = source?.image.naturalWidth ?? 0;
@@ -123,7 +83,7 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
     }
   }, [source, placement, width, height]);
 
-  const busy = !!progress && progress.stage !== 'done' && progress.stage !== 'failed';
+  const busy = isBusy(progress);
 
   const useImage = (image: HTMLImageElement, file: string | null, label: string) => {
     if (image.naturalWidth * image.naturalHeight > MAX_PIXELS) {
@@ -133,21 +93,17 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
     setSource({ image, file, label });
     setPlacement(INITIAL_PLACEMENT);
     // The state of an upload still running stays on screen.
-    if (!busy) setProgress(null);
+    if (!busy) setUpload(session.deviceId, null);
   };
 
   const choose = async () => {
-    const turn = ++pickTurn.current;
-    let name: string;
-    try {
-      name = await native.request('OpenFileDialog');
-    } catch (e) {
-      if (turn !== pickTurn.current || !alive.current) return;
-      if (e instanceof NativeError && e.kind === 'timeout') return; // the dialog was cancelled
-      showMessage(() => t(e instanceof NativeError && e.kind === 'failure' ? 'screen.picture.wrongSize' : 'screen.notSent'), 'error');
+    const r = await askFile(() => native.request('OpenFileDialog'));
+    if (!r || !alive.current) return;
+    if (!r.ok) {
+      showMessage(() => t(r.kind === 'failure' ? 'screen.picture.wrongSize' : 'screen.notSent'), 'error');
       return;
     }
-    if (turn !== pickTurn.current || !alive.current) return;
+    const name = r.value;
     try {
       // The program serves the screen folder's pictures back to the page.
       const image = await loadImage(new URL(`../screen/${encodeURIComponent(name)}`, location.href).href);
@@ -178,40 +134,9 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
     const asIs = source.file && isScreenSized(width, height) && placement.mode === 'fill' && placement.zoom === 1;
     const png = asIs ? undefined : canvas.current.toDataURL('image/png').replace(/^data:image\/png;base64,/, '');
     const preview = canvas.current.toDataURL('image/png');
-    let started = 0;
-    let timer: ReturnType<typeof setInterval> | null = null;
-    const stop = () => {
-      if (timer !== null) clearInterval(timer);
-      timer = null;
-    };
-    setProgress({ stage: 'storing', share: 0 });
-    try {
-      const sent = await uploadPicture(
-        native,
-        { doc: session.doc.peek(), slot, pictureFile: asIs ? source.file ?? undefined : undefined, pngBase64: png },
-        (timeoutMs) =>
-          waitForNotify(session.identity, (d) => sentBytes(d.text) !== null, timeoutMs).then((d) => d.text),
-        (stage) => {
-          if (stage === 'sending') {
-            started = Date.now();
-            stop();
-            timer = setInterval(() => {
-              setProgress({ stage: 'sending', share: sendShare(Date.now() - started) });
-            }, 500);
-          }
-          setProgress({ stage, share: stage === 'sending' ? 0 : stage === 'done' ? 1 : 0 });
-        },
-      );
-      stop();
-      sentPictures.set(`${session.deviceId}#${slot.slot}`, preview);
-      setProgress({ stage: 'done', share: 1 });
-      showMessage(() => t('screen.picture.sent', { slot: slot.slot + 1, bytes: formatNumber(sent) }), 'success');
-    } catch (e) {
-      stop();
-      const problem = e instanceof UploadError ? e.problem : 'notSent';
-      setProgress({ stage: 'failed', share: 0, problem });
-      showMessage(() => t(`screen.problem.${problem}`), 'error');
-    }
+    const r = await sendToSlot(native, session, slot, { file: asIs ? source.file ?? undefined : undefined, png, preview });
+    if (r.ok) showMessage(() => t('screen.picture.sent', { slot: slot.slot + 1, bytes: formatNumber(r.bytes) }), 'success');
+    else showMessage(() => t(`screen.problem.${r.problem}` as TextKey), 'error');
   };
 
   const clearSlot = () => {
@@ -221,29 +146,17 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
       showMessage(() => t('screen.notSent'), 'error');
       return;
     }
-    sentPictures.delete(`${session.deviceId}#${slot.slot}`);
+    forgetSentPicture(session.deviceId, slot.slot);
     showMessage(() => t('screen.picture.cleared', { slot: slot.slot + 1 }));
   };
 
   const onKeyDown = (e: KeyboardEvent) => {
     if (!source || placement.mode === 'fit') return;
-    const d: Record<string, [number, number]> = {
-      ArrowLeft: [PAN_STEP, 0],
-      ArrowRight: [-PAN_STEP, 0],
-      ArrowUp: [0, PAN_STEP],
-      ArrowDown: [0, -PAN_STEP],
-    };
-    const step = d[e.key];
-    if (step) {
-      e.preventDefault();
-      setPlacement((p) => pan(p, step[0], step[1], width, height));
-    } else if (e.key === '+' || e.key === '=') {
-      e.preventDefault();
-      setPlacement((p) => zoomTo(p, p.zoom * 1.25, width, height));
-    } else if (e.key === '-') {
-      e.preventDefault();
-      setPlacement((p) => zoomTo(p, p.zoom / 1.25, width, height));
-    }
+    const step = keyStep(e.key);
+    if (!step) return;
+    e.preventDefault();
+    if ('pan' in step) setPlacement((p) => pan(p, step.pan[0], step.pan[1], width, height));
+    else setPlacement((p) => zoomTo(p, step.zoom > 0 ? p.zoom * ZOOM_STEP : p.zoom / ZOOM_STEP, width, height));
   };
 
   const onPointerDown = (e: PointerEvent) => {
@@ -270,7 +183,7 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
     void openAny(e.dataTransfer?.files?.[0]);
   };
 
-  const sentBefore = slot ? sentPictures.get(`${session.deviceId}#${slot.slot}`) : undefined;
+  const sentBefore = slot ? sentPicture(session.deviceId, slot.slot) : undefined;
   const previewName = source
     ? t('screen.picture.preview', { name: source.label, mode: t(`screen.mode.${placement.mode}`) })
     : t('screen.picture.empty');
@@ -367,32 +280,7 @@ export function PicturePanel({ session }: { session: DeviceSession }) {
           </div>
         </div>
       </div>
-      {progress && (
-        <div class="screen-progress">
-          <div
-            class="progress-bar"
-            role="progressbar"
-            aria-label={t('screen.picture.progress')}
-            aria-valuemin={0}
-            aria-valuemax={100}
-            aria-valuenow={Math.round(progress.share * 100)}
-            aria-valuetext={t(`screen.stage.${progress.stage}`)}
-          >
-            <span style={{ width: `${Math.round(progress.share * 100)}%` }} />
-          </div>
-          <p role="status" class={progress.stage === 'failed' ? 'page-note warn' : 'page-note'}>
-            {progress.stage === 'sending'
-              ? t('screen.stage.sendingAbout', {
-                  share: formatPercent(progress.share),
-                  seconds: formatNumber(Math.max(1, Math.round((expectedSendMs() * (1 - progress.share)) / 1000))),
-                })
-              : progress.stage === 'failed'
-                ? t(`screen.problem.${progress.problem ?? 'notSent'}`)
-                : t(`screen.stage.${progress.stage}`)}
-          </p>
-          {progress.stage === 'sending' && <p class="page-note">{t('screen.picture.keepPlugged')}</p>}
-        </div>
-      )}
+      {progress && <UploadProgress progress={progress} />}
       {sentBefore && (
         <figure class="screen-sent">
           <img src={sentBefore} width={SCREEN_WIDTH / 2} height={SCREEN_HEIGHT / 2} alt={t('screen.picture.lastSentAlt', { slot: (slot?.slot ?? 0) + 1 })} />

@@ -1,4 +1,4 @@
-import { trySessionFor } from '../../model/session';
+import { useSession } from '../../model/session';
 import { t } from '../../i18n';
 import type { PageProps } from '../index';
 import { FiguresPanel } from './FiguresPanel';
@@ -6,7 +6,7 @@ import { MonitorSwitch } from './MonitorSwitch';
 import { PicturePanel } from './PicturePanel';
 
 export function ScreenPage({ device, template }: PageProps) {
-  const session = trySessionFor(device, template);
+  const session = useSession(device, template);
   if (!session) return <p class="page-note">{t('screen.noDocument')}</p>;
   return (
     <div class="screen-page">

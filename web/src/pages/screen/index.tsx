@@ -8,5 +8,5 @@ export const page: PageDefinition = {
   titleKey: 'screen.tab',
   order: 40,
   component: ScreenPage,
-  available: (template) => /<key\b[^>]*\bname="GlobalScreen"/.test(template.text),
+  available: (template) => template.features.screen,
 };

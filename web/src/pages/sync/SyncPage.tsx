@@ -1,7 +1,7 @@
 import { useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
-import { native } from '../../native/client';
-import { deviceName } from '../../shell/DeviceBar';
+import { useNative } from '../../native/context';
+import { deviceName } from '../../state/deviceName';
 import { devices } from '../../state/devices';
 import { showMessage } from '../../state/messages';
 import { ColourField } from '../../ui/ColourField';
@@ -17,6 +17,7 @@ function choiceLabel(sync: number): string {
 }
 
 export function SyncPage(_props: PageProps) {
+  const native = useNative();
   const [choices, setChoices] = useState<Record<string, SyncChoice>>(loadChoices);
   const followers = devices.value.filter((d) => canFollow(d.record.Version));
   // One entry per identity: the program addresses each library once, whichever interface.

@@ -3,6 +3,8 @@ import { afterEach, beforeEach, describe, expect, it, vi } from 'vitest';
 import { MusicPage } from '../../../src/pages/music/MusicPage';
 import { resetSessions } from '../../../src/model/session';
 import { parseTemplate } from '../../../src/state/templates';
+import type { ClientRequestOptions } from '../../../src/native/client';
+import { fakeHost, withNative } from '../../fakeHost';
 import { model } from '../../model/fixtures';
 
 // A program that takes the player-state queries and answers them only when told.
@@ -13,16 +15,18 @@ beforeEach(() => {
   vi.useFakeTimers();
   asked = [];
   answering = false;
-  const w = window as unknown as Record<string, unknown>;
-  w.ClientRequest = (o: { request: string; onSuccess?: (a: string) => void }) => {
+});
+
+const host = {
+  ...fakeHost(),
+  ClientRequest: (o: ClientRequestOptions) => {
     const r = JSON.parse(o.request) as Record<string, string>;
     if (r.FuncName !== 'GetMusicInfo') return 1;
     asked.push((a) => o.onSuccess?.(a));
     if (answering) setTimeout(() => o.onSuccess?.(STATE));
     return 1;
-  };
-  w.setMessageCallback = () => undefined;
-});
+  },
+};
 
 afterEach(() => {
   cleanup();
@@ -39,7 +43,7 @@ const STATE = JSON.stringify({ state: 'stopped', position: 0, duration: 0, volum
 
 describe('music page', () => {
   it('asks for the player state one query at a time, and less often while it gets no answer', async () => {
-    render(<MusicPage {...props()} />);
+    render(withNative(host, <MusicPage {...props()} />));
     await vi.advanceTimersByTimeAsync(10000);
     // The first query times out after 5 s, the next waits twice the interval after it.
     expect(asked.length).toBe(2);

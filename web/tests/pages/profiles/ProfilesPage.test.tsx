@@ -1,5 +1,5 @@
 import { fireEvent, render, screen } from '@testing-library/preact';
-import { afterEach, beforeEach, describe, expect, it } from 'vitest';
+import { beforeEach, describe, expect, it } from 'vitest';
 import { ProfilesPage } from '../../../src/pages/profiles/ProfilesPage';
 import { buildProfileFile } from '../../../src/pages/profiles/profileFile';
 import type { Device } from '../../../src/state/devices';
@@ -8,6 +8,7 @@ import { currentProfiles } from '../../../src/state/profiles';
 import { parseTemplate } from '../../../src/state/templates';
 import { clearUndo, commit, undoDepth } from '../../../src/state/undo';
 import type { ClientRequestOptions } from '../../../src/native/client';
+import { fakeHost, withNative } from '../../fakeHost';
 
 const glideText = `<configuration model="Torvanix Glide 6"><key name="UsbId" index="1" length="4" value="QPA-RTE-V1.1.0"/>
 <key name="CurProfile" index="5" length="1" value="1"/><key name="Button1" index="11" length="15" type="MOUSE" task="x"/></configuration>`;
@@ -18,25 +19,23 @@ let queries: ClientRequestOptions[];
 const sentDocs = () =>
   queries.filter((q) => q.request.indexOf('NoticeModify') >= 0).map((q) => JSON.parse(q.request).XmlConfigStr as string);
 
-beforeEach(() => {
-  queries = [];
-  window.ClientRequest = (o) => {
+const host = {
+  ...fakeHost(),
+  ClientRequest: (o: ClientRequestOptions) => {
     queries.push(o);
     return queries.length;
-  };
-  window.cefQueryCancel = () => undefined;
+  },
+};
+
+beforeEach(() => {
+  queries = [];
   currentProfiles.value = {};
   clearUndo();
 });
 
-afterEach(() => {
-  delete window.ClientRequest;
-  delete window.cefQueryCancel;
-});
-
 describe('profiles page', () => {
   it('switches the profile on the device and names it', () => {
-    render(<ProfilesPage device={device} template={glide} />);
+    render(withNative(host, <ProfilesPage device={device} template={glide} />));
     fireEvent.click(screen.getByRole('radio', { name: 'Profile 3' }));
     expect(currentProfiles.value[device.id]).toBe(3);
     expect(sentDocs()).toHaveLength(1);
@@ -46,7 +45,7 @@ describe('profiles page', () => {
 
   it('resets only after the confirmation that names the profile, and forgets the history', async () => {
     await commit({ label: 'x', apply: async () => undefined, revert: async () => undefined, deviceId: device.id });
-    render(<ProfilesPage device={device} template={glide} />);
+    render(withNative(host, <ProfilesPage device={device} template={glide} />));
     fireEvent.click(screen.getByRole('button', { name: 'Reset to defaults' }));
     expect(screen.getByRole('alertdialog').textContent).toContain('Reset Profile 1 of Torvanix Glide 6');
     expect(sentDocs()).toHaveLength(0);
@@ -56,7 +55,7 @@ describe('profiles page', () => {
   });
 
   it('imports a file of this device and refuses one of another', async () => {
-    render(<ProfilesPage device={device} template={glide} />);
+    render(withNative(host, <ProfilesPage device={device} template={glide} />));
     fireEvent.click(screen.getByRole('button', { name: 'Import profile' }));
     const own = buildProfileFile({ model: 'Torvanix Glide 6', device: 'QPA-RTE-V1.1.0', profile: 1, configuration: glideText, name: 'g' });
     queries.find((q) => q.request === '{"FuncName":"LoadProfile"}')?.onSuccess?.(own);
@@ -73,7 +72,7 @@ describe('profiles page', () => {
   });
 
   it('exports the configuration under a safe name and reports a failed write', async () => {
-    render(<ProfilesPage device={device} template={glide} />);
+    render(withNative(host, <ProfilesPage device={device} template={glide} />));
     fireEvent.click(screen.getByRole('button', { name: 'Export profile' }));
     const q = queries.find((x) => x.request.indexOf('SaveProfile') >= 0)!;
     const file = JSON.parse(JSON.parse(q.request).CommandString);

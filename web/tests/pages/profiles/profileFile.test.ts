@@ -1,4 +1,5 @@
 import { describe, expect, it } from 'vitest';
+import { parseXml } from '../../../src/model/xml';
 import {
   buildProfileFile,
   importDocuments,
@@ -9,6 +10,7 @@ import {
   writesProfileSlot,
 } from '../../../src/pages/profiles/profileFile';
 
+// Documents go in as the model's trees and come out as texts, read back here on the DOM.
 const xml = (text: string) => new DOMParser().parseFromString(text, 'application/xml');
 
 const glide = `<?xml version="1.0" encoding="UTF-8"?>
@@ -63,7 +65,7 @@ describe('profile files', () => {
 
 describe('documents written on import, reset and switch', () => {
   it('send the whole document with one setting marked, into the current profile', () => {
-    const docs = importDocuments(xml(glide), 3).map(xml);
+    const docs = importDocuments(parseXml(glide), 3).map(xml);
     // two buttons, the active effect, two parameters; SN and the LightUp mode are not written
     expect(docs).toHaveLength(5);
     for (const d of docs) {
@@ -79,7 +81,7 @@ describe('documents written on import, reset and switch', () => {
 
   it('mark the first level of the library mouse DPI table and the table itself elsewhere', () => {
     const dpi = (id: string) =>
-      xml(`<configuration><key name="UsbId" value="${id}"/><key name="CurProfile" value="1"/>` +
+      parseXml(`<configuration><key name="UsbId" value="${id}"/><key name="CurProfile" value="1"/>` +
         '<dpi index="131" count="2" current="1"><key name="Dpi1" x="800"/><key name="Dpi2" x="1600"/></dpi></configuration>');
     const orbit = xml(importDocuments(dpi('258a002e'), 1)[0]);
     expect(orbit.querySelector('dpi > key[action="set"]')?.getAttribute('name')).toBe('Dpi1');
@@ -88,16 +90,16 @@ describe('documents written on import, reset and switch', () => {
   });
 
   it('keep the packet keyboard key table in one document, or all but the last key would be lost', () => {
-    const docs = importDocuments(xml(pulse), 1).map(xml);
+    const docs = importDocuments(parseXml(pulse), 1).map(xml);
     expect(docs).toHaveLength(1);
     expect(docs[0].querySelectorAll('key[action="set"]')).toHaveLength(2);
   });
 
   it('reset the device for the named profile and write the profile slot only where it exists', () => {
-    const reset = xml(resetDocument(xml(glide), 2));
+    const reset = xml(resetDocument(parseXml(glide), 2));
     expect(reset.documentElement.getAttribute('action')).toBe('reset');
     expect(reset.querySelector('key[name="CurProfile"]')?.getAttribute('value')).toBe('2');
-    const sw = xml(profileSwitchDocument(xml(glide), 4) ?? '');
+    const sw = xml(profileSwitchDocument(parseXml(glide), 4) ?? '');
     expect(sw.querySelector('key[name="CurProfile"]')?.getAttribute('action')).toBe('set');
     expect(sw.querySelector('key[name="CurProfile"]')?.getAttribute('index')).toBe('5');
     expect(writesProfileSlot('QPA-RTE-V1.1.0')).toBe(true);

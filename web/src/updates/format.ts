@@ -1,6 +1,6 @@
-import { formatNumber, t } from '../../i18n';
-import type { Device } from '../../state/devices';
-import { firmwareOf, type IndexProblem, type Notes } from '../../updates/updateIndex';
+import { formatNumber, t } from '../i18n';
+import type { Device } from '../state/devices';
+import { firmwareOf, type IndexProblem, type Notes } from './updateIndex';
 
 // Decimal units, as their symbols say (1 kB = 1000 bytes): the sizes an update list gives and a
 // download shows then read the same everywhere, in either language. A size that rounds up to

@@ -1,6 +1,6 @@
 import { afterEach, describe, expect, it } from 'vitest';
-import { setLanguage } from '../../../src/i18n';
-import { formatBytes } from '../../../src/pages/firmware/format';
+import { setLanguage } from '../../src/i18n';
+import { formatBytes } from '../../src/updates/format';
 
 afterEach(() => setLanguage('en'));
 

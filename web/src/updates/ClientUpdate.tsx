@@ -1,10 +1,11 @@
 import { Download, RefreshCw } from 'lucide-preact';
-import { version } from '../../../package.json';
-import { language, t } from '../../i18n';
-import { clientRun, dismissClientRun, downloadClient, indexState, installClient, loadIndex } from '../../updates/run';
-import { compareVersions } from '../../updates/updateIndex';
-import { formatBytes, notesText, problemText } from './format';
-import { ProgressBar } from './UpdateHost';
+import { version } from '../../package.json';
+import { t } from '../i18n';
+import { clientRun, dismissClientRun, downloadClient, indexState, installClient, loadIndex } from './run';
+import { compareVersions } from './updateIndex';
+import { formatBytes, problemText } from './format';
+import { UpdateNotes } from './UpdateNotes';
+import { ProgressBar } from '../ui/ProgressBar';
 import './updates.css';
 
 // The program's own update, in the settings: check, download with progress, install.
@@ -33,7 +34,6 @@ export function ClientUpdate() {
   else if (run.phase === 'installing') progress = t('updates.client.installing');
   else if (run.phase === 'failed') progress = t('updates.client.failed');
 
-  const notes = entry && newer ? notesText(entry.notes, language.value) : '';
   const idle = run.phase === 'idle';
   return (
     <section aria-labelledby="settings-update" class="client-update">
@@ -42,12 +42,7 @@ export function ClientUpdate() {
       <p role="status" class="update-status">
         {found}
       </p>
-      {notes ? (
-        <div class="update-notes">
-          <h4>{t('updates.notes')}</h4>
-          <p>{notes}</p>
-        </div>
-      ) : null}
+      <UpdateNotes notes={entry && newer ? entry.notes : null} />
       {run.phase === 'downloading' || run.phase === 'saving' ? (
         <ProgressBar
           label={t('updates.client.downloadLabel')}
