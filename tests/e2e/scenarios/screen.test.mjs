@@ -11,6 +11,7 @@ import { describe, test } from 'node:test';
 import { ModelDocument } from '../lib/documents.mjs';
 import { assertAccessible, useApp } from '../lib/fixture.mjs';
 import { assertLaidOut } from '../lib/layout.mjs';
+import { toneWav } from '../lib/media.mjs';
 import { expectedWrites } from '../lib/trace.mjs';
 import { programDir, sleep, waitUntil } from '../lib/util.mjs';
 
@@ -54,31 +55,6 @@ function png(width, height, pixel) {
 }
 
 // A two-second stereo tone at 8 kHz.
-function wav() {
-  const rate = 8000;
-  const frames = rate * 2;
-  const data = Buffer.alloc(frames * 4);
-  for (let i = 0; i < frames; i++) {
-    const v = Math.round(Math.sin((2 * Math.PI * 440 * i) / rate) * 20000);
-    data.writeInt16LE(v, i * 4);
-    data.writeInt16LE(v, i * 4 + 2);
-  }
-  const h = Buffer.alloc(44);
-  h.write('RIFF', 0, 'latin1');
-  h.writeUInt32LE(36 + data.length, 4);
-  h.write('WAVEfmt ', 8, 'latin1');
-  h.writeUInt32LE(16, 16);
-  h.writeUInt16LE(1, 20);
-  h.writeUInt16LE(2, 22);
-  h.writeUInt32LE(rate, 24);
-  h.writeUInt32LE(rate * 4, 28);
-  h.writeUInt16LE(4, 32);
-  h.writeUInt16LE(16, 34);
-  h.write('data', 36, 'latin1');
-  h.writeUInt32LE(data.length, 40);
-  return Buffer.concat([h, data]);
-}
-
 // The converter the program runs, run by the test on the stored picture: its output is what
 // torvanix-ctl then sends, as the program must have.
 function convert(name) {
@@ -114,7 +90,7 @@ describe('the keyboard with the screen, and music', () => {
   const square = path.join(files, 'square.png');
   fs.writeFileSync(square, png(200, 200, (x, y) => [(x + y) & 0xff, 90, 200]));
   const track = path.join(files, 'tone.wav');
-  fs.writeFileSync(track, wav());
+  fs.writeFileSync(track, toneWav(2));
 
   test('a chosen 320x172 picture is sent to the slot, byte for byte', { timeout: 120000 }, async () => {
     const { app } = ctx;

@@ -36,6 +36,17 @@ export function mergeTracks(list: readonly Track[], added: readonly Track[]): Tr
   return out;
 }
 
+// The program keeps playing when the window goes, and a new window starts with an empty list:
+// the track the player holds joins the list and becomes the current one, so the page shows
+// what is playing.
+export function withPlayerSource(list: readonly Track[], current: string | null, source: string): { list: Track[]; current: string | null } {
+  if (!source) return { list: list.slice(), current };
+  return {
+    list: mergeTracks(list, [{ name: source.replace(/^.*[\\/]/, ''), path: source }]),
+    current: current ?? source,
+  };
+}
+
 export type PlayerState = 'playing' | 'paused' | 'stopped';
 
 export interface PlayerInfo {

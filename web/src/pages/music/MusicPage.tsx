@@ -3,7 +3,7 @@ import { useEffect, useRef, useState } from 'preact/hooks';
 import { t, tn } from '../../i18n';
 import { NativeError } from '../../native/client';
 import { useNative } from '../../native/context';
-import { type PlayerInfo, type Track, formatTime, mergeTracks, parseInfo, parseTracks } from '../../music/tracks';
+import { type PlayerInfo, type Track, formatTime, mergeTracks, parseInfo, parseTracks, withPlayerSource } from '../../music/tracks';
 import { showMessage } from '../../state/messages';
 import { useLatestDialog } from '../../ui/fileDialog';
 import { RangeField } from '../../ui/RangeField';
@@ -73,6 +73,11 @@ export function MusicPage({ device, template }: PageProps) {
     try {
       const i = parseInfo(await native.request('GetMusicInfo', {}, { timeoutMs: 5000 }));
       if (alive.current && i) {
+        if (i.source && !playlist.value.some((x) => x.path === i.source)) {
+          const adopted = withPlayerSource(playlist.value, currentPath.value, i.source);
+          playlist.value = adopted.list;
+          currentPath.value = adopted.current;
+        }
         setInfo(i);
         setPosition(i.position);
         setVolume(i.volume);

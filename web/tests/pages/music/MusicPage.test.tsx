@@ -1,4 +1,4 @@
-import { cleanup, render } from '@testing-library/preact';
+import { cleanup, render, screen } from '@testing-library/preact';
 import { afterEach, beforeEach, describe, expect, it, vi } from 'vitest';
 import { MusicPage } from '../../../src/pages/music/MusicPage';
 import { resetSessions } from '../../../src/model/session';
@@ -55,5 +55,14 @@ describe('music page', () => {
     const before = asked.length;
     await vi.advanceTimersByTimeAsync(5000);
     expect(asked.length - before).toBe(5);
+  });
+
+  it('shows the track the program plays in a window opened while it played', async () => {
+    render(withNative(host, <MusicPage {...props()} />));
+    await vi.advanceTimersByTimeAsync(10);
+    asked[0](JSON.stringify({ source: '/home/u/Music/tone.wav', state: 'playing', position: 3, duration: 40, volume: [100, 100], mute: [false, false] }));
+    await vi.advanceTimersByTimeAsync(10);
+    expect(screen.getByRole('button', { name: 'Play tone.wav' })).toBeTruthy();
+    expect(screen.queryByText('No track chosen')).toBeNull();
   });
 });
