@@ -77,10 +77,13 @@ void DeviceDirectory::run() {
         const auto firstDue = std::min_element(due_.begin(), due_.end());
         const bool noticeDue = firstDue != due_.end() && *firstDue <= now;
         if (!readNow_ && !noticeDue) {
-            if (firstDue == due_.end())
+            if (firstDue == due_.end()) {
                 wake_.wait(lock);
-            else
-                wake_.wait_until(lock, *firstDue);
+            } else {
+                // A copy: a notice arriving while this waits may grow the list and move it.
+                const Clock::time_point until = *firstDue;
+                wake_.wait_until(lock, until);
+            }
             continue;
         }
         // Notices due by now are all served by this one read.
