@@ -21,7 +21,8 @@ const settings = {
     'welcome.later': 'Later',
     'welcome.notSent': 'Torvanix did not take the request',
     // The first run where no restart is needed.
-    'welcome.found': 'Found {count} device(s); choose one on the left to set it up.',
+    'welcome.found.one': 'Found {count} device; choose it on the left to set it up.',
+    'welcome.found.other': 'Found {count} devices; choose one on the left to set it up.',
     'welcome.foundNone': 'No device found yet: plug one in and Torvanix shows it.',
     'welcome.denied': 'You may not open {names}. Install the device rules once, then plug the device in again:',
     'welcome.rulesCommand': 'Commands that install the device rules',
@@ -49,7 +50,8 @@ const settings = {
     'welcome.later': '稍后',
     'welcome.notSent': 'Torvanix 未接受该请求',
     // The first run where no restart is needed.
-    'welcome.found': '找到 {count} 个设备；在左侧选择一个即可设置。',
+    'welcome.found.one': '找到 {count} 个设备；在左侧选择它即可设置。',
+    'welcome.found.other': '找到 {count} 个设备；在左侧选择一个即可设置。',
     'welcome.foundNone': '尚未找到设备：插入后 Torvanix 会显示它。',
     'welcome.denied': '您无权打开 {names}。请安装一次设备规则，然后重新插入设备：',
     'welcome.rulesCommand': '安装设备规则的命令',

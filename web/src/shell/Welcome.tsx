@@ -1,4 +1,4 @@
-import { language, LANGUAGE_OPTIONS, setLanguage, t, type Language } from '../i18n';
+import { language, LANGUAGE_OPTIONS, setLanguage, t, tn, type Language } from '../i18n';
 import { UDEV_COMMANDS } from '../help/udev';
 import { devices } from '../state/devices';
 import { showMessage } from '../state/messages';
@@ -24,7 +24,7 @@ function FirstRun() {
     <section class="welcome first-run" aria-labelledby="welcome-title">
       <div class="first-run-found">
         <h2 id="welcome-title">{t('welcome.title')}</h2>
-        <p>{list.length ? t('welcome.found', { count: String(list.length) }) : t('welcome.foundNone')}</p>
+        <p>{list.length ? tn('welcome.found', list.length) : t('welcome.foundNone')}</p>
         {denied.length ? (
           <div class="first-run-denied">
             <p>{t('welcome.denied', { names: denied.map(deviceName).join(', ') })}</p>
