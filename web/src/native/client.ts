@@ -72,7 +72,9 @@ export type AnsweringCommand =
   | 'GetCoreSettings'
   | 'SetCoreSettings'
   | 'GetSdkServer'
-  | 'GetRunningApplications';
+  | 'GetRunningApplications'
+  // The device the core asked to show before this page could hear it (answered once).
+  | 'GetShowDevice';
 
 export type NativeEvent =
   | 'DevicesChanged'

@@ -181,6 +181,13 @@ export function watchDesktop(client: NativeClient = native): Unsubscribe {
     }),
   ];
   void loadSdkServer(client);
+  // A window opened from the tray on a device: the event may have gone out before this page
+  // listened, so the core keeps the last request for the page to collect once.
+  if (client.available)
+    client.request('GetShowDevice', {}, { timeoutMs: DESKTOP_TIMEOUT_MS }).then(
+      (path) => showDeviceAt(path.trim()),
+      () => undefined,
+    );
   return () => {
     for (const off of offs) off();
   };

@@ -62,6 +62,7 @@ describe('core settings state', () => {
     const host = fakeHost();
     const off = watchDesktop(createClient(host));
     expect(sent(host, 0).FuncName).toBe('GetSdkServer');
+    expect(sent(host, 1).FuncName).toBe('GetShowDevice');
     host.raise('CoreSettingsChanged', ['focus', JSON.stringify(FOCUS)]);
     host.raise('CoreSettingsChanged', ['nosuch', '{}']);
     host.raise('CoreSettingsChanged', ['battery', 'not json']);
@@ -82,6 +83,9 @@ describe('core settings state', () => {
       ]),
     );
     expect(selectedId.value).toBe('B@/dev/hidraw2');
+    // The request the core kept from before the page listened.
+    host.answer(1, '/dev/hidraw1');
+    await waitFor(() => expect(selectedId.value).toBe('A@/dev/hidraw1'));
     off();
   });
 
