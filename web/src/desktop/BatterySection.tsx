@@ -1,6 +1,6 @@
 import { t } from '../i18n';
 import { useNative } from '../native/context';
-import { coreSettings, saveSection } from '../state/desktop';
+import { coreSettings, saveSection } from '../state/coreSettings';
 import { showMessage } from '../state/messages';
 import { RangeField } from '../ui/RangeField';
 import { Toggle } from '../ui/Toggle';

@@ -1,6 +1,7 @@
 import { useEffect } from 'preact/hooks';
 import { useNative } from '../native/context';
-import { loadCoreSettings, loadSdkServer } from '../state/desktop';
+import { followCoreSettings, loadCoreSettings } from '../state/coreSettings';
+import { loadSdkServer } from '../state/desktop';
 import { BatterySection } from './BatterySection';
 import { FocusSection } from './FocusSection';
 import { SdkSection } from './SdkSection';
@@ -11,6 +12,7 @@ import './desktop.css';
 export function DesktopSettings() {
   const native = useNative();
   useEffect(() => {
+    followCoreSettings(native);
     void loadCoreSettings(native);
     void loadSdkServer(native);
   }, [native]);

@@ -3,7 +3,7 @@ import { useEffect, useRef, useState } from 'preact/hooks';
 import { t, tn } from '../i18n';
 import { findByName } from '../model/xml';
 import { useNative } from '../native/context';
-import { coreSettings, loadRunningApps, runningApps, saveSection } from '../state/desktop';
+import { coreSettings, loadRunningApps, runningApps, saveSection } from '../state/coreSettings';
 import { deviceName } from '../state/deviceName';
 import { devices } from '../state/devices';
 import { showMessage } from '../state/messages';

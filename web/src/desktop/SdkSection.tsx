@@ -1,11 +1,13 @@
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { t } from '../i18n';
 import { useNative } from '../native/context';
-import { coreSettings, saveSection, sdkServer } from '../state/desktop';
+import { coreSettings, saveSection } from '../state/coreSettings';
+import { sdkServer } from '../state/desktop';
 import { showMessage } from '../state/messages';
 import { uniqueId } from '../ui/focus';
 import { Toggle } from '../ui/Toggle';
-import { endpointText, parsePort, type SdkSettings } from './coreSettings';
+import { parsePort, type SdkSettings } from './coreSettings';
+import { endpointText } from './server';
 import { SectionFrame } from './SectionFrame';
 
 export function SdkSection() {

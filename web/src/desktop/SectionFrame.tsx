@@ -1,6 +1,6 @@
 import type { ComponentChildren } from 'preact';
 import { t } from '../i18n';
-import { coreSettings, coreSettingsStatus } from '../state/desktop';
+import { coreSettings, coreSettingsStatus } from '../state/coreSettings';
 import type { SectionName } from './coreSettings';
 
 // A section of the core's settings: its controls once the core gave it, else why not.

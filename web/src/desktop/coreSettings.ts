@@ -1,7 +1,8 @@
-// The program-wide settings the core keeps (GetCoreSettings / SetCoreSettings) and the state of
-// its lighting server (GetSdkServer). The core normalises every section it stores; the page
-// reads answers defensively all the same, because an older core may not know a section, or
-// answer something that is not one at all, and a bad answer must not take the dialog down.
+// The program-wide settings the core keeps (GetCoreSettings / SetCoreSettings). The core
+// normalises every section it stores; the page reads answers defensively all the same, because
+// an older core may not know a section, or answer something that is not one at all, and a bad
+// answer must not take the dialog down.
+import { isObject, parseJson, type Json } from './json';
 
 export type SectionName = 'battery' | 'focus' | 'sdk';
 export const SECTION_NAMES: readonly SectionName[] = ['battery', 'focus', 'sdk'];
@@ -47,19 +48,6 @@ export const BATTERY_MIN = 1;
 export const BATTERY_MAX = 50;
 export const SDK_DEFAULT_PORT = 6742;
 export const MAX_PROFILE = 16;
-
-type Json = Record<string, unknown>;
-
-const isObject = (v: unknown): v is Json => !!v && typeof v === 'object' && !Array.isArray(v);
-
-function parseJson(text: unknown): unknown {
-  if (typeof text !== 'string') return undefined;
-  try {
-    return JSON.parse(text);
-  } catch {
-    return undefined;
-  }
-}
 
 function whole(v: unknown, min: number, max: number): number | null {
   return typeof v === 'number' && Number.isInteger(v) && v >= min && v <= max ? v : null;
@@ -218,62 +206,6 @@ export function withRuleProfile(f: FocusSettings, index: number, identity: strin
     ...f,
     rules: f.rules.map((r, i) => (i === index ? { ...r, profiles: withProfile(r.profiles, identity, profile) } : r)),
   };
-}
-
-// --- lighting server -----------------------------------------------------------------------
-
-export interface SdkClient {
-  id: number;
-  name: string;
-  peer: string;
-  devices: string[];
-}
-
-export interface SdkServerState {
-  enabled: boolean;
-  listening: boolean;
-  address: string;
-  port: number;
-  error: string;
-  clients: SdkClient[];
-}
-
-const text = (v: unknown): string => (typeof v === 'string' ? v : '');
-
-// The answer of GetSdkServer or the text of SdkServerChanged; null when it is no state.
-export function parseSdkServer(answer: unknown): SdkServerState | null {
-  const data = parseJson(answer);
-  if (!isObject(data)) return null;
-  const clients: SdkClient[] = [];
-  if (Array.isArray(data.clients))
-    for (const c of data.clients) {
-      if (!isObject(c)) continue;
-      clients.push({
-        id: typeof c.id === 'number' ? c.id : clients.length,
-        name: text(c.name),
-        peer: text(c.peer),
-        devices: Array.isArray(c.devices) ? c.devices.filter((d): d is string => typeof d === 'string' && d !== '') : [],
-      });
-    }
-  return {
-    enabled: data.enabled === true,
-    listening: data.listening === true,
-    address: text(data.address),
-    port: whole(data.port, 0, 65535) ?? 0,
-    error: text(data.error),
-    clients,
-  };
-}
-
-// The client that drives the device at this path now, if any.
-export function controllerOf(state: SdkServerState | null, devicePath: string | undefined): SdkClient | null {
-  if (!state || !devicePath) return null;
-  return state.clients.find((c) => c.devices.indexOf(devicePath) >= 0) ?? null;
-}
-
-// "address:port", with an IPv6 address in brackets.
-export function endpointText(address: string, port: number): string {
-  return address.indexOf(':') >= 0 ? `[${address}]:${port}` : `${address}:${port}`;
 }
 
 export function parsePort(raw: string): number | null {

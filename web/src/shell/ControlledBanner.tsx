@@ -1,4 +1,4 @@
-import { controllerOf } from '../desktop/coreSettings';
+import { controllerOf } from '../desktop/server';
 import { t } from '../i18n';
 import { sdkServer } from '../state/desktop';
 import type { Device } from '../state/devices';

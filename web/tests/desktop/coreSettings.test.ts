@@ -2,16 +2,14 @@ import { describe, expect, it } from 'vitest';
 import {
   addRule,
   batteryLimits,
-  controllerOf,
-  endpointText,
   parseCoreSettings,
   parsePort,
-  parseSdkServer,
   renameRule,
   withBattery,
   withRuleProfile,
   type FocusSettings,
 } from '../../src/desktop/coreSettings';
+import { controllerOf, endpointText, parseSdkServer } from '../../src/desktop/server';
 
 describe('core settings answers', () => {
   it('survive bad answers: nothing usable gives no section, a bad section leaves only itself out', () => {

@@ -6,12 +6,12 @@ import { createClient } from '../../src/native/client';
 import {
   coreSettings,
   coreSettingsStatus,
+  followCoreSettings,
   loadCoreSettings,
-  resetDesktop,
+  resetCoreSettings,
   saveSection,
-  sdkServer,
-  watchDesktop,
-} from '../../src/state/desktop';
+} from '../../src/state/coreSettings';
+import { resetDesktop, sdkServer, watchDesktop } from '../../src/state/desktop';
 import { devices, parseDeviceList, selectedId } from '../../src/state/devices';
 import { parseTemplate, resetTemplates, templates } from '../../src/state/templates';
 import { fakeHost, withNative, type FakeHost } from '../fakeHost';
@@ -25,6 +25,7 @@ const ALL = JSON.stringify({ battery: { notices: true, low: 15, critical: 5 }, f
 
 beforeEach(() => {
   resetDesktop();
+  resetCoreSettings();
   resetTemplates();
   devices.value = [];
   selectedId.value = null;
@@ -60,7 +61,9 @@ describe('core settings state', () => {
 
   it('follows the core: settings and server changes, and a device to show once it is listed', async () => {
     const host = fakeHost();
-    const off = watchDesktop(createClient(host));
+    const client = createClient(host);
+    const off = watchDesktop(client);
+    followCoreSettings(client);
     expect(sent(host, 0).FuncName).toBe('GetSdkServer');
     expect(sent(host, 1).FuncName).toBe('GetShowDevice');
     host.raise('CoreSettingsChanged', ['focus', JSON.stringify(FOCUS)]);
