@@ -1,6 +1,5 @@
 #include "dbus_api.h"
 
-#include "app/app_log.h"
 #include "desktop/desktop_hub.h"
 #include "desktop/device_book.h"
 #include "device/client_update.h"
@@ -15,6 +14,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <QLoggingCategory>
 #include <QPointer>
 
 #include <utility>
@@ -28,6 +28,8 @@ Q_DECLARE_METATYPE(DbusManagedObjects)
 namespace torvanix {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcDbus, "torvanix.dbus")
 
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kIntrospectable = QStringLiteral("org.freedesktop.DBus.Introspectable");
@@ -127,10 +129,10 @@ const char *const kStandardIntrospection = R"(  <interface name="org.freedesktop
 )";
 
 const QStringList &devicePropertyNames() {
-    static const QStringList names{
-        QStringLiteral("Model"),   QStringLiteral("Identity"),     QStringLiteral("Connection"),
-        QStringLiteral("Battery"), QStringLiteral("Charging"),     QStringLiteral("Profile"),
-        QStringLiteral("ProfileCount"), QStringLiteral("Dpi")};
+    static const QStringList names{QStringLiteral("Model"),        QStringLiteral("Identity"),
+                                   QStringLiteral("Connection"),   QStringLiteral("Battery"),
+                                   QStringLiteral("Charging"),     QStringLiteral("Profile"),
+                                   QStringLiteral("ProfileCount"), QStringLiteral("Dpi")};
     return names;
 }
 
@@ -184,7 +186,8 @@ QVariantMap deviceProperties(const BookDevice &device) {
     }
     if (device.profile > 0)
         p.insert(QStringLiteral("Profile"), uint(device.profile));
-    p.insert(QStringLiteral("ProfileCount"), uint(qMax(1, device.profileCount)));
+    if (device.hasProfileSlot)
+        p.insert(QStringLiteral("ProfileCount"), uint(qMax(1, device.profileCount)));
     if (device.dpi > 0)
         p.insert(QStringLiteral("Dpi"), uint(device.dpi));
     return p;
@@ -246,7 +249,8 @@ DbusApi::~DbusApi() {
     // Callers still waiting for a device hear why no answer comes.
     const auto pending = std::exchange(pending_, {});
     for (const QDBusMessage &message : pending)
-        bus_.send(message.createErrorReply(kErrUnavailable, QStringLiteral("the program is ending")));
+        bus_.send(
+            message.createErrorReply(kErrUnavailable, QStringLiteral("the program is ending")));
     if (registered_) {
         bus_.unregisterObject(QLatin1String(dbus_api::kRootPath), QDBusConnection::UnregisterTree);
         bus_.unregisterService(QLatin1String(dbus_api::kService));
@@ -256,15 +260,15 @@ DbusApi::~DbusApi() {
 bool DbusApi::start(QDBusConnection bus) {
     bus_ = bus;
     if (!bus_.isConnected()) {
-        APP_LOG(QStringLiteral("Application Info: no session bus (%1); the D-Bus API is off")
-                    .arg(bus_.lastError().message().isEmpty() ? QStringLiteral("not connected")
-                                                               : bus_.lastError().message()));
+        log(QStringLiteral("no session bus (%1): the D-Bus API is off")
+                .arg(bus_.lastError().message().isEmpty() ? QStringLiteral("not connected")
+                                                          : bus_.lastError().message()));
         return false;
     }
     if (!bus_.registerVirtualObject(QLatin1String(dbus_api::kRootPath), this,
                                     QDBusConnection::SubPath)) {
-        APP_LOG(QStringLiteral("Application Error: cannot register the D-Bus objects at %1")
-                    .arg(QLatin1String(dbus_api::kRootPath)));
+        log(QStringLiteral("cannot register the D-Bus objects at %1: the D-Bus API is off")
+                .arg(QLatin1String(dbus_api::kRootPath)));
         return false;
     }
     registered_ = true;
@@ -276,23 +280,29 @@ bool DbusApi::start(QDBusConnection bus) {
     constexpr uint kDoNotQueue = 4;
     request << QLatin1String(dbus_api::kService) << kDoNotQueue;
     auto *watcher = new QDBusPendingCallWatcher(bus_.asyncCall(request), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [](QDBusPendingCallWatcher *w) {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         w->deleteLater();
         const QDBusPendingReply<uint> reply = *w;
         const QString name = QLatin1String(dbus_api::kService);
         if (reply.isError()) {
-            APP_LOG(QStringLiteral("Application Error: cannot own the session bus name %1: %2")
-                        .arg(name, reply.error().message()));
+            log(QStringLiteral("cannot own the session bus name %1: %2")
+                    .arg(name, reply.error().message()));
         } else if (reply.value() == 1 || reply.value() == 4) {
-            APP_LOG(QStringLiteral("Application Info: session bus name %1 owned").arg(name));
+            log(QStringLiteral("session bus name %1 owned").arg(name));
         } else {
-            APP_LOG(QStringLiteral("Application Error: the session bus name %1 is held by another "
-                                   "program; the D-Bus API answers only at this program's own "
-                                   "bus address")
-                        .arg(name));
+            log(QStringLiteral("the session bus name %1 is held by another program; the D-Bus "
+                               "API answers only at this program's own bus address")
+                    .arg(name));
         }
     });
     return true;
+}
+
+void DbusApi::log(const QString &line) const {
+    if (log_)
+        log_(line);
+    else
+        qCInfo(lcDbus).noquote() << line;
 }
 
 void DbusApi::publish(const BookDevice &device, bool announce) {
@@ -407,8 +417,7 @@ bool DbusApi::handleMessage(const QDBusMessage &message, const QDBusConnection &
     if (number != 0)
         return handleDevice(number, message, connection);
     connection.send(message.createErrorReply(
-        kErrUnknownMethod,
-        QStringLiteral("%1 only lists the device objects below it").arg(path)));
+        kErrUnknownMethod, QStringLiteral("%1 only lists the device objects below it").arg(path)));
     return true;
 }
 
@@ -418,9 +427,8 @@ QDBusMessage unknownMethod(const QDBusMessage &message) {
     return message.createErrorReply(
         kErrUnknownMethod, QStringLiteral("no method %1 (signature \"%2\") in %3 at %4")
                                .arg(message.member(), message.signature(),
-                                    message.interface().isEmpty()
-                                        ? QStringLiteral("any interface")
-                                        : message.interface(),
+                                    message.interface().isEmpty() ? QStringLiteral("any interface")
+                                                                  : message.interface(),
                                     message.path()));
 }
 
@@ -478,8 +486,8 @@ bool DbusApi::handleDevice(quint32 number, const QDBusMessage &message,
                            const QDBusConnection &connection) {
     const std::optional<BookDevice> device = hub_.book().deviceByNumber(number);
     if (!device) {
-        connection.send(message.createErrorReply(
-            kErrUnknownObject, QStringLiteral("device %1 is gone").arg(number)));
+        connection.send(message.createErrorReply(kErrUnknownObject,
+                                                 QStringLiteral("device %1 is gone").arg(number)));
         return true;
     }
     const QString interface = message.interface();
@@ -507,7 +515,7 @@ bool DbusApi::handleDevice(quint32 number, const QDBusMessage &message,
         }
         // The object is the device: a document for another one would be written elsewhere.
         if (identity.compare(device_data_handler::normaliseIdentity(device->identity),
-                            Qt::CaseInsensitive) != 0) {
+                             Qt::CaseInsensitive) != 0) {
             connection.send(message.createErrorReply(
                 kErrWrongDevice, QStringLiteral("the document is for %1, this object is %2")
                                      .arg(identity, describe(*device))));
@@ -528,13 +536,14 @@ bool DbusApi::handleProperties(const QString &path, const QString &ownInterface,
     const QVariantList args = message.arguments();
     const QString interface = args.value(0).toString();
     const bool own = interface == ownInterface;
-    const bool standard = interface == kProperties || interface == kIntrospectable ||
-                          interface == kPeer ||
-                          (interface == kObjectManager && path == QLatin1String(dbus_api::kRootPath));
+    const bool standard =
+        interface == kProperties || interface == kIntrospectable || interface == kPeer ||
+        (interface == kObjectManager && path == QLatin1String(dbus_api::kRootPath));
     if (member == QLatin1String("GetAll") && signature == QLatin1String("s")) {
         if (!own && !standard) {
             connection.send(message.createErrorReply(
-                kErrUnknownInterface, QStringLiteral("no interface %1 at %2").arg(interface, path)));
+                kErrUnknownInterface,
+                QStringLiteral("no interface %1 at %2").arg(interface, path)));
             return true;
         }
         connection.send(message.createReply(own ? properties : QVariantMap()));
@@ -565,8 +574,8 @@ bool DbusApi::handleProperties(const QString &path, const QString &ownInterface,
         return true;
     }
     if (set) {
-        connection.send(message.createErrorReply(
-            kErrReadOnly, QStringLiteral("%1 is read-only").arg(name)));
+        connection.send(
+            message.createErrorReply(kErrReadOnly, QStringLiteral("%1 is read-only").arg(name)));
         return true;
     }
     connection.send(message.createReply(QVariant::fromValue(QDBusVariant(properties.value(name)))));
@@ -610,8 +619,8 @@ void DbusApi::applyDocument(const QString &document, const QDBusMessage &message
     });
 }
 
-void DbusApi::switchProfile(const BookDevice &device, quint32 profile,
-                            const QDBusMessage &message, const QDBusConnection &connection) {
+void DbusApi::switchProfile(const BookDevice &device, quint32 profile, const QDBusMessage &message,
+                            const QDBusConnection &connection) {
     const int count = qMax(1, device.profileCount);
     if (profile < 1 || profile > quint32(count)) {
         connection.send(message.createErrorReply(
@@ -631,7 +640,8 @@ void DbusApi::switchProfile(const BookDevice &device, quint32 profile,
 }
 
 void startDbusApi(DesktopHub &hub) {
-    auto *api = new DbusApi(hub, &hub);
+    auto *api = new DbusApi(hub);
+    hub.adopt(api);
     api->start(QDBusConnection::sessionBus());
 }
 

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <functional>
+
 namespace torvanix {
 
 class DesktopHub;
@@ -49,6 +51,8 @@ public:
     explicit DbusApi(DesktopHub &hub, QObject *parent = nullptr);
     ~DbusApi() override;
 
+    // Where the few lines about the bus go (default: the "torvanix.dbus" debug category).
+    void setLog(std::function<void(const QString &)> log) { log_ = std::move(log); }
     // Registers the objects on `bus` and asks for the name. false (logged once) when the bus
     // cannot be reached; the core carries on without it.
     bool start(QDBusConnection bus);
@@ -77,10 +81,12 @@ private:
     void finish(quint64 id, const ApplyResult &result, bool answerWithText);
 
     QVariantMap rootProperties() const;
+    void log(const QString &line) const;
     void sendSignal(const QString &path, const QString &interface, const QString &name,
                     const QVariantList &arguments);
 
     DesktopHub &hub_;
+    std::function<void(const QString &)> log_;
     QDBusConnection bus_;
     bool registered_ = false;
     // What each device object showed last, by number: the base of PropertiesChanged.

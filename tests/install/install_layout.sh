@@ -43,8 +43,8 @@ if [ -x "$BUILD/bin/torvanix" ]; then
     SERVICE=$R/share/dbus-1/services/$APP.service
     if [ -f "$SERVICE" ]; then
         grep -qx "Name=$APP" "$SERVICE" || bad "the D-Bus service file names another bus name"
-        grep -qx "Exec=/usr/lib/torvanix/torvanix" "$SERVICE" ||
-            bad "the D-Bus service file does not start /usr/lib/torvanix/torvanix: $(grep Exec= "$SERVICE")"
+        grep -qx "Exec=/usr/lib/torvanix/torvanix --background" "$SERVICE" ||
+            bad "the D-Bus service file does not start /usr/lib/torvanix/torvanix in the background: $(grep Exec= "$SERVICE")"
     else
         bad "missing share/dbus-1/services/$APP.service"
     fi
