@@ -516,9 +516,13 @@ bool DbusApi::handleDevice(quint32 number, const QDBusMessage &message,
         // The object is the device: a document for another one would be written elsewhere.
         if (identity.compare(device_data_handler::normaliseIdentity(device->identity),
                              Qt::CaseInsensitive) != 0) {
-            connection.send(message.createErrorReply(
-                kErrWrongDevice, QStringLiteral("the document is for %1, this object is %2")
-                                     .arg(identity, describe(*device))));
+            QString why = QStringLiteral("the document is for %1, this object is %2")
+                              .arg(identity, describe(*device));
+            if (identity == QLatin1String("SYNC"))
+                why += QStringLiteral(" (a lighting sync document names several devices: apply "
+                                      "it at %1)")
+                           .arg(QLatin1String(dbus_api::kRootPath));
+            connection.send(message.createErrorReply(kErrWrongDevice, why));
             return true;
         }
         applyDocument(document, message, connection);
@@ -621,6 +625,11 @@ void DbusApi::applyDocument(const QString &document, const QDBusMessage &message
 
 void DbusApi::switchProfile(const BookDevice &device, quint32 profile, const QDBusMessage &message,
                             const QDBusConnection &connection) {
+    if (!device.hasProfileSlot) {
+        connection.send(message.createErrorReply(
+            kErrRefused, QStringLiteral("%1 takes no profile switches").arg(describe(device))));
+        return;
+    }
     const int count = qMax(1, device.profileCount);
     if (profile < 1 || profile > quint32(count)) {
         connection.send(message.createErrorReply(

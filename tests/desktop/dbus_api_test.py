@@ -102,6 +102,22 @@ def ctl_apply(program_dir, work, document_file, devices_file):
     return trace, answers
 
 
+def set_battery_register(state_file, path, level):
+    """Register 7 (battery, status) of one simulated device, as the simulator keeps it."""
+    import fcntl
+    with open(state_file + '.lock', 'a') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        with open(state_file) as f:
+            state = json.load(f)
+        for key, device in state.get('devices', {}).items():
+            if key.lower() == path.lower():
+                registers = device.setdefault('registers', {})
+                registers['7'] = '%02x' % level + registers.get('7', '0001')[2:4]
+        with open(state_file + '.new', 'w') as f:
+            json.dump(state, f)
+        os.replace(state_file + '.new', state_file)
+
+
 def write_devices(file, devices):
     # Renamed over the old one, so the simulator's watcher sees one whole new set.
     with open(file + '.new', 'w') as f:
@@ -217,6 +233,12 @@ def run(program_dir, golden_dir, work, monitor_log, dbus):
         fail('profile 9 of 4 was taken')
     except dbus.DBusException as e:
         check(e.get_dbus_name() == 'org.freedesktop.DBus.Error.InvalidArgs', str(e))
+    mouse = dbus.Interface(bus.get_object(NAME, objects['258A002E'][0]), DEVICE)
+    try:
+        mouse.SwitchProfile(dbus.UInt32(1))
+        fail('a device without profiles took a profile switch')
+    except dbus.DBusException as e:
+        check(e.get_dbus_name() == 'org.torvanix.Torvanix.Error.Refused', str(e))
     check(library_writes(trace_file, wsu_device_path, start) == [],
           'a refused document was written')
 
@@ -233,9 +255,11 @@ def run(program_dir, golden_dir, work, monitor_log, dbus):
     check(r.stdout.strip() == '(<uint32 2>,)', r.stdout)
 
     # The device list changes: the mouse's battery drops while the notebook lighting leaves.
+    # The level is where the simulator keeps it (register 7) and in the set file's seed.
     for d in devices:
         if d.get('firmware', '').startswith(QPA):
             d['battery'] = 40
+            set_battery_register(os.environ['TORVANIX_SIM_STATE'], d['path'], 40)
     write_devices(devices_file, [d for d in devices if d.get('path') != wsu_device_path])
     wait_for('InterfacesRemoved of the notebook lighting', lambda: re.search(
         r"%s: org\.freedesktop\.DBus\.ObjectManager\.InterfacesRemoved \(objectpath '%s', "
