@@ -8,7 +8,6 @@
 #include "translate/translate_xml.h"
 
 #include <QDBusArgument>
-#include <QDBusConnectionInterface>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -170,10 +169,17 @@ void registerTypes() {
     Q_UNUSED(done);
 }
 
-} // namespace
+QDBusMessage unknownMethod(const QDBusMessage &message) {
+    return message.createErrorReply(
+        kErrUnknownMethod, QStringLiteral("no method %1 (signature \"%2\") in %3 at %4")
+                               .arg(message.member(), message.signature(),
+                                    message.interface().isEmpty() ? QStringLiteral("any interface")
+                                                                  : message.interface(),
+                                    message.path()));
+}
 
-namespace dbus_api {
-
+// The properties a device object shows: only those the device has (a battery, a known
+// profile, a known DPI, a connection kind); the rest are left out, not given as zero.
 QVariantMap deviceProperties(const BookDevice &device) {
     QVariantMap p;
     p.insert(QStringLiteral("Model"), device.model);
@@ -193,6 +199,8 @@ QVariantMap deviceProperties(const BookDevice &device) {
     return p;
 }
 
+// The UsbId a configuration document names (what the translator routes it by), or empty with
+// *why set when the text is no document or names no device.
 QString documentIdentity(const QString &document, QString *why) {
     // The translator's own parse and lookup, so a document is judged here as it is there.
     pugi::xml_document doc;
@@ -208,6 +216,7 @@ QString documentIdentity(const QString &document, QString *why) {
     return identity;
 }
 
+// The D-Bus error for a document that did not reach the device; empty for Applied.
 QString errorNameFor(const ApplyResult &result) {
     switch (result.status) {
     case ApplyResult::Applied:
@@ -222,6 +231,8 @@ QString errorNameFor(const ApplyResult &result) {
     return kErrUnavailable;
 }
 
+// What the page would get back for a document: the answered documents (OnNotifySaveXml), in
+// order, one after the other; empty when the document asked for nothing back.
 QString answerText(const ApplyResult &result) {
     QString text;
     for (const auto &event : result.events) {
@@ -231,7 +242,7 @@ QString answerText(const ApplyResult &result) {
     return text;
 }
 
-} // namespace dbus_api
+} // namespace
 
 DbusApi::DbusApi(DesktopHub &hub, QObject *parent)
     : QDBusVirtualObject(parent), hub_(hub), bus_(QString()) {
@@ -306,7 +317,7 @@ void DbusApi::log(const QString &line) const {
 }
 
 void DbusApi::publish(const BookDevice &device, bool announce) {
-    const QVariantMap properties = dbus_api::deviceProperties(device);
+    const QVariantMap properties = deviceProperties(device);
     shown_.insert(device.number, properties);
     if (announce) {
         DbusInterfaceMap interfaces;
@@ -341,7 +352,7 @@ void DbusApi::onDeviceChanged(const BookDevice &device) {
         publish(device, true);
         return;
     }
-    const QVariantMap now = dbus_api::deviceProperties(device);
+    const QVariantMap now = deviceProperties(device);
     QVariantMap changed;
     QStringList gone;
     for (auto p = now.cbegin(); p != now.cend(); ++p) {
@@ -421,19 +432,6 @@ bool DbusApi::handleMessage(const QDBusMessage &message, const QDBusConnection &
     return true;
 }
 
-namespace {
-
-QDBusMessage unknownMethod(const QDBusMessage &message) {
-    return message.createErrorReply(
-        kErrUnknownMethod, QStringLiteral("no method %1 (signature \"%2\") in %3 at %4")
-                               .arg(message.member(), message.signature(),
-                                    message.interface().isEmpty() ? QStringLiteral("any interface")
-                                                                  : message.interface(),
-                                    message.path()));
-}
-
-} // namespace
-
 bool DbusApi::handleRoot(const QDBusMessage &message, const QDBusConnection &connection) {
     const QString interface = message.interface();
     const QString member = message.member();
@@ -471,11 +469,11 @@ bool DbusApi::handleRoot(const QDBusMessage &message, const QDBusConnection &con
     } else if (member == QLatin1String("Apply") && signature == QLatin1String("s")) {
         const QString document = message.arguments().value(0).toString();
         QString why;
-        if (dbus_api::documentIdentity(document, &why).isEmpty()) {
+        if (documentIdentity(document, &why).isEmpty()) {
             connection.send(message.createErrorReply(kErrInvalidArgs, why));
             return true;
         }
-        applyDocument(document, message, connection);
+        applyDocument(document, message);
     } else {
         connection.send(unknownMethod(message));
     }
@@ -508,7 +506,7 @@ bool DbusApi::handleDevice(quint32 number, const QDBusMessage &message,
     } else if (member == QLatin1String("Apply") && signature == QLatin1String("s")) {
         const QString document = message.arguments().value(0).toString();
         QString why;
-        const QString identity = dbus_api::documentIdentity(document, &why);
+        const QString identity = documentIdentity(document, &why);
         if (identity.isEmpty()) {
             connection.send(message.createErrorReply(kErrInvalidArgs, why));
             return true;
@@ -525,7 +523,7 @@ bool DbusApi::handleDevice(quint32 number, const QDBusMessage &message,
             connection.send(message.createErrorReply(kErrWrongDevice, why));
             return true;
         }
-        applyDocument(document, message, connection);
+        applyDocument(document, message);
     } else {
         connection.send(unknownMethod(message));
     }
@@ -586,7 +584,7 @@ bool DbusApi::handleProperties(const QString &path, const QString &ownInterface,
     return true;
 }
 
-quint64 DbusApi::hold(const QDBusMessage &message, const QDBusConnection &) {
+quint64 DbusApi::hold(const QDBusMessage &message) {
     message.setDelayedReply(true);
     const quint64 id = nextPending_++;
     pending_.insert(id, message);
@@ -599,7 +597,7 @@ void DbusApi::finish(quint64 id, const ApplyResult &result, bool answerWithText)
         return;
     const QDBusMessage message = *it;
     pending_.erase(it);
-    const QString error = dbus_api::errorNameFor(result);
+    const QString error = errorNameFor(result);
     if (!error.isEmpty()) {
         QString why = result.reason;
         if (why.isEmpty())
@@ -609,13 +607,11 @@ void DbusApi::finish(quint64 id, const ApplyResult &result, bool answerWithText)
         bus_.send(message.createErrorReply(error, why));
         return;
     }
-    bus_.send(answerWithText ? message.createReply(dbus_api::answerText(result))
-                             : message.createReply());
+    bus_.send(answerWithText ? message.createReply(answerText(result)) : message.createReply());
 }
 
-void DbusApi::applyDocument(const QString &document, const QDBusMessage &message,
-                            const QDBusConnection &connection) {
-    const quint64 id = hold(message, connection);
+void DbusApi::applyDocument(const QString &document, const QDBusMessage &message) {
+    const quint64 id = hold(message);
     QPointer<DbusApi> self(this);
     hub_.apply(document, QStringLiteral("dbus"), [self, id](const ApplyResult &result) {
         if (self)
@@ -639,7 +635,7 @@ void DbusApi::switchProfile(const BookDevice &device, quint32 profile, const QDB
                                  .arg(count)));
         return;
     }
-    const quint64 id = hold(message, connection);
+    const quint64 id = hold(message);
     QPointer<DbusApi> self(this);
     hub_.switchProfile(device.identity, int(profile), QStringLiteral("dbus"),
                        [self, id](const ApplyResult &result) {

@@ -23,17 +23,6 @@ inline const char *const kRootInterface = "org.torvanix.Torvanix";
 inline const char *const kDeviceInterface = "org.torvanix.Torvanix.Device";
 inline const char *const kDevicePathPrefix = "/org/torvanix/Torvanix/device/";
 
-// The properties a device object shows: only those the device has (a battery, a known
-// profile, a known DPI, a connection kind); the rest are left out, not given as zero.
-QVariantMap deviceProperties(const BookDevice &device);
-// The UsbId a configuration document names (what the translator routes it by), or empty with
-// *why set when the text is no document or names no device.
-QString documentIdentity(const QString &document, QString *why);
-// D-Bus errors for an ApplyResult that did not reach the device; empty name for Applied.
-QString errorNameFor(const ApplyResult &result);
-// What the page would get back for a document: the answered documents (OnNotifySaveXml), in
-// order, one after the other; empty when the document asked for nothing back.
-QString answerText(const ApplyResult &result);
 } // namespace dbus_api
 
 // The session bus face of the core: org.torvanix.Torvanix at /org/torvanix/Torvanix with one
@@ -72,12 +61,11 @@ private:
     bool handleProperties(const QString &path, const QString &ownInterface,
                           const QVariantMap &properties, const QDBusMessage &message,
                           const QDBusConnection &connection);
-    void applyDocument(const QString &document, const QDBusMessage &message,
-                       const QDBusConnection &connection);
+    void applyDocument(const QString &document, const QDBusMessage &message);
     void switchProfile(const BookDevice &device, quint32 profile, const QDBusMessage &message,
                        const QDBusConnection &connection);
     // Keeps the call to answer once the hub reports back; the id for finish().
-    quint64 hold(const QDBusMessage &message, const QDBusConnection &connection);
+    quint64 hold(const QDBusMessage &message);
     void finish(quint64 id, const ApplyResult &result, bool answerWithText);
 
     QVariantMap rootProperties() const;
