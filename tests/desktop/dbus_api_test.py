@@ -281,6 +281,21 @@ def run(program_dir, golden_dir, work, monitor_log, dbus):
     print('dbus api ok')
 
 
+def kill_strays(work):
+    """Programs still running with this run's folders (a core the bus started and a failed
+    check left behind) are killed."""
+    mark = ('TMPDIR=%s\0' % os.path.join(work, 'tmp')).encode()
+    for entry in os.listdir('/proc'):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open('/proc/%s/environ' % entry, 'rb') as f:
+                if mark in f.read():
+                    os.kill(int(entry), signal.SIGKILL)
+        except OSError:
+            pass
+
+
 def outer(program_dir, golden_dir, service_template):
     for tool in ('dbus-run-session', 'gdbus'):
         if not shutil.which(tool):
@@ -321,8 +336,12 @@ def outer(program_dir, golden_dir, service_template):
             'TORVANIX_SIM_TRACE': os.path.join(work, 'trace.jsonl'),
             'TORVANIX_NO_PAUSE': '1',
         })
-        r = subprocess.run(['dbus-run-session', '--', sys.executable, os.path.abspath(__file__),
-                            '--inner', program_dir, golden_dir, work], env=env, timeout=280)
+        try:
+            r = subprocess.run(['dbus-run-session', '--', sys.executable,
+                                os.path.abspath(__file__), '--inner', program_dir, golden_dir,
+                                work], env=env, timeout=280)
+        finally:
+            kill_strays(work)
         if r.returncode != 0:
             log = os.path.join(work, 'runtime/torvanix/ozk.log')
             if os.path.exists(log):
