@@ -219,7 +219,15 @@ public:
                 if (!*stopped)
                     events->sendEvent(QString::fromLatin1(events::DevicesChanged), {0});
             },
-            settle, services_.devicesRead);
+            settle,
+            [read = services_.devicesRead](const DeviceRecordMap &records) {
+                // The core's own senders (D-Bus, focus, the restore after a wake or at logon)
+                // write without a page that asked for the list first, and a device back from
+                // suspend may have a new path.
+                PublishedDevices::instance().publish(records);
+                if (read)
+                    read(records);
+            });
         directory_->start();
     }
 
