@@ -221,9 +221,8 @@ public:
             },
             settle,
             [read = services_.devicesRead](const DeviceRecordMap &records) {
-                // The core's own senders (D-Bus, focus, the restore after a wake or at logon)
-                // write without a page that asked for the list first, and a device back from
-                // suspend may have a new path.
+                // The core's own senders (D-Bus, focus, resume) write with no page that would
+                // publish the list by asking for it; the page's next ask gets this list anyway.
                 PublishedDevices::instance().publish(records);
                 if (read)
                     read(records);
