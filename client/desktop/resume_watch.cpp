@@ -101,8 +101,9 @@ ResumeRestore::ResumeRestore(DesktopHub &hub, std::unique_ptr<RestoreMemory> mem
     if (memory_) {
         QString why;
         if (!memory_->load(&why))
-            APP_LOG(
-                QStringLiteral("Application Error: the restore memory is not used: %1").arg(why));
+            APP_LOG(QStringLiteral("Application Error: the restore memory was not read (%1); "
+                                   "the next lighting change writes it anew")
+                        .arg(why));
     }
     // The first device list may have been read before this piece started.
     for (const BookDevice &device : book.devices())
