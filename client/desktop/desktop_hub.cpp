@@ -1,6 +1,8 @@
 #include "desktop_hub.h"
 
 #include "dbus_api.h"
+#include "resume_watch.h"
+
 #include "device/event_sink.h"
 #include "dispatch/command_dispatcher.h"
 
@@ -57,6 +59,7 @@ void DesktopHub::startPieces() {
     // One line per piece. A piece is a QObject handed to adopt(); it reads its settings
     // section from settings() and listens to book() and the hub's signals.
     startDbusApi(*this);
+    adopt(startResumeRestore(*this));
 }
 
 void DesktopHub::stopPieces() {
