@@ -25,6 +25,8 @@ PACKAGES=(
     qemu-system-x86 busybox-static kmod xz-utils udev
     # the install checks: menu entry, metainfo, the .deb (dpkg-shlibdeps)
     desktop-file-utils appstream dpkg-dev
+    # session-bus tests: a private bus and a stand-in notification service
+    dbus python3-dbus python3-gi
 )
 
 missing=()
