@@ -20,18 +20,23 @@ namespace {
 // A battery outline with its level filled in, for desktops whose icon theme has no battery.
 void drawGauge(QPainter &p, const QRectF &box, int level, bool low, bool critical) {
     const qreal u = box.height() / 10;
-    const QRectF body(box.left(), box.top() + 2 * u, box.width() - u, box.height() - 4 * u);
+    const QRectF body(box.left() + u / 2, box.top() + 2 * u, box.width() - 2 * u,
+                      box.height() - 4 * u);
     const QRectF tip(body.right(), body.center().y() - 1.5 * u, u, 3 * u);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 0, 0, 200));
+    // A light rim, so the gauge reads on a dark icon and a dark panel alike.
+    p.setPen(QPen(QColor(255, 255, 255, 230), u));
+    p.setBrush(QColor(0x24, 0x24, 0x24));
     p.drawRoundedRect(body, u, u);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 255, 255, 230));
     p.drawRect(tip);
-    const QRectF inner = body.adjusted(u, u, -u, -u);
+    const QRectF inner = body.adjusted(1.5 * u, 1.5 * u, -1.5 * u, -1.5 * u);
     p.setBrush(critical ? QColor(0xe0, 0x1b, 0x24)
                : low    ? QColor(0xf6, 0xa1, 0x1b)
                         : QColor(0x33, 0xd1, 0x7a));
-    p.drawRect(QRectF(inner.left(), inner.top(), inner.width() * qBound(0, level, 100) / 100.0,
-                      inner.height()));
+    // Never thinner than a sliver, or an almost empty battery would look like no gauge at all.
+    const qreal share = qBound(15, level, 100) / 100.0;
+    p.drawRect(QRectF(inner.left(), inner.top(), inner.width() * share, inner.height()));
 }
 
 } // namespace
@@ -52,7 +57,7 @@ QIcon batteryTrayIcon(const QIcon &plain, const QStringList &names, int level, b
         QPainter p(&canvas);
         p.setRenderHint(QPainter::Antialiasing);
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        plain.paint(&p, canvas.rect());
+        p.drawPixmap(canvas.rect(), plain.pixmap(size, size));
         // The lower right corner, large enough to read at tray size.
         const QRect corner(size * 7 / 16, size * 7 / 16, size * 9 / 16, size * 9 / 16);
         if (!badge.isNull())
