@@ -25,8 +25,10 @@ PACKAGES=(
     qemu-system-x86 busybox-static kmod xz-utils udev
     # the install checks: menu entry, metainfo, the .deb (dpkg-shlibdeps)
     desktop-file-utils appstream dpkg-dev
-    # session-bus tests: a private bus and a stand-in notification service
-    dbus python3-dbus python3-gi
+    # the D-Bus API's test: a private session bus, gdbus, python3-dbus
+    dbus-daemon dbus-bin libglib2.0-bin python3-dbus
+    # the battery notices' test: a stand-in notification service (python3-dbus's main loop)
+    python3-gi
 )
 
 missing=()

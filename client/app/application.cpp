@@ -268,7 +268,9 @@ void Application::startApp() {
                 text.split(QLatin1Char('\n')).join(QStringLiteral(" | ")));
     });
     tray_->followBattery(*desktop_);
-    face_->showWindow();
+    // Started by the session bus for a D-Bus call: the caller asked for no window.
+    if (!startInBackground_)
+        face_->showWindow();
 
     deviceMonitor_ = new DeviceMonitor(this);
     // The held device list is read again; the page hears DevicesChanged when it changed.

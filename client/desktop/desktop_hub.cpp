@@ -1,6 +1,7 @@
 #include "desktop_hub.h"
 
 #include "battery_watch.h"
+#include "dbus_api.h"
 
 #include "device/event_sink.h"
 #include "dispatch/command_dispatcher.h"
@@ -57,6 +58,7 @@ DesktopHub::~DesktopHub() {
 void DesktopHub::startPieces() {
     // One line per piece. A piece is a QObject handed to adopt(); it reads its settings
     // section from settings() and listens to book() and the hub's signals.
+    startDbusApi(*this);
     BatteryWatch::start(*this);
 }
 

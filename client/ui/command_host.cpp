@@ -64,9 +64,6 @@ public:
         services.enumerateDevices = [this] { return deviceList_.enumerateDevices(); };
         services.listDevices = [this] { return deviceList_.listDevices(); };
         services.devicesRead = [listener](const DeviceRecordMap &records) {
-            // The core's own senders (battery, D-Bus, focus, resume) reach the devices with no
-            // page to ask for the list: every read is the one their documents are checked by.
-            PublishedDevices::instance().publish(records);
             std::function<void(const DeviceRecordMap &)> fn;
             {
                 QMutexLocker lock(&listener->mutex);

@@ -69,11 +69,10 @@ service_pid=$!
 for _ in $(seq 1 100); do grep -q ready "$work/service.out" 2>/dev/null && break; sleep 0.1; done
 grep -q ready "$work/service.out" || fail "the stand-in notification service did not start"
 
-# The core alone: without the window program beside it no window opens.
-mkdir -p "$work/prog" "$work/run" "$work/tmp" "$work/home" "$work/state/torvanix"
+# The core in the background, as the session starts it: no window.
+mkdir -p "$work/run" "$work/tmp" "$work/home" "$work/state/torvanix"
 chmod 700 "$work/run"
 touch "$work/state/torvanix/first-start-done"
-cp "$PROGRAM_DIR/torvanix" "$work/prog/"
 cp "$PROGRAM_DIR/sim-devices.json" "$work/devices.json"
 set_power 100 2
 log="$work/run/torvanix/ozk.log"
@@ -81,7 +80,7 @@ env HOME="$work/home" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp" \
     XDG_STATE_HOME="$work/state" XDG_CONFIG_HOME="$work/home/.config" \
     TORVANIX_CORE_SETTINGS="$work/core-settings.json" TORVANIX_SIM_DEVICES="$work/devices.json" \
     TORVANIX_SIM_STATE="$work/state.json" TORVANIX_BATTERY_POLL_MS=200 TORVANIX_NO_PAUSE=1 \
-    QT_QPA_PLATFORM=offscreen "$work/prog/torvanix" --devices "$PROGRAM_DIR" \
+    QT_QPA_PLATFORM=offscreen "$PROGRAM_DIR/torvanix" --background --devices "$PROGRAM_DIR" \
     >"$work/core.out" 2>&1 &
 core_pid=$!
 
