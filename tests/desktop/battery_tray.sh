@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The battery of a wireless device drains and charges (register 7 rewritten in the simulator's
-# state file): the tray tooltip follows each step through the level poll, and a stand-in
-# notification service on a private session bus sees exactly two notices on the way down
-# (low, then critical replacing it) and none on the way up.
+# state file): the tray tooltip and the device's Battery property on the core's D-Bus API
+# follow each step through the level poll, and a stand-in notification service on a private
+# session bus sees exactly two notices on the way down (low, then critical replacing it) and
+# none on the way up.
 # Argument: the program folder (the core and the simulated device libraries).
 set -euo pipefail
 PROGRAM_DIR=$(cd "$1" && pwd)
@@ -62,6 +63,21 @@ wait_tooltip() {
     done
     fail "the tooltip never showed \"$1\" (last: $(tooltip))"
 }
+# "Battery Charging" of the device on the core's D-Bus API.
+dbus_battery() {
+    "$PY" - <<'PYEOF'
+import dbus
+root = dbus.SessionBus().get_object("org.torvanix.Torvanix", "/org/torvanix/Torvanix")
+objects = root.GetManagedObjects(dbus_interface="org.freedesktop.DBus.ObjectManager")
+for props in objects.values():
+    p = props.get("org.torvanix.Torvanix.Device", {})
+    if p.get("Identity") == "HJE-XAV-V1.2.0":
+        print(int(p.get("Battery", -1)), "charging" if p.get("Charging") else "-")
+PYEOF
+}
+expect_dbus() {
+    [ "$(dbus_battery)" = "$1" ] || fail "the D-Bus Battery property says \"$(dbus_battery)\", not \"$1\""
+}
 notices() { [ -f "$work/notices.jsonl" ] && wc -l <"$work/notices.jsonl" || echo 0; }
 
 "$PY" "$HERE/notification_service.py" "$work/notices.jsonl" >"$work/service.out" &
@@ -100,17 +116,20 @@ expect_notices() {
 for step in 60:0 20:0 15:1 10:1 6:1 5:2 3:2; do
     set_power "${step%%:*}" 2
     wait_tooltip "$MODEL: ${step%%:*} %"
+    expect_dbus "${step%%:*} -"
     expect_notices "${step##*:}" "${step%%:*}"
 done
 for step in 4 10 15 16 50 100; do
     set_power "$step" 2
     wait_tooltip "$MODEL: $step %"
+    expect_dbus "$step -"
     expect_notices 2 "$step"
 done
 
 # On its cable below full it charges.
 set_power 50 1
 wait_tooltip "$MODEL: 50 %, charging"
+expect_dbus "50 charging"
 
 "$PY" - "$work/notices.jsonl" <<'PYEOF' || fail "the notices are not low then critical replacing it"
 import json, sys
