@@ -1,5 +1,6 @@
 #include "desktop_hub.h"
 
+#include "battery_watch.h"
 #include "dbus_api.h"
 #include "resume_watch.h"
 
@@ -60,6 +61,7 @@ void DesktopHub::startPieces() {
     // section from settings() and listens to book() and the hub's signals.
     startDbusApi(*this);
     adopt(startResumeRestore(*this));
+    BatteryWatch::start(*this);
 }
 
 void DesktopHub::stopPieces() {
