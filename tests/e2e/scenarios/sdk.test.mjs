@@ -56,6 +56,12 @@ function matrixOf(model) {
 
 const hex = (c) => [c.red, c.green, c.blue].map((v) => v.toString(16).padStart(2, '0')).join('');
 
+// A page command as the page sends it; resolves with its answer text.
+function command(page, request) {
+  return page.eval(`new Promise((ok, no) => window.ClientRequest({ request: ${JSON.stringify(JSON.stringify(request))},
+    onSuccess: ok, onFailure: (c, t) => no(new Error(t)) }))`);
+}
+
 async function connected(name) {
   const client = new Client(name, PORT, '127.0.0.1');
   await client.connect(5000);
@@ -87,8 +93,7 @@ describe('lighting server', () => {
     }
     assert.deepEqual(devices.filter((d) => d.type === KEYBOARD).map((d) => d.name).sort(),
       ['Torvanix Keystone 104', 'Torvanix Keystone 84 Screen', 'Torvanix Linkboard 104', 'Torvanix Pulse 104']);
-    const server = JSON.parse(await ctx.app.page.eval(`new Promise((ok, no) => window.ClientRequest({
-      request: '{"FuncName":"GetSdkServer"}', onSuccess: ok, onFailure: (c, t) => no(new Error(t)) }))`));
+    const server = JSON.parse(await command(ctx.app.page, { FuncName: 'GetSdkServer' }));
     assert.equal(server.listening, true);
     assert.equal(server.port, PORT);
     assert.deepEqual(server.clients.map((c) => c.name), ['e2e client']);
@@ -130,6 +135,15 @@ describe('lighting server', () => {
     assert.deepEqual(actual, expected.writes);
     const now = await client.getControllerData(index(name));
     assert.equal(now.modes[now.activeMode].name, 'Effect 3');
+
+    // The user's own change in the page takes the keyboard back from the client.
+    const driven = async () => JSON.parse(await command(app.page, { FuncName: 'GetSdkServer' }))
+      .clients.flatMap((c) => c.devices);
+    assert.ok((await driven()).includes(now.location));
+    model.set(model.key('LightSpeed', preset), { value: 4 });
+    // Fire and forget, as the page sends it: NoticeModify gives no answer.
+    await app.page.eval(`(window.ClientRequest({ request: ${JSON.stringify(JSON.stringify({ FuncName: 'NoticeModify', XmlConfigStr: model.text() }))} }), true)`);
+    await waitUntil(async () => !(await driven()).includes(now.location), { timeout: 15000, what: 'the keyboard taken back' });
   });
 
   test('an unplugged device is announced and leaves the list', { timeout: 30000 }, async () => {
