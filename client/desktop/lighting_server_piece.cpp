@@ -31,8 +31,10 @@ bool normaliseSdk(QJsonObject &value, QString *why) {
     int port = sdk::kDefaultPort;
     const QJsonValue given = value.value(QStringLiteral("port"));
     if (!given.isUndefined() && !given.isNull()) {
-        const double p = given.toDouble(-1);
-        if (!given.isDouble() || p != double(int(p)) || p < 1 || p > 65535) {
+        // A number, or its digits as a text field gives them.
+        bool ok = given.isDouble();
+        const double p = ok ? given.toDouble() : given.toString().trimmed().toDouble(&ok);
+        if (!ok || p != double(int(p)) || p < 1 || p > 65535) {
             if (why)
                 *why = QStringLiteral("the port must be a whole number from 1 to 65535");
             return false;

@@ -60,6 +60,8 @@ public:
     int zoneCount() const { return zones_.size(); }
     int zoneFirstLed(int zone) const { return zones_[zone].firstLed; }
     int zoneLedCount(int zone) const { return zones_[zone].ledCount(); }
+    // The zone takes per-key colours (else its one LED is its preset colour).
+    bool zonePerKey(int zone) const { return zones_[zone].perKey; }
     // The "Direct" mode's index, or -1 when the family takes no per-key colours.
     int directMode() const { return directMode_; }
 

@@ -274,7 +274,7 @@ bool LightServer::handle(Client &c, const Header &h, const QByteArray &payload) 
         for (int z = 0; z < l.zoneCount(); ++z) {
             if (l.zoneFirstLed(z) >= n)
                 continue;
-            (l.directMode() >= 0 && l.zoneLedCount(z) > 1 ? perKeyTouched : presetTouched) = true;
+            (l.zonePerKey(z) ? perKeyTouched : presetTouched) = true;
         }
         break;
     }
@@ -289,7 +289,7 @@ bool LightServer::handle(Client &c, const Header &h, const QByteArray &payload) 
         for (int i = 0; i < n; ++i)
             s.colours[l.zoneFirstLed(z) + i] = zl->colours[i];
         if (n > 0)
-            (l.directMode() >= 0 && l.zoneLedCount(z) > 1 ? perKeyTouched : presetTouched) = true;
+            (l.zonePerKey(z) ? perKeyTouched : presetTouched) = true;
         break;
     }
     case UpdateSingleLed: {
@@ -302,8 +302,7 @@ bool LightServer::handle(Client &c, const Header &h, const QByteArray &payload) 
         for (int z = 0; z < l.zoneCount(); ++z) {
             const int first = l.zoneFirstLed(z);
             if (int(one->led) >= first && int(one->led) < first + l.zoneLedCount(z))
-                (l.directMode() >= 0 && l.zoneLedCount(z) > 1 ? perKeyTouched : presetTouched) =
-                    true;
+                (l.zonePerKey(z) ? perKeyTouched : presetTouched) = true;
         }
         break;
     }
