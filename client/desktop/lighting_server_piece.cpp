@@ -12,7 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPointer>
-#include <QRegularExpression>
+#include <pugixml.hpp>
 
 namespace torvanix {
 
@@ -48,10 +48,23 @@ bool normaliseSdk(QJsonObject &value, QString *why) {
     return true;
 }
 
-// A lighting document: one that names a lighting zone.
-bool isLighting(const QString &document) {
-    static const QRegularExpression zone(QStringLiteral("<light(Left)?[\\s>/]"));
-    return zone.match(document).hasMatch();
+enum class Lighting { None, Set, Reset };
+
+// What a document does to a device's lighting. The page sends its whole document with every
+// change, so only a zone's mode marked "set" (or a reset) says the lighting was written.
+Lighting lightingOf(const QString &document) {
+    if (!document.contains(QLatin1String("<light")) && !document.contains(QLatin1String("reset")))
+        return Lighting::None;
+    pugi::xml_document doc;
+    const QByteArray utf8 = document.toUtf8();
+    if (!doc.load_buffer(utf8.constData(), size_t(utf8.size())))
+        return Lighting::None;
+    if (doc.select_node("/configuration[@action='reset']"))
+        return Lighting::Reset;
+    if (doc.select_node("/configuration/light/mode[@action='set'] | "
+                        "/configuration/lightLeft/mode[@action='set']"))
+        return Lighting::Set;
+    return Lighting::None;
 }
 
 } // namespace
@@ -189,11 +202,14 @@ void LightingServerPiece::updateDevices() {
 
 void LightingServerPiece::noteDocument(const QString &identity, const QString &document,
                                        const QString &origin) {
-    if (origin.startsWith(QLatin1String("sdk:")) || !isLighting(document))
+    if (origin.startsWith(QLatin1String("sdk:")))
+        return;
+    const Lighting what = lightingOf(document);
+    if (what == Lighting::None)
         return;
     // The user's own change in the page takes the device back; anything else only means the
     // device no longer shows what the server last sent.
-    if (origin == QLatin1String("page"))
+    if (origin == QLatin1String("page") && what == Lighting::Set)
         server_->takeBack(identity);
     else
         server_->forgetSent(identity);

@@ -140,9 +140,17 @@ describe('lighting server', () => {
     const driven = async () => JSON.parse(await command(app.page, { FuncName: 'GetSdkServer' }))
       .clients.flatMap((c) => c.devices);
     assert.ok((await driven()).includes(now.location));
-    model.set(model.key('LightSpeed', preset), { value: 4 });
     // Fire and forget, as the page sends it: NoticeModify gives no answer.
-    await app.page.eval(`(window.ClientRequest({ request: ${JSON.stringify(JSON.stringify({ FuncName: 'NoticeModify', XmlConfigStr: model.text() }))} }), true)`);
+    const notice = (doc) => app.page.eval(`(window.ClientRequest({ request: ${JSON.stringify(JSON.stringify({ FuncName: 'NoticeModify', XmlConfigStr: doc }))} }), true)`);
+    // A key assignment carries the whole document, lighting included, but changes no lighting.
+    const keys = new ModelDocument(LIGHTING[name]);
+    keys.set(keys.key('Button2'), { action: 'set' });
+    const before = app.trace.mark();
+    await notice(keys.text());
+    await app.trace.settle(before, { quietMs: 1000 });
+    assert.ok((await driven()).includes(now.location), 'still driven after a key assignment');
+    model.set(model.key('LightSpeed', preset), { value: 4 });
+    await notice(model.text());
     await waitUntil(async () => !(await driven()).includes(now.location), { timeout: 15000, what: 'the keyboard taken back' });
   });
 
