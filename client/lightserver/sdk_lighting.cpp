@@ -81,7 +81,8 @@ QString hexColour(const Colour &c) {
 
 bool ZoneTarget::operator==(const ZoneTarget &o) const {
     return perKey == o.perKey && colours == o.colours && effect == o.effect && rgb == o.rgb &&
-           brightness == o.brightness && speed == o.speed && direction == o.direction;
+           brightness == o.brightness && speed == o.speed && direction == o.direction &&
+           presetKnown == o.presetKnown;
 }
 
 DeviceLighting::~DeviceLighting() = default;
@@ -348,12 +349,11 @@ QVector<ZoneTarget> DeviceLighting::targets(const LightState &state) const {
         if (z.perKey && state.activeMode == directMode_) {
             t.perKey = true;
             t.colours = state.colours.mid(z.firstLed, z.ledCount());
-            t.effect = 0;
-            t.rgb = Colour{};
-            t.brightness = t.speed = t.direction = 0;
+            t.presetKnown = false;
             out.append(t);
             continue;
         }
+        t.presetKnown = true;
         t.effect = preset.value;
         if (preset.flags & HasBrightness)
             t.brightness = int(preset.brightness);
@@ -382,8 +382,9 @@ QStringList DeviceLighting::documents(const QVector<ZoneTarget> &wanted,
                 docs << document(i, w, Mark::LightUp, nullptr);
             continue;
         }
-        const bool fresh = !s || s->perKey;
-        const bool effect = fresh || s->effect != w.effect;
+        // Per-key colours replaced the effect selection, not the preset's values.
+        const bool fresh = !s || (s->perKey && !s->presetKnown);
+        const bool effect = !s || s->perKey || s->effect != w.effect;
         QVector<const char *> values;
         if (z.hasRgb && colourApplies(w.effect) && (fresh || s->rgb != w.rgb))
             values << "LightRGB";
@@ -404,6 +405,28 @@ QStringList DeviceLighting::documents(const QVector<ZoneTarget> &wanted,
             docs << document(i, w, Mark::Value, key);
     }
     return docs;
+}
+
+QVector<ZoneTarget> DeviceLighting::settle(QVector<ZoneTarget> written,
+                                           const std::optional<QVector<ZoneTarget>> &before) {
+    for (int i = 0; i < written.size(); ++i) {
+        ZoneTarget &t = written[i];
+        if (!t.perKey)
+            continue;
+        t.presetKnown = false;
+        if (!before || i >= before->size())
+            continue;
+        const ZoneTarget &b = before->at(i);
+        if (b.perKey && !b.presetKnown)
+            continue;
+        t.effect = b.effect;
+        t.rgb = b.rgb;
+        t.brightness = b.brightness;
+        t.speed = b.speed;
+        t.direction = b.direction;
+        t.presetKnown = true;
+    }
+    return written;
 }
 
 QString DeviceLighting::document(int zoneIndex, const ZoneTarget &t, Mark mark,

@@ -30,6 +30,9 @@ struct ZoneTarget {
     int effect = 0;
     Colour rgb;
     int brightness = 0, speed = 0, direction = 0;
+    // The preset values above are what the device holds (a device showing per-key colours
+    // keeps the preset it was last given).
+    bool presetKnown = false;
     bool operator==(const ZoneTarget &o) const;
 };
 
@@ -82,6 +85,9 @@ public:
     // the order to send them.
     QStringList documents(const QVector<ZoneTarget> &wanted,
                           const std::optional<QVector<ZoneTarget>> &sent) const;
+    // What the device holds once `written` went out over `before`.
+    static QVector<ZoneTarget> settle(QVector<ZoneTarget> written,
+                                      const std::optional<QVector<ZoneTarget>> &before);
 
 private:
     struct ZoneDef {

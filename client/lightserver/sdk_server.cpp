@@ -368,17 +368,19 @@ void LightServer::write(const std::shared_ptr<Device> &d) {
     // Only the callback waiting at the sink holds the step, so it ends with the batch.
     auto step = std::make_shared<std::function<void(int)>>();
     std::weak_ptr<std::function<void(int)>> weakStep = step;
-    *step = [this, weak, weakStep, docs, identity, origin, wanted, failed](int i) {
+    const quint64 epoch = d->epoch;
+    *step = [this, weak, weakStep, docs, identity, origin, wanted, failed, epoch](int i) {
         const auto dev = weak.lock();
         if (!dev)
             return; // the device left the list (or the server ended) meanwhile
         if (i == docs.size()) {
             dev->inFlight = false;
             ++batchesWritten_;
-            if (*failed)
+            // Another sender wrote the device meanwhile: what it shows is unknown again.
+            if (*failed || dev->epoch != epoch)
                 dev->sent.reset();
             else
-                dev->sent = wanted;
+                dev->sent = DeviceLighting::settle(wanted, dev->sent);
             if (dev->pending)
                 write(dev);
             return;
@@ -441,6 +443,7 @@ void LightServer::takeBack(const QString &identity) {
         if (d->lighting->facts().identity.compare(identity, Qt::CaseInsensitive) != 0)
             continue;
         d->sent.reset();
+        ++d->epoch;
         if (d->driver != 0) {
             d->driver = 0;
             d->driverName.clear();
@@ -451,8 +454,10 @@ void LightServer::takeBack(const QString &identity) {
 
 void LightServer::forgetSent(const QString &identity) {
     for (const auto &d : qAsConst(devices_)) {
-        if (d->lighting->facts().identity.compare(identity, Qt::CaseInsensitive) == 0)
+        if (d->lighting->facts().identity.compare(identity, Qt::CaseInsensitive) == 0) {
             d->sent.reset();
+            ++d->epoch;
+        }
     }
 }
 

@@ -82,6 +82,7 @@ private:
         std::optional<QVector<ZoneTarget>> sent;
         bool inFlight = false;
         bool pending = false;
+        quint64 epoch = 0;  // counts writes by other senders
         quint32 driver = 0; // the client id driving it now, 0 none
         QString driverName;
     };

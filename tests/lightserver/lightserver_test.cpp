@@ -188,7 +188,20 @@ TEST(LightingModel, DocumentsFollowThePagesEdits) {
                                                 "length=\"440\" action=\"set\">")));
     EXPECT_TRUE(docs[0].contains(QStringLiteral("<key name=\"ESC\" rc=\"0\" rgb=\"123456\" />")));
     EXPECT_EQ(docs[0].count(QStringLiteral("action=")), 1);
-    EXPECT_TRUE(d2->documents(d2->targets(s), d2->targets(s)).isEmpty());
+    const auto direct = DeviceLighting::settle(d2->targets(s), sent);
+    EXPECT_TRUE(d2->documents(d2->targets(s), direct).isEmpty());
+
+    // Back to the preset it held: the effect selection only, as the page's mode switch; a value
+    // changed meanwhile follows in its own document.
+    s.activeMode = s.presetMode;
+    EXPECT_EQ(d2->documents(d2->targets(s), direct).size(), 1);
+    s.modes[s.presetMode].speed = 1;
+    docs = d2->documents(d2->targets(s), direct);
+    ASSERT_EQ(docs.size(), 2);
+    EXPECT_TRUE(docs[1].contains(QStringLiteral("name=\"LightSpeed\" index=\"164\" length=\"1\" "
+                                                "value=\"1\" default=\"3\" type=\"range\" "
+                                                "action=\"set\"")))
+        << qPrintable(docs[1]);
 
     // The packet keyboard writes every effect value from one document.
     const auto hfd = model(QStringLiteral("0c458075"), QStringLiteral("0C458075"));
