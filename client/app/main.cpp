@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -77,6 +78,23 @@ bool takeFirstStart(QString &problem) {
     return true;
 }
 
+// Removes every `flag` from the arguments; true when there was one.
+bool takeFlag(int &argc, char **argv, const char *flag) {
+    if (argc < 1 || !argv)
+        return false;
+    bool found = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], flag) == 0)
+            found = true;
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return found;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -85,6 +103,7 @@ int main(int argc, char **argv) {
     configureHighDpi();
 
     const DevicesOption devicesOption = takeDevicesOption(argc, argv);
+    const bool background = takeFlag(argc, argv, "--background");
     if (!devicesOption.error.isEmpty()) {
         std::fprintf(stderr, "torvanix: %s\n", qPrintable(devicesOption.error));
         return 2;
@@ -104,6 +123,7 @@ int main(int argc, char **argv) {
     bool ranWindow = false;
     {
         Application app(argc, argv);
+        app.setStartInBackground(background);
         app.setApplicationName(QStringLiteral("Torvanix"));
         const QString logFolder = data_folders::privateRuntimeFolder();
         if (logFolder.isEmpty())

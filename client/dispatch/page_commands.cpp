@@ -219,7 +219,14 @@ public:
                 if (!*stopped)
                     events->sendEvent(QString::fromLatin1(events::DevicesChanged), {0});
             },
-            settle, services_.devicesRead);
+            settle,
+            [read = services_.devicesRead](const DeviceRecordMap &records) {
+                // The core's own senders (D-Bus, focus, resume) write with no page that would
+                // publish the list by asking for it; the page's next ask gets this list anyway.
+                PublishedDevices::instance().publish(records);
+                if (read)
+                    read(records);
+            });
         directory_->start();
     }
 
