@@ -3,6 +3,7 @@
 #include "battery_watch.h"
 #include "dbus_api.h"
 #include "resume_watch.h"
+#include "lighting_server_piece.h"
 
 #include "device/event_sink.h"
 #include "dispatch/command_dispatcher.h"
@@ -62,6 +63,7 @@ void DesktopHub::startPieces() {
     startDbusApi(*this);
     adopt(startResumeRestore(*this));
     BatteryWatch::start(*this);
+    LightingServerPiece::start(*this);
 }
 
 void DesktopHub::stopPieces() {
