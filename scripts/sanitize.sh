@@ -24,7 +24,8 @@ EXCLUDE_LABELS='e2e|web|vm|install'
 TSAN_SUITES=(dispatch_test packet_serial_test models_test ctl_apply_sim_test core_test
     dispatch_updates_test dispatch_audio_player_test dispatch_page_commands_test
     dispatch_ctl_call_test simulator_tests device_simulator_test device_operations_test
-    device_ctl_test)
+    device_ctl_test desktop_foundation_test resume_restore_test battery_test lightserver_test
+    lighting_server_piece_test)
 if [ -n "${TORVANIX_TSAN_TESTS:-}" ]; then read -r -a TSAN_SUITES <<<"$TORVANIX_TSAN_TESTS"; fi
 
 steps=("$@")
