@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include "app_log.h"
+#include "desktop/desktop_hub.h"
 #include "device/data_folders.h"
 #include "device/device_permissions.h"
 #include "device/library_loader.h"
@@ -71,8 +72,18 @@ void Application::releaseWindow() {
     deviceMonitor_ = nullptr;
     if (face_)
         face_->shutdown();
+    // The pieces (servers, watches) stop sending before the commands go.
+    if (desktop_)
+        desktop_->stopPieces();
+    if (commands_) {
+        commands_->setDocumentListener({});
+        commands_->setDevicesListener({});
+    }
     // The commands end before the link their answers and events go through.
     commands_.reset();
+    // After the commands: their last answers may still reach the hub until then.
+    delete desktop_;
+    desktop_ = nullptr;
     delete tray_;
     tray_ = nullptr;
     delete face_;
@@ -213,6 +224,31 @@ void Application::startApp() {
     face_->setTrayAvailableCheck(
         [this] { return tray_ && QSystemTrayIcon::isSystemTrayAvailable(); });
 
+    DesktopHub::Services desk;
+    desk.dispatcher = &dispatcher_;
+    desk.pageEvents = face_;
+    CommandHost *host = commands_.get();
+    desk.apply = [host](const QString &document, const QString &origin,
+                        CommandHost::DocumentDone done) {
+        return host->apply(document, origin, std::move(done));
+    };
+    desk.readDevicesSoon = [host] { host->readDevicesSoon(); };
+    desk.showWindow = [this] {
+        if (face_)
+            face_->showWindow();
+    };
+    desktop_ = new DesktopHub(std::move(desk));
+    DesktopHub *hub = desktop_;
+    commands_->setDocumentListener([hub](const QString &identity, const QString &document,
+                                         const QString &origin,
+                                         const device_data_handler::Outcome &outcome) {
+        hub->documentDone(identity, document, origin, outcome);
+    });
+    commands_->setDevicesListener(
+        [hub](const DeviceRecordMap &records) { hub->devicesRead(records); });
+    // The first read may have ended before the hub listened.
+    commands_->readDevicesSoon();
+
     tray_ = new SystemTray();
     connect(tray_, &QSystemTrayIcon::activated, this, &Application::onSystemtrayActive,
             Qt::UniqueConnection);
@@ -225,6 +261,7 @@ void Application::startApp() {
         }
         quitOnce();
     });
+    desktop_->startPieces();
     face_->showWindow();
 
     deviceMonitor_ = new DeviceMonitor(this);

@@ -19,6 +19,7 @@ class QThread;
 namespace torvanix {
 
 class CommandHost;
+class DesktopHub;
 class DeviceMonitor;
 class FaceLink;
 class SystemTray;
@@ -40,6 +41,7 @@ public:
     static Application *theApplication();
     FaceLink *faceLink() const { return face_; }
     SystemTray *tray() const { return tray_; }
+    DesktopHub *desktop() const { return desktop_; }
     QString serverName() const { return serverName_; }
     // This process became the first instance and ran the window.
     bool servedAsFirstInstance() const { return servedAsFirstInstance_; }
@@ -81,6 +83,7 @@ private:
     std::unique_ptr<CommandHost> commands_;
     SystemTray *tray_ = nullptr;
     DeviceMonitor *deviceMonitor_ = nullptr;
+    DesktopHub *desktop_ = nullptr;
 };
 
 // "Torvanix": the user agent and the name of the program relaunched after a first start.

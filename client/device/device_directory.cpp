@@ -4,8 +4,10 @@
 
 namespace torvanix {
 
-DeviceDirectory::DeviceDirectory(Lister list, std::function<void()> changed, int settleMs)
-    : list_(std::move(list)), changed_(std::move(changed)), settle_(std::max(0, settleMs)) {}
+DeviceDirectory::DeviceDirectory(Lister list, std::function<void()> changed, int settleMs,
+                                 std::function<void(const DeviceRecordMap &)> read)
+    : list_(std::move(list)), changed_(std::move(changed)), read_(std::move(read)),
+      settle_(std::max(0, settleMs)) {}
 
 DeviceDirectory::~DeviceDirectory() {
     stop();
@@ -44,6 +46,16 @@ void DeviceDirectory::noticeChange() {
         due_.push_back(now);
         if (settle_.count() > 0)
             due_.push_back(now + settle_);
+    }
+    wake_.notify_all();
+}
+
+void DeviceDirectory::readSoon() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!started_)
+            return;
+        due_.push_back(Clock::now());
     }
     wake_.notify_all();
 }
@@ -101,6 +113,12 @@ void DeviceDirectory::run() {
         ++readsDone_;
         handedOut_ = false;
         wake_.notify_all();
+        if (read_) {
+            const DeviceRecordMap result = held_;
+            lock.unlock();
+            read_(result);
+            lock.lock();
+        }
         if (noticeDue && differs && changed_) {
             lock.unlock();
             changed_();

@@ -24,12 +24,14 @@ inline constexpr int DeviceSettleMs = 1000;
 //   out, else a fresh read (the page asks again after an update or a permission fix, which
 //   send no notice).
 // After a notice's read that changed the list, `changed` runs (on the list's thread), so the
-// page hears of it and asks. The thread sleeps while nothing is due.
+// page hears of it and asks; `read` (optional) learns the result of every read. The thread sleeps
+// while nothing is due.
 class DeviceDirectory {
 public:
     using Lister = std::function<DeviceRecordMap()>;
 
-    DeviceDirectory(Lister list, std::function<void()> changed, int settleMs);
+    DeviceDirectory(Lister list, std::function<void()> changed, int settleMs,
+                    std::function<void(const DeviceRecordMap &)> read = {});
     ~DeviceDirectory();
     DeviceDirectory(const DeviceDirectory &) = delete;
     DeviceDirectory &operator=(const DeviceDirectory &) = delete;
@@ -40,6 +42,9 @@ public:
     // held. The objects the reads use may go after it.
     void stop();
     void noticeChange();
+    // A read at once without a settle read after it (levels that change with no notice, the
+    // return from suspend); `changed` runs when it found the list changed.
+    void readSoon();
     // Blocks while a read it needs runs. Before start() it reads on the calling thread.
     DeviceRecordMap take();
 
@@ -49,6 +54,7 @@ private:
 
     Lister list_;
     std::function<void()> changed_;
+    std::function<void(const DeviceRecordMap &)> read_; // told every read's result
     const std::chrono::milliseconds settle_;
 
     mutable std::mutex mutex_;

@@ -219,7 +219,7 @@ public:
                 if (!*stopped)
                     events->sendEvent(QString::fromLatin1(events::DevicesChanged), {0});
             },
-            settle);
+            settle, services_.devicesRead);
         directory_->start();
     }
 
@@ -230,6 +230,23 @@ public:
             directory_->noticeChange();
         else
             events_.sendEvent(QString::fromLatin1(events::DevicesChanged), {0});
+    }
+
+    void readDevicesSoon() override {
+        if (!stopped_ && directory_)
+            directory_->readSoon();
+    }
+
+    bool postDocumentWrite(std::function<void()> write) override {
+        if (stopped_)
+            return false;
+        lane_->post([this, write] {
+            if (stopped_)
+                return;
+            converterPool_.waitForDone(60000);
+            write();
+        });
+        return true;
     }
 
     bool screenDeviceFound() const override {

@@ -47,6 +47,8 @@ struct PageServices {
     // startDeviceList() ran; called on that list's own thread. Default: none (the held list
     // is not available and GetDevicesList enumerates on every query).
     std::function<DeviceRecordMap()> listDevices;
+    // Told the result of every read of the held list, on that list's thread. Default: none.
+    std::function<void(const DeviceRecordMap &)> devicesRead;
     // The translator's configuration entry and its macro entry; both return at once.
     std::function<void(const QString &document)> writeDevice;
     // `done` learns whether the whole table reached the device; it may be called on any thread.
@@ -106,6 +108,13 @@ public:
     // A device arrived or left. With the held list the page hears DevicesChanged once a read
     // has found the list changed; without it, at once.
     virtual void noticeDevicesChanged() = 0;
+    // The held list is read again at once, with no settle read after it (battery levels, the
+    // return from suspend); the page hears DevicesChanged when it changed.
+    virtual void readDevicesSoon() = 0;
+
+    // Runs `write` on the command lane as NoticeModify runs its document (after a picture
+    // conversion the page started), for senders other than the page. False once shut down.
+    virtual bool postDocumentWrite(std::function<void()> write) = 0;
 
     virtual bool screenDeviceFound() const = 0;
     virtual QString lastDirectory() const = 0;

@@ -46,6 +46,26 @@ Translator translatorFor(const QString &id) {
     return translateGenericD2;
 }
 
+// Hands the page its events as before and keeps a copy for the document's sender.
+class RecordingSink : public EventSink {
+public:
+    explicit RecordingSink(EventSink &page) : page_(page) {}
+    void sendEvent(const QString &name, const QVariantList &args) override {
+        page_.sendEvent(name, args);
+        QMutexLocker lock(&mutex_);
+        events_.append(qMakePair(name, args));
+    }
+    QList<QPair<QString, QVariantList>> events() const {
+        QMutexLocker lock(&mutex_);
+        return events_;
+    }
+
+private:
+    EventSink &page_;
+    mutable QMutex mutex_;
+    QList<QPair<QString, QVariantList>> events_;
+};
+
 } // namespace
 
 device_data_handler::device_data_handler(DeviceOperations &ops, EventSink &events, QObject *parent)
@@ -95,17 +115,57 @@ QString device_data_handler::translatorName(const QString &id) {
 }
 
 device_data_handler::Dispatch device_data_handler::writeDevice(const QString &document) {
+    return writeDevice(document, Done());
+}
+
+device_data_handler::Dispatch device_data_handler::writeDevice(const QString &document, Done done) {
     pugi::xml_document doc;
-    if (!xml::load(doc, document))
-        return Dispatch::ParseFailure;
-    const QString id = normaliseIdentity(xml::identity(doc));
-    if (id.isEmpty())
-        return Dispatch::NoIdentity;
-    if (id != QLatin1String("SYNC") && PublishedDevices::instance().lookup(id).isEmpty())
-        return Dispatch::UnknownDevice;
+    Dispatch dispatch = Dispatch::Started;
+    QString id;
+    if (!xml::load(doc, document)) {
+        dispatch = Dispatch::ParseFailure;
+    } else {
+        id = normaliseIdentity(xml::identity(doc));
+        if (id.isEmpty())
+            dispatch = Dispatch::NoIdentity;
+        else if (id != QLatin1String("SYNC") && PublishedDevices::instance().lookup(id).isEmpty())
+            dispatch = Dispatch::UnknownDevice;
+    }
+    if (dispatch != Dispatch::Started) {
+        if (done) {
+            Outcome outcome;
+            outcome.dispatch = dispatch;
+            done(id, document, outcome);
+        }
+        return dispatch;
+    }
 
     const Translator translator = translatorFor(id);
-    start(id, [translator, document](TranslationContext &ctx) { translator(ctx, document); });
+    if (!done) {
+        start(id, [translator, document](TranslationContext &ctx) { translator(ctx, document); });
+        return Dispatch::Started;
+    }
+    start(id, [translator, document, id, done](TranslationContext &ctx) {
+        RecordingSink events(ctx.events);
+        Outcome outcome;
+        TranslationContext mine{ctx.ops,
+                                ctx.templates,
+                                events,
+                                ctx.pacer,
+                                ctx.callbackResult,
+                                ctx.programDir,
+                                [&outcome, &ctx](const QString &why) {
+                                    if (!outcome.writeFailed) {
+                                        outcome.writeFailed = true;
+                                        outcome.failure = why;
+                                    }
+                                    if (ctx.failed)
+                                        ctx.failed(why);
+                                }};
+        translator(mine, document);
+        outcome.events = events.events();
+        done(id, document, outcome);
+    });
     return Dispatch::Started;
 }
 

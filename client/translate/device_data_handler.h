@@ -3,9 +3,12 @@
 #include "driver_templates.h"
 
 #include <QHash>
+#include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QPair>
 #include <QString>
+#include <QVariantList>
 #include <QWaitCondition>
 #include <deque>
 #include <functional>
@@ -59,6 +62,20 @@ public:
 
     // The dispatch of slot_writeDevice with its outcome.
     Dispatch writeDevice(const QString &document);
+
+    // What became of one document, for senders other than the page that need an answer.
+    struct Outcome {
+        Dispatch dispatch = Dispatch::Started;
+        bool writeFailed = false;
+        QString failure; // why the write did not reach the device
+        // The page events this document raised, in order (they reach the page as well).
+        QList<QPair<QString, QVariantList>> events;
+    };
+    using Done = std::function<void(const QString &identity, const QString &document,
+                                    const Outcome &outcome)>;
+    // writeDevice that also reports the outcome: `done` runs on the translation's thread once
+    // the document has been translated and written, or at once when it was dropped.
+    Dispatch writeDevice(const QString &document, Done done);
 
     // The macro table of the packet keyboard (page command NoticeMacoModify); runs as a task
     // under the lock of the identity `ver`. `done` (optional, called on the task's thread) learns

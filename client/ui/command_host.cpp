@@ -13,6 +13,7 @@
 #include "dispatch/music_module.h"
 
 #include <QCoreApplication>
+#include <QMutex>
 #include <QThread>
 
 namespace torvanix {
@@ -59,12 +60,25 @@ public:
         translatorThread_.start();
 
         PageServices services;
+        std::shared_ptr<Listener> listener = listener_;
         services.enumerateDevices = [this] { return deviceList_.enumerateDevices(); };
         services.listDevices = [this] { return deviceList_.listDevices(); };
+        services.devicesRead = [listener](const DeviceRecordMap &records) {
+            std::function<void(const DeviceRecordMap &)> fn;
+            {
+                QMutexLocker lock(&listener->mutex);
+                fn = listener->devices;
+            }
+            if (fn)
+                fn(records);
+        };
         device_data_handler *translator = translator_;
-        services.writeDevice = [translator](const QString &document) {
+        services.writeDevice = [translator, listener](const QString &document) {
             QMetaObject::invokeMethod(
-                translator, [translator, document] { translator->slot_writeDevice(document); },
+                translator,
+                [translator, document, listener] {
+                    translator->writeDevice(document, report(listener, QStringLiteral("page"), {}));
+                },
                 Qt::QueuedConnection);
         };
         services.writeMacro = [translator](const QString &ver, const QString &macroArr,
@@ -106,10 +120,55 @@ public:
     }
 
     PageCommands &commands() { return *commands_; }
+
+    bool apply(const QString &document, const QString &origin, CommandHost::DocumentDone done) {
+        device_data_handler *translator = translator_;
+        std::shared_ptr<Listener> listener = listener_;
+        return commands_->postDocumentWrite([translator, listener, document, origin, done] {
+            QMetaObject::invokeMethod(
+                translator,
+                [translator, listener, document, origin, done] {
+                    translator->writeDevice(document, report(listener, origin, done));
+                },
+                Qt::QueuedConnection);
+        });
+    }
+
+    void setListener(CommandHost::DocumentDone fn) {
+        QMutexLocker lock(&listener_->mutex);
+        listener_->fn = std::move(fn);
+    }
+    void setDevicesListener(std::function<void(const DeviceRecordMap &)> fn) {
+        QMutexLocker lock(&listener_->mutex);
+        listener_->devices = std::move(fn);
+    }
     // No configuration write (a picture sent to the screen, a macro table) is queued or runs.
     bool translatorIdle() { return !translator_ || translator_->waitForDone(0); }
 
 private:
+    struct Listener {
+        QMutex mutex;
+        CommandHost::DocumentDone fn;
+        std::function<void(const DeviceRecordMap &)> devices;
+    };
+    // The translator's answer for one document, to the listener and then to its sender.
+    static device_data_handler::Done report(std::shared_ptr<Listener> listener, QString origin,
+                                            CommandHost::DocumentDone done) {
+        return [listener, origin, done](const QString &identity, const QString &document,
+                                        const device_data_handler::Outcome &outcome) {
+            CommandHost::DocumentDone fn;
+            {
+                QMutexLocker lock(&listener->mutex);
+                fn = listener->fn;
+            }
+            if (fn)
+                fn(identity, document, origin, outcome);
+            if (done)
+                done(identity, document, origin, outcome);
+        };
+    }
+
+    std::shared_ptr<Listener> listener_ = std::make_shared<Listener>();
     DeviceFunctions deviceList_;
     DeviceFunctions translatorDevices_;
     QThread translatorThread_;
@@ -142,6 +201,22 @@ PageCommands &CommandHost::commands() {
 
 void CommandHost::noticeDevicesChanged() {
     objects_->noticeDevicesChanged();
+}
+
+void CommandHost::setDocumentListener(DocumentDone listener) {
+    objects_->setListener(std::move(listener));
+}
+
+void CommandHost::setDevicesListener(std::function<void(const DeviceRecordMap &)> listener) {
+    objects_->setDevicesListener(std::move(listener));
+}
+
+void CommandHost::readDevicesSoon() {
+    objects_->commands().readDevicesSoon();
+}
+
+bool CommandHost::apply(const QString &document, const QString &origin, DocumentDone done) {
+    return objects_->apply(document, origin, std::move(done));
 }
 
 bool CommandHost::idle() {

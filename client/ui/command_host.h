@@ -1,6 +1,8 @@
 #pragma once
 
+#include "device/device_registry.h"
 #include "dispatch/command_dispatcher.h"
+#include "translate/device_data_handler.h"
 
 #include <QString>
 #include <QThread>
@@ -32,6 +34,22 @@ public:
     void noticeDevicesChanged();
     // Null unless the edition runs the input filter.
     DEVICE_FILTER *inputFilter() const { return inputFilter_; }
+    // What became of one configuration document; `origin` says who sent it ("page" for the
+    // page's own). Called on a translation thread.
+    using DocumentDone =
+        std::function<void(const QString &identity, const QString &document, const QString &origin,
+                           const device_data_handler::Outcome &outcome)>;
+    // Told of every document's outcome, the page's included. Set once, before documents flow.
+    void setDocumentListener(DocumentDone listener);
+    // A document through the page's lane and translator, as NoticeModify sends it; `done` (may
+    // be empty) learns its outcome. False when the commands have ended (done is not called).
+    bool apply(const QString &document, const QString &origin, DocumentDone done);
+
+    // Told the result of every read of the held device list (on the list's thread).
+    void setDevicesListener(std::function<void(const DeviceRecordMap &)> listener);
+    // A read of the held list at once, without the settle pause.
+    void readDevicesSoon();
+
     // No command runs and no work they started (firmware run, update, conversion, a
     // configuration write) is left.
     bool idle();
