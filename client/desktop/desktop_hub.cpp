@@ -1,5 +1,7 @@
 #include "desktop_hub.h"
 
+#include "focus_piece.h"
+
 #include "device/event_sink.h"
 #include "dispatch/command_dispatcher.h"
 
@@ -55,6 +57,7 @@ DesktopHub::~DesktopHub() {
 void DesktopHub::startPieces() {
     // One line per piece. A piece is a QObject handed to adopt(); it reads its settings
     // section from settings() and listens to book() and the hub's signals.
+    startFocusFollow(*this);
 }
 
 void DesktopHub::stopPieces() {

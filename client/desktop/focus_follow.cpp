@@ -43,7 +43,7 @@ void FocusFollower::settle() {
     const QString label = settled_.label();
     if (hooks_.log)
         hooks_.log(
-            QStringLiteral("focus: %1 in front (%2)%3")
+            QStringLiteral("%1 in front (%2)%3")
                 .arg(label, pendingSource_,
                      ruleApp.isEmpty() ? QString() : QStringLiteral(", rule \"%1\"").arg(ruleApp)));
 
@@ -92,7 +92,7 @@ void FocusFollower::settle() {
                                      if (lastSet_.value(key) == profile)
                                          lastSet_.remove(key);
                                      if (hooks_.log)
-                                         hooks_.log(QStringLiteral("focus: profile %1 of %2 not "
+                                         hooks_.log(QStringLiteral("profile %1 of %2 not "
                                                                    "set: %3")
                                                         .arg(profile)
                                                         .arg(identity, reason));
