@@ -219,7 +219,14 @@ public:
                 if (!*stopped)
                     events->sendEvent(QString::fromLatin1(events::DevicesChanged), {0});
             },
-            settle, services_.devicesRead);
+            settle,
+            // The core's own senders (D-Bus, profiles following the focus, resume) write while
+            // no page may have listed the devices: the translator knows what a read found.
+            [read = services_.devicesRead](const DeviceRecordMap &records) {
+                PublishedDevices::instance().publish(records);
+                if (read)
+                    read(records);
+            });
         directory_->start();
     }
 
