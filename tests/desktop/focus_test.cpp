@@ -1,9 +1,14 @@
 // Profiles following the application in front: the "focus" settings, which rule decides, and
 // when a switch goes out (settled focus, a differing profile, once per change).
+#include "desktop/desktop_hub.h"
 #include "desktop/focus_follow.h"
+#include "device/event_sink.h"
+#include "dispatch/command_dispatcher.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -29,6 +34,12 @@ FocusApplication wayland(const QString &appId) {
     app.appId = appId;
     return app;
 }
+
+struct TextAnswer : Reply {
+    QString text;
+    void success(const QString &t) override { text = t; }
+    void failure(int, const QString &t) override { text = "failure: " + t; }
+};
 
 // Readable in a failure message.
 std::string text(const QList<QPair<QString, int>> &switches) {
@@ -214,4 +225,61 @@ TEST_F(FocusFollowerTest, AFailedSwitchIsTriedAgainAndTheNoticeNamesWhatWasSet) 
     follower.report(x11("alpha", "Alpha"), "x11");
     settle();
     EXPECT_EQ(text(desk.switches), "kb1=2");
+}
+
+// The core's side: a report from a desktop script (the D-Bus method) reaches the device as the
+// page's profile switch, the picker lists what was reported, and nothing follows while the
+// setting is off.
+TEST(FocusPieceTest, ReportsThroughTheHubSwitchTheDeviceOnlyWhileFollowingIsOn) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("core-settings.json");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"focus":{"enabled":true,"rules":[{"app":"alpha",
+        "profiles":{"tob-nir-v1.2.0":2}}]}})");
+    file.close();
+
+    CommandDispatcher dispatcher;
+    NullEventSink events;
+    QStringList written;
+    DesktopHub::Services services;
+    services.dispatcher = &dispatcher;
+    services.pageEvents = &events;
+    services.settingsPath = path;
+    services.apply = [&](const QString &document, const QString &origin, auto done) {
+        written << origin + ": " + document;
+        done(QStringLiteral("TOB-NIR-V1.2.0"), document, origin, device_data_handler::Outcome{});
+        return true;
+    };
+    // Neither X11 nor Wayland: only the reports.
+    qunsetenv("DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
+    DesktopHub hub(services);
+    hub.startPieces();
+    hub.devicesRead({{"TOB-NIR-V1.2.0", QJsonObject{{"Version", "TOB-NIR-V1.2.0"},
+                                                    {"DevicePath", "p1"},
+                                                    {"ProfileCount", "4"}}}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(hub.book().device("TOB-NIR-V1.2.0")); }));
+
+    hub.reportActiveApplication("org.example.Alpha", "dbus");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !written.isEmpty(); }, 5000));
+    QTest::qWait(FocusFollower::kSettleMs + 100);
+    ASSERT_EQ(written.size(), 1);
+    EXPECT_TRUE(written[0].startsWith("focus: ")) << written[0].toStdString();
+    EXPECT_TRUE(written[0].contains(R"(name="CurProfile")") &&
+                written[0].contains(R"(value="2" action="set")"))
+        << written[0].toStdString();
+
+    auto answer = std::make_shared<TextAnswer>();
+    dispatcher.dofunc("GetRunningApplications", {}, answer);
+    EXPECT_EQ(answer->text.toStdString(), R"(["org.example.Alpha"])");
+
+    QJsonObject off = hub.settings().section("focus");
+    off.insert("enabled", false);
+    ASSERT_TRUE(hub.settings().setSection("focus", off));
+    hub.reportActiveApplication("beta", "dbus");
+    hub.reportActiveApplication("alpha", "dbus");
+    QTest::qWait(FocusFollower::kSettleMs + 200);
+    EXPECT_EQ(written.size(), 1);
+    hub.stopPieces();
 }
