@@ -40,13 +40,30 @@ void FocusFollower::settle() {
     settled_ = pending_;
     QString ruleApp;
     const QMap<QString, int> targets = rules_.targetsFor(settled_, &ruleApp);
-    const QString label = settled_.label();
     if (hooks_.log)
         hooks_.log(
             QStringLiteral("%1 in front (%2)%3")
-                .arg(label, pendingSource_,
+                .arg(settled_.label(), pendingSource_,
                      ruleApp.isEmpty() ? QString() : QStringLiteral(", rule \"%1\"").arg(ruleApp)));
+    switchTo(targets);
+}
 
+void FocusFollower::deviceArrived(const QString &identity) {
+    if (settled_.isEmpty())
+        return;
+    // What was asked of it before it left says nothing about what it holds now.
+    lastSet_.remove(identity.toLower());
+    QMap<QString, int> targets;
+    const QMap<QString, int> all = rules_.targetsFor(settled_);
+    for (auto it = all.begin(); it != all.end(); ++it) {
+        if (it.key().compare(identity, Qt::CaseInsensitive) == 0)
+            targets.insert(it.key(), it.value());
+    }
+    switchTo(targets);
+}
+
+void FocusFollower::switchTo(const QMap<QString, int> &targets) {
+    const QString label = settled_.label();
     struct Round {
         int open = 0;
         QStringList lines;

@@ -45,6 +45,8 @@ public:
     // Following was switched off: what was in front is forgotten, so the first report after it
     // is switched on counts as a change.
     void reset();
+    // A device came (back): it takes the profile of the application in front, if it differs.
+    void deviceArrived(const QString &identity);
     FocusApplication settled() const { return settled_; }
     bool settling() const { return timer_.isActive(); }
 
@@ -54,6 +56,7 @@ signals:
 
 private:
     void settle();
+    void switchTo(const QMap<QString, int> &targets);
 
     Hooks hooks_;
     FocusRules rules_;

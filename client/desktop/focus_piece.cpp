@@ -69,6 +69,11 @@ FocusPiece::FocusPiece(DesktopHub &hub, QObject *parent)
                 app.appId = id;
                 sourceReport(app, source.isEmpty() ? QStringLiteral("dbus") : source);
             });
+    // A device plugged in (or found by the core's first read) while an application is in front.
+    connect(&hub_.book(), &DeviceBook::deviceAdded, this, [this](const BookDevice &device) {
+        if (enabled_)
+            follower_.deviceArrived(device.identity);
+    });
     hub_.setRunningApplicationsProvider([this] { return runningApplications(); });
     settingsChanged(hub_.settings().section(kSection));
 }

@@ -196,6 +196,15 @@ TEST_F(FocusFollowerTest, SwitchesOncePerSettledChangeOnlyWhereTheProfileDiffers
     follower.report(wayland("alpha"), "test");
     settle();
     EXPECT_EQ(text(desk.switches), "kb1=2 ms1=3");
+    desk.finishSwitches();
+
+    // A device plugged in while an application is in front takes its profile.
+    desk.switches.clear();
+    desk.devices["ms1"] = {true, 1, "Mouse"};
+    follower.deviceArrived("MS1");
+    follower.deviceArrived("kb1"); // holds it already
+    desk.finishSwitches();
+    EXPECT_EQ(text(desk.switches), "ms1=3");
 }
 
 TEST_F(FocusFollowerTest, AFailedSwitchIsTriedAgainAndTheNoticeNamesWhatWasSet) {
