@@ -25,6 +25,8 @@ PACKAGES=(
     qemu-system-x86 busybox-static kmod xz-utils udev
     # the install checks: menu entry, metainfo, the .deb (dpkg-shlibdeps)
     desktop-file-utils appstream dpkg-dev
+    # the D-Bus API's test: a private session bus, gdbus, python3-dbus
+    dbus-daemon dbus-bin libglib2.0-bin python3-dbus
     # profiles following the application in front: X11 and wlroots clients, and the desktops
     # their tests run under
     libxcb1-dev libwayland-dev libwayland-bin openbox sway foot

@@ -262,7 +262,9 @@ void Application::startApp() {
         quitOnce();
     });
     desktop_->startPieces();
-    face_->showWindow();
+    // Started by the session bus for a D-Bus call: the caller asked for no window.
+    if (!startInBackground_)
+        face_->showWindow();
 
     deviceMonitor_ = new DeviceMonitor(this);
     // The held device list is read again; the page hears DevicesChanged when it changed.

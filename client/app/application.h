@@ -35,6 +35,8 @@ public:
     ~Application() override;
 
     void start();
+    // The first instance starts without its window (the session bus starts it so).
+    void setStartInBackground(bool background) { startInBackground_ = background; }
     // Ends the window program and frees the commands, the tray and the device notices.
     void releaseWindow();
 
@@ -84,6 +86,7 @@ private:
     SystemTray *tray_ = nullptr;
     DeviceMonitor *deviceMonitor_ = nullptr;
     DesktopHub *desktop_ = nullptr;
+    bool startInBackground_ = false;
 };
 
 // "Torvanix": the user agent and the name of the program relaunched after a first start.

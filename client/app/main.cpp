@@ -16,6 +16,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,6 +77,23 @@ bool takeFirstStart(QString &problem) {
     return true;
 }
 
+// Removes every `flag` from the arguments; true when there was one.
+bool takeFlag(int &argc, char **argv, const char *flag) {
+    if (argc < 1 || !argv)
+        return false;
+    bool found = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], flag) == 0)
+            found = true;
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return found;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -84,6 +102,7 @@ int main(int argc, char **argv) {
     configureHighDpi();
 
     const DevicesOption devicesOption = takeDevicesOption(argc, argv);
+    const bool background = takeFlag(argc, argv, "--background");
     if (!devicesOption.error.isEmpty()) {
         std::fprintf(stderr, "torvanix: %s\n", qPrintable(devicesOption.error));
         return 2;
@@ -98,6 +117,7 @@ int main(int argc, char **argv) {
     bool ranWindow = false;
     {
         Application app(argc, argv);
+        app.setStartInBackground(background);
         app.setApplicationName(QStringLiteral("Torvanix"));
         const QString logFolder = data_folders::privateRuntimeFolder();
         if (logFolder.isEmpty())

@@ -220,9 +220,9 @@ public:
                     events->sendEvent(QString::fromLatin1(events::DevicesChanged), {0});
             },
             settle,
-            // The core's own senders (D-Bus, profiles following the focus, resume) write while
-            // no page may have listed the devices: the translator knows what a read found.
             [read = services_.devicesRead](const DeviceRecordMap &records) {
+                // The core's own senders (D-Bus, focus, resume) write with no page that would
+                // publish the list by asking for it; the page's next ask gets this list anyway.
                 PublishedDevices::instance().publish(records);
                 if (read)
                     read(records);

@@ -41,6 +41,9 @@ if [ -x "$BUILD/bin/torvanix" ]; then
     grep -q '^./usr/lib/torvanix/torvanix-ui$' <<<"$files" || bad "package lacks the window program torvanix-ui"
     grep -q '^./usr/bin/torvanix-ui' <<<"$files" && bad "torvanix-ui is started by the core only, not from the path"
     grep -q '^./usr/share/applications/org.torvanix.Torvanix.desktop$' <<<"$files" || bad "package lacks the desktop entry"
+    grep -q '^./usr/share/dbus-1/services/org.torvanix.Torvanix.service$' <<<"$files" || bad "package lacks the D-Bus service file"
+    dpkg-deb --fsys-tarfile "$DEB" | tar -xOf - ./usr/share/dbus-1/services/org.torvanix.Torvanix.service 2>/dev/null |
+        grep -qx 'Exec=/usr/lib/torvanix/torvanix --background' || bad "the packaged D-Bus service file does not start /usr/lib/torvanix/torvanix in the background"
 fi
 [ $fail -eq 0 ] && echo "package ok: $DEB"
 exit $fail

@@ -39,6 +39,15 @@ if [ -x "$BUILD/bin/torvanix" ]; then
         icons/hicolor/128x128/apps/$APP.png icons/hicolor/256x256/apps/$APP.png; do
         [ -f "$R/share/$f" ] || bad "missing share/$f"
     done
+    # The session bus starts the installed core by its absolute path.
+    SERVICE=$R/share/dbus-1/services/$APP.service
+    if [ -f "$SERVICE" ]; then
+        grep -qx "Name=$APP" "$SERVICE" || bad "the D-Bus service file names another bus name"
+        grep -qx "Exec=/usr/lib/torvanix/torvanix --background" "$SERVICE" ||
+            bad "the D-Bus service file does not start /usr/lib/torvanix/torvanix in the background: $(grep Exec= "$SERVICE")"
+    else
+        bad "missing share/dbus-1/services/$APP.service"
+    fi
 fi
 [ "$(readlink "$R/bin/torvanix-ctl")" = ../lib/torvanix/torvanix-ctl ] || bad "bin/torvanix-ctl is no link to the program"
 [ -x "$R/bin/torvanix-ctl" ] || bad "bin/torvanix-ctl does not resolve to a program"
@@ -48,7 +57,7 @@ while IFS= read -r elf; do
         bad "$elf looks for libraries in the build tree"
     fi
 done < <(find "$R" -type f \( -name '*.so' -o -perm -u+x \))
-unexpected=$(find "$R" -type f | sed "s|^$R/||" | grep -Ev '^(lib/torvanix/|lib/udev/rules.d/70-torvanix.rules$|share/(applications|metainfo|icons/hicolor)/)' || true)
+unexpected=$(find "$R" -type f | sed "s|^$R/||" | grep -Ev '^(lib/torvanix/|lib/udev/rules.d/70-torvanix.rules$|share/(applications|metainfo|icons/hicolor|dbus-1/services)/)' || true)
 [ -z "$unexpected" ] || bad "files outside the layout: $unexpected"
 
 # The installed rules are the catalogue's, as the staged tool prints them, and tag nodes.
