@@ -46,6 +46,11 @@ bool normaliseProfiles(const QJsonValue &value, const QString &where, QJsonObjec
                                  .arg(where, identity)
                                  .arg(FocusRules::kMinProfile)
                                  .arg(FocusRules::kMaxProfile));
+        for (auto seen = out.begin(); seen != out.end(); ++seen) {
+            if (seen.key().compare(identity, Qt::CaseInsensitive) == 0)
+                return fail(why,
+                            QStringLiteral("%1 names the device %2 twice").arg(where, identity));
+        }
         out.insert(identity, int(number));
     }
     return true;

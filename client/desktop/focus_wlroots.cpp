@@ -192,7 +192,11 @@ bool WlrootsFocusSource::start(QString *why) {
 }
 
 void WlrootsFocusSource::stop() {
-    delete notifier_;
+    // stop() may run inside the notifier's own signal: it goes once that has returned.
+    if (notifier_) {
+        notifier_->setEnabled(false);
+        notifier_->deleteLater();
+    }
     notifier_ = nullptr;
     state_.reset();
 }

@@ -151,7 +151,11 @@ bool X11FocusSource::start(QString *why) {
 }
 
 void X11FocusSource::stop() {
-    delete notifier_;
+    // stop() may run inside the notifier's own signal: it goes once that has returned.
+    if (notifier_) {
+        notifier_->setEnabled(false);
+        notifier_->deleteLater();
+    }
     notifier_ = nullptr;
     if (connection_)
         xcb_disconnect(connection_);

@@ -62,12 +62,12 @@ TEST(FocusRulesTest, NormaliserFillsDefaultsAndRefusesWhatCannotBeFollowed) {
     EXPECT_EQ(good, parse(R"({"enabled":true,"notify":false,"rules":[{"app":"Firefox",
         "profiles":{"kb1":2}}],"default":{"kb1":1}})"));
 
-    for (const char *bad :
-         {R"({"enabled":"yes"})", R"({"rules":{}})", R"({"rules":[{"app":" "}]})",
-          R"({"rules":[{"app":"a","profiles":{"kb1":0}}]})",
-          R"({"rules":[{"app":"a","profiles":{"kb1":17}}]})",
-          R"({"rules":[{"app":"a","profiles":{"kb1":1.5}}]})", R"({"default":{"kb1":"2"}})",
-          R"({"default":{"":2}})", R"({"rules":["firefox"]})"}) {
+    for (const char *bad : {R"({"enabled":"yes"})", R"({"rules":{}})", R"({"rules":[{"app":" "}]})",
+                            R"({"rules":[{"app":"a","profiles":{"kb1":0}}]})",
+                            R"({"rules":[{"app":"a","profiles":{"kb1":17}}]})",
+                            R"({"rules":[{"app":"a","profiles":{"kb1":1.5}}]})",
+                            R"({"default":{"kb1":"2"}})", R"({"default":{"":2}})",
+                            R"({"default":{"kb1":2,"KB1":3}})", R"({"rules":["firefox"]})"}) {
         QJsonObject value = parse(bad);
         QString why;
         EXPECT_FALSE(FocusRules::normalise(value, &why)) << bad;
