@@ -149,7 +149,7 @@ env TMPDIR="$W" XDG_STATE_HOME="$W/state" XDG_RUNTIME_DIR="$W/rt" XDG_CONFIG_HOM
     TORVANIX_CORE_SETTINGS="$W/settings.json" TORVANIX_SIM_TRACE="$W/trace.jsonl" \
     TORVANIX_SIM_STATE="$W/sim.state" TORVANIX_DEVICES_DIR="$bin" \
     QT_LOGGING_RULES="torvanix.focus.info=true" \
-    "$bin/torvanix" >"$W/core.out" 2>&1 &
+    "$bin/torvanix" --background >"$W/core.out" 2>&1 &
 pids+=($!)
 core=$!
 touch "$W/trace.jsonl"
