@@ -2,6 +2,7 @@
 // when a switch goes out (settled focus, a differing profile, once per change).
 #include "desktop/desktop_hub.h"
 #include "desktop/focus_follow.h"
+#include "desktop/focus_piece.h"
 #include "device/event_sink.h"
 #include "dispatch/command_dispatcher.h"
 
@@ -244,7 +245,7 @@ TEST(FocusPieceTest, ReportsThroughTheHubSwitchTheDeviceOnlyWhileFollowingIsOn) 
     const QString path = dir.filePath("core-settings.json");
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(R"({"focus":{"enabled":true,"rules":[{"app":"alpha",
+    file.write(R"({"focus":{"enabled":true,"notify":true,"rules":[{"app":"alpha",
         "profiles":{"tob-nir-v1.2.0":2}}]}})");
     file.close();
 
@@ -264,7 +265,11 @@ TEST(FocusPieceTest, ReportsThroughTheHubSwitchTheDeviceOnlyWhileFollowingIsOn) 
     qunsetenv("DISPLAY");
     qunsetenv("WAYLAND_DISPLAY");
     DesktopHub hub(services);
-    hub.startPieces();
+    FocusPiece *piece = startFocusFollow(hub);
+    QStringList notices;
+    piece->setNoticeSender([&](const QString &key, const QString &summary, const QString &body) {
+        notices << key + " | " + summary + " | " + body;
+    });
     hub.devicesRead({{"TOB-NIR-V1.2.0", QJsonObject{{"Version", "TOB-NIR-V1.2.0"},
                                                     {"DevicePath", "p1"},
                                                     {"ProfileCount", "4"}}}});
@@ -278,6 +283,9 @@ TEST(FocusPieceTest, ReportsThroughTheHubSwitchTheDeviceOnlyWhileFollowingIsOn) 
     EXPECT_TRUE(written[0].contains(R"(name="CurProfile")") &&
                 written[0].contains(R"(value="2" action="set")"))
         << written[0].toStdString();
+
+    EXPECT_EQ(notices.join("; ").toStdString(),
+              "focus-profile | Profile for org.example.Alpha | Torvanix Keystone 104: profile 2");
 
     auto answer = std::make_shared<TextAnswer>();
     dispatcher.dofunc("GetRunningApplications", {}, answer);
