@@ -1,5 +1,7 @@
 #include "focus_follow.h"
 
+#include <QPointer>
+
 #include <memory>
 
 namespace torvanix {
@@ -96,9 +98,13 @@ void FocusFollower::switchTo(const QMap<QString, int> &targets) {
         const QString identity = entry.first;
         const int profile = entry.second;
         const QString name = hooks_.device(identity).name;
+        // The answer comes from the command lane, possibly after following has ended.
+        QPointer<FocusFollower> self(this);
         hooks_.switchProfile(identity, profile,
-                             [this, round, finishOne, identity, profile, name,
+                             [this, self, round, finishOne, identity, profile, name,
                               label](bool applied, const QString &reason) {
+                                 if (!self)
+                                     return;
                                  const QString key = identity.toLower();
                                  if (applied) {
                                      round->lines << QStringLiteral("%1: profile %2")

@@ -50,7 +50,7 @@ FocusFollower::Hooks hubHooks(DesktopHub &hub, const FocusPiece::NoticeSender *n
 } // namespace
 
 FocusPiece::FocusPiece(DesktopHub &hub, QObject *parent)
-    : QObject(parent), hub_(hub), follower_(hubHooks(hub, &notice_), this) {
+    : QObject(parent), hub_(hub), follower_(hubHooks(hub, &notice_)) {
     connect(&hub_.settings(), &CoreSettings::changed, this,
             [this](const QString &section, const QJsonObject &value) {
                 if (section == kSection)

@@ -300,3 +300,18 @@ TEST(FocusPieceTest, ReportsThroughTheHubSwitchTheDeviceOnlyWhileFollowingIsOn) 
     EXPECT_EQ(written.size(), 1);
     hub.stopPieces();
 }
+
+// The core stops following (settings off, shutting down) while a switch is still in the lane:
+// its late answer must find nothing of the follower (the sanitizer build catches a use).
+TEST(FocusFollowerEnd, ALateAnswerAfterTheFollowerIsGoneIsDropped) {
+    FakeDesk desk;
+    desk.devices["kb1"] = {true, 1, "Keyboard"};
+    auto *follower = new FocusFollower(desk.hooks());
+    follower->setSettleMs(10);
+    follower->setRules(followerRules(true));
+    follower->report(wayland("alpha"), "test");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !desk.pending.isEmpty(); }, 5000));
+    delete follower;
+    desk.finishSwitches();
+    EXPECT_TRUE(desk.notices.isEmpty());
+}
