@@ -13,7 +13,8 @@
 
     var MARK = '__torvanixBridgeMsg';
     var ACCEPTED = ['mouseMove', 'DevicesChanged', 'OnDeviceData', 'OnNotifySaveXml', 'HotKeyMsg',
-                    'OnRGBMusicData', 'OnBrowserMsg', 'RefreshDownState', 'RefreshUpdateState'];
+                    'OnRGBMusicData', 'OnBrowserMsg', 'RefreshDownState', 'RefreshUpdateState',
+                    'CoreSettingsChanged', 'SdkServerChanged', 'ShowDevice'];
     var isTop = window === window.top;
     var token = Math.random().toString(36).slice(2) + Date.now().toString(36);
     var nextId = 1;

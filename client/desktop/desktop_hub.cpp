@@ -2,6 +2,7 @@
 
 #include "dbus_api.h"
 #include "focus_piece.h"
+#include "resume_watch.h"
 
 #include "device/event_sink.h"
 #include "dispatch/command_dispatcher.h"
@@ -60,6 +61,7 @@ void DesktopHub::startPieces() {
     // section from settings() and listens to book() and the hub's signals.
     startDbusApi(*this);
     startFocusFollow(*this);
+    adopt(startResumeRestore(*this));
 }
 
 void DesktopHub::stopPieces() {

@@ -26,7 +26,10 @@ struct DocumentFacts {
     int countProfile = 0;
     bool light = false;
     bool lightLeft = false;
-    bool setsZone = false; // a light/lightLeft mode with action "set"
+    // The zone whose mode is set ("light" or "lightLeft"): the translators write the first
+    // of them only, so a document sets one zone.
+    QString setsZone;
+    bool reset = false; // the root carries action "reset"
     QXmlStreamAttributes usbId;
     QXmlStreamAttributes curProfile;
     bool hasCurProfile = false;
@@ -53,8 +56,10 @@ DocumentFacts readFacts(const QString &text) {
         const QString name = xml.name().toString();
         const QXmlStreamAttributes a = xml.attributes();
         const int depth = path.size();
-        if (depth == 0 && name == QLatin1String("configuration"))
+        if (depth == 0 && name == QLatin1String("configuration")) {
             f.rootModel = a.value(QLatin1String("model")).toString();
+            f.reset = a.value(QLatin1String("action")) == QLatin1String("reset");
+        }
         if (depth == 1 && name == QLatin1String("light"))
             f.light = true;
         if (depth == 1 && name == QLatin1String("lightLeft"))
@@ -62,8 +67,9 @@ DocumentFacts readFacts(const QString &text) {
         if (depth == 2 && name == QLatin1String("mode") &&
             (path.value(1) == QLatin1String("light") ||
              path.value(1) == QLatin1String("lightLeft")) &&
-            a.value(QLatin1String("action")) == QLatin1String("set"))
-            f.setsZone = true;
+            a.value(QLatin1String("action")) == QLatin1String("set") &&
+            (f.setsZone.isEmpty() || path.value(1) == QLatin1String("light")))
+            f.setsZone = path.value(1);
         if (depth == 1 && name == QLatin1String("key")) {
             const QString keyName = a.value(QLatin1String("name")).toString();
             if (keyName == QLatin1String("UsbId"))
@@ -252,6 +258,7 @@ void DeviceBook::updateRecords(const DeviceRecordMap &records) {
         else if (!fields.isEmpty())
             emit deviceChanged(d, fields);
     }
+    emit recordsRead();
 }
 
 void DeviceBook::setBattery(const QString &identity, int level, bool charging) {
@@ -292,8 +299,18 @@ void DeviceBook::noteApplied(const QString &identity, const QString &document) {
             fields << QStringLiteral("dpi");
         }
     }
-    if (f.setsZone && notebookFlag_.value(d.identity.toUpper()))
-        e->zoneLighting = document;
+    // A reset brings the device back to its own defaults: nothing set before it is put back.
+    if (f.reset) {
+        e->zoneLighting.clear();
+        e->profileSetThisRun = false;
+        if (d.profile != 0) {
+            d.profile = 0;
+            fields << QStringLiteral("profile");
+        }
+    }
+    // Each zone keeps its own last document: the user sets them one at a time.
+    if (!f.setsZone.isEmpty() && notebookFlag_.value(d.identity.toUpper()))
+        e->zoneLighting.insert(f.setsZone, document);
     if (!fields.isEmpty() && d.present())
         emit deviceChanged(d, fields);
 }
@@ -309,8 +326,8 @@ QStringList DeviceBook::restoreDocuments(const QString &identity) const {
         if (!doc.isEmpty())
             out << doc;
     }
-    if (!e->zoneLighting.isEmpty())
-        out << e->zoneLighting;
+    for (const QString &zone : e->zoneLighting)
+        out << zone;
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -71,11 +72,13 @@ signals:
     void deviceRemoved(const BookDevice &device);
     // Names among "record", "battery", "charging", "profile", "dpi", "connection".
     void deviceChanged(const BookDevice &device, const QStringList &fields);
+    // A device list read was taken in (after the signals of what it changed).
+    void recordsRead();
 
 private:
     struct Entry {
         BookDevice device;
-        QString zoneLighting; // the last lighting document of a notebook's zones
+        QMap<QString, QString> zoneLighting; // zone ("light", "lightLeft") -> its last document
         bool profileSetThisRun = false;
     };
     Entry *find(const QString &identity);

@@ -70,6 +70,22 @@ else
     bad "missing lib/udev/rules.d/70-torvanix.rules"
 fi
 
+# Software centres match the AppStream modaliases against what is plugged in: every device the
+# rules open (as the program's own catalogue reader lists them) has one, the boot loader none.
+METAINFO=$R/share/metainfo/$APP.metainfo.xml
+if [ -f "$RULES" ] && [ -f "$METAINFO" ]; then
+    BOOT_LOADER=258A:FF12
+    rule_ids=$(sed -n 's/^KERNELS=="\*:\([0-9A-F]\{4\}\):\([0-9A-F]\{4\}\)\.\*".*/\1:\2/p' "$RULES" | sort -u)
+    alias_ids=$(sed -n 's|^ *<modalias>usb:v\([0-9A-F]\{4\}\)p\([0-9A-F]\{4\}\)d\*</modalias>$|\1:\2|p' "$METAINFO" | sort -u)
+    grep -qx "$BOOT_LOADER" <<<"$rule_ids" || bad "the rules no longer name the boot loader $BOOT_LOADER"
+    [ "$(grep -c '<modalias>' "$METAINFO")" = "$(grep -c . <<<"$alias_ids")" ] ||
+        bad "a modalias is repeated or not of the form usb:vXXXXpYYYYd*"
+    missing=$(comm -23 <(grep -vx "$BOOT_LOADER" <<<"$rule_ids") <(echo "$alias_ids"))
+    extra=$(comm -13 <(grep -vx "$BOOT_LOADER" <<<"$rule_ids") <(echo "$alias_ids"))
+    [ -z "$missing" ] || bad "devices without a modalias in the metainfo: $(echo $missing)"
+    [ -z "$extra" ] || bad "modaliases of no catalogue device: $(echo $extra)"
+fi
+
 if [ -f "$R/share/applications/$APP.desktop" ]; then
     desktop-file-validate "$R/share/applications/$APP.desktop" || bad "desktop-file-validate"
     appstreamcli validate --no-net "$R/share/metainfo/$APP.metainfo.xml" || bad "appstreamcli validate"

@@ -5,6 +5,7 @@ import { bindDocumentLanguage, t } from './i18n';
 import { loadPages } from './pages';
 import { App } from './shell/App';
 import { installShortcuts } from './shell/shortcuts';
+import { watchDesktop } from './state/desktop';
 import { watchDevices } from './state/devices';
 import { startNotifyRouting } from './state/notify';
 import { bindDocumentTheme } from './state/prefs';
@@ -21,6 +22,7 @@ setUndoTexts({
 });
 startNotifyRouting();
 watchDevices();
+watchDesktop();
 void loadPages();
 installShortcuts();
 void checkFirstStart();

@@ -1,10 +1,12 @@
 // Settings and the first start: start at logon writes the autostart entry into the user's own
-// folder and switching it off disables it; the first run ends with Done, without a restart.
+// folder and switching it off disables it; the first run ends with Done, without a restart; the
+// core's desktop sections laid out in both languages.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { describe, test } from 'node:test';
 import { assertAccessible, useApp } from '../lib/fixture.mjs';
+import { assertLaidOut } from '../lib/layout.mjs';
 import { waitUntil } from '../lib/util.mjs';
 
 describe('settings and first start', () => {
@@ -42,5 +44,21 @@ describe('settings and first start', () => {
     await page.waitGone(welcome);
     // The program is no longer in its first run, so it does not start again when it ends.
     assert.equal(await ask('IsFirstStart'), '0');
+  });
+
+  test('the battery, profile and lighting server sections in both languages', { timeout: 120000 }, async () => {
+    const { page } = ctx.app;
+    for (const [lang, label] of [['en', 'English'], ['zh', '中文']]) {
+      await page.choose({ role: 'combobox', name: /^(Language|语言)$/ }, label);
+      await page.click({ role: 'button', name: lang === 'zh' ? '设置' : 'Settings' });
+      await page.find({ role: 'heading', name: lang === 'zh' ? '灯光服务' : 'Lighting server' });
+      await waitUntil(() => page.eval('!document.querySelector(\'.desktop-section[aria-busy="true"]\')'), { timeout: 10000, what: 'the sections answered' });
+      await page.eval("document.getElementById('settings-battery').scrollIntoView()");
+      await assertLaidOut(page, `settings-desktop-${lang}`);
+      await assertAccessible(page, `settings desktop ${lang}`);
+      await page.key('Escape');
+      await page.waitGone({ role: 'dialog' });
+    }
+    await page.choose({ role: 'combobox', name: /^(Language|语言)$/ }, 'English');
   });
 });

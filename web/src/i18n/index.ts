@@ -1,4 +1,5 @@
 import { createTexts, locale, type KeysOf, type Params } from './core';
+import desktop from './desktop';
 import keys from './keys';
 import lighting from './lighting';
 import macros from './macros';
@@ -32,7 +33,7 @@ export {
 } from './core';
 
 // Listed by hand so that the keys are known to the type check.
-export const areas = { keys, lighting, macros, music, performance, profiles, quickset, screen, settings, shell, sync, updates };
+export const areas = { desktop, keys, lighting, macros, music, performance, profiles, quickset, screen, settings, shell, sync, updates };
 
 type Area = (typeof areas)[keyof typeof areas];
 

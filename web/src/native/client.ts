@@ -67,7 +67,14 @@ export type AnsweringCommand =
   | 'PlayAudio'
   | 'SaveImageTemp'
   | 'ImageConvBin'
-  | 'OpenUrl';
+  | 'OpenUrl'
+  // The core's desktop settings, its lighting server and the applications running now.
+  | 'GetCoreSettings'
+  | 'SetCoreSettings'
+  | 'GetSdkServer'
+  | 'GetRunningApplications'
+  // The device the core asked to show before this page could hear it (answered once).
+  | 'GetShowDevice';
 
 export type NativeEvent =
   | 'DevicesChanged'
@@ -76,7 +83,10 @@ export type NativeEvent =
   | 'RefreshUpdateState'
   | 'RefreshDownState'
   | 'OnRGBMusicData'
-  | 'HotKeyMsg';
+  | 'HotKeyMsg'
+  | 'CoreSettingsChanged'
+  | 'SdkServerChanged'
+  | 'ShowDevice';
 
 export type Args = Record<string, string | number>;
 

@@ -2,6 +2,7 @@ import { t } from '../i18n';
 import { loadPages, pagesFor, pagesStatus } from '../pages';
 import { devices, listStatus, selectedDevice } from '../state/devices';
 import { loadTemplate, templates } from '../state/templates';
+import { ControlledBanner } from './ControlledBanner';
 import { DeviceBar, deviceName } from './DeviceBar';
 import { EmptyState } from './EmptyState';
 import { PageTabs } from './PageTabs';
@@ -48,7 +49,12 @@ function DeviceView() {
     );
   const list = pagesFor(state.template, device);
   if (list.length === 0) return <p class="page-note">{t('shell.nothingToConfigure')}</p>;
-  return <PageTabs pages={list} device={device} template={state.template} />;
+  return (
+    <>
+      <ControlledBanner device={device} />
+      <PageTabs pages={list} device={device} template={state.template} />
+    </>
+  );
 }
 
 export function App() {

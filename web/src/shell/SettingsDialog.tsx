@@ -5,6 +5,7 @@ import { showMessage } from '../state/messages';
 import { setTheme, theme } from '../state/prefs';
 import { autorun, setAutorun } from '../state/settings';
 import { openHotKeyPanel } from '../quickset/open';
+import { DesktopSettings } from '../desktop/DesktopSettings';
 import { ClientUpdate } from '../updates/ClientUpdate';
 import { Dialog } from '../ui/Dialog';
 import { Select } from '../ui/Select';
@@ -14,7 +15,7 @@ import { deviceName } from '../state/deviceName';
 export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () => void }) {
   const list = devices.value;
   return (
-    <Dialog open={open} title={t('settings.title')} onClose={onClose}>
+    <Dialog open={open} title={t('settings.title')} onClose={onClose} className="settings-dialog">
       <div class="settings">
         <Toggle
           label={t('settings.autorun')}
@@ -41,6 +42,7 @@ export function SettingsDialog({ open, onClose }: { open: boolean; onClose: () =
             {t('quickset.openHint')}
           </p>
         </div>
+        <DesktopSettings />
         <ClientUpdate />
         <section aria-labelledby="settings-about">
           <h3 id="settings-about">{t('settings.about')}</h3>

@@ -10,6 +10,12 @@ export function profileOf(deviceId: string): number {
   return currentProfiles.value[deviceId] ?? 1;
 }
 
+// Identities made of USB vendor and product digits belong to devices driven through the access
+// libraries or the packet keyboard; the profile byte is written only to the others.
+export function writesProfileSlot(identity: string): boolean {
+  return !/^[0-9a-f]{8}$/i.test(identity.trim());
+}
+
 // The profile a template names as current (`CurProfile`), used until the user picks one.
 export function adoptTemplateProfile(deviceId: string, template: XmlElement): void {
   if (currentProfiles.peek()[deviceId] !== undefined) return;

@@ -187,11 +187,8 @@ export function resetDocument(template: XmlElement, profile: number): string {
   return writeXml(root);
 }
 
-// Identities made of USB vendor and product digits belong to devices driven through the access
-// libraries or the packet keyboard; the profile byte is written only to the others.
-export function writesProfileSlot(identity: string): boolean {
-  return !/^[0-9a-f]{8}$/i.test(identity.trim());
-}
+// The settings' profile rules need it too, so it lives with the profile state.
+export { writesProfileSlot } from '../../state/profiles';
 
 export function profileSwitchDocument(template: XmlElement, profile: number): string | null {
   if (!findByName(template, 'key', 'CurProfile') || !findByName(template, 'key', 'UsbId')) return null;

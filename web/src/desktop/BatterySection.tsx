@@ -1,0 +1,54 @@
+import { t } from '../i18n';
+import { useNative } from '../native/context';
+import { coreSettings, saveSection } from '../state/coreSettings';
+import { showMessage } from '../state/messages';
+import { RangeField } from '../ui/RangeField';
+import { Toggle } from '../ui/Toggle';
+import { batteryLimits, withBattery, type BatterySettings } from './coreSettings';
+import { SectionFrame } from './SectionFrame';
+
+export function BatterySection() {
+  return (
+    <SectionFrame name="battery" heading={t('desktop.battery.heading')}>
+      <BatteryControls />
+    </SectionFrame>
+  );
+}
+
+function BatteryControls() {
+  const native = useNative();
+  const value = coreSettings.value.battery;
+  if (!value) return null;
+  const limits = batteryLimits(value);
+  const change = (part: Partial<BatterySettings>) => {
+    const next = withBattery(value, part);
+    if (!next) return;
+    void saveSection('battery', next, native).then((stored) => {
+      if (!stored) showMessage(() => t('desktop.notSaved'), 'error');
+    });
+  };
+  return (
+    <>
+      <Toggle label={t('desktop.battery.notices')} checked={value.notices} onChange={(on) => change({ notices: on })} />
+      {/* Each threshold's range stops short of the other, so the pair is never out of order. */}
+      <RangeField
+        label={t('desktop.battery.low')}
+        value={value.low}
+        min={limits.low[0]}
+        max={limits.low[1]}
+        unit="%"
+        disabled={!value.notices}
+        onCommit={(low) => change({ low })}
+      />
+      <RangeField
+        label={t('desktop.battery.critical')}
+        value={value.critical}
+        min={limits.critical[0]}
+        max={limits.critical[1]}
+        unit="%"
+        disabled={!value.notices}
+        onCommit={(critical) => change({ critical })}
+      />
+    </>
+  );
+}
