@@ -110,15 +110,19 @@ void FocusFollower::switchTo(const QMap<QString, int> &targets) {
                                      round->lines << QStringLiteral("%1: profile %2")
                                                          .arg(name.isEmpty() ? identity : name)
                                                          .arg(profile);
+                                     if (hooks_.note)
+                                         hooks_.note(QStringLiteral("profile %1 set on %2 for %3")
+                                                         .arg(profile)
+                                                         .arg(identity, label));
                                      emit switched(identity, profile, label);
                                  } else {
                                      if (lastSet_.value(key) == profile)
                                          lastSet_.remove(key);
-                                     if (hooks_.log)
-                                         hooks_.log(QStringLiteral("profile %1 of %2 not "
-                                                                   "set: %3")
-                                                        .arg(profile)
-                                                        .arg(identity, reason));
+                                     if (hooks_.note)
+                                         hooks_.note(QStringLiteral("profile %1 of %2 not "
+                                                                    "set: %3")
+                                                         .arg(profile)
+                                                         .arg(identity, reason));
                                  }
                                  finishOne();
                              });

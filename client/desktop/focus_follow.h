@@ -32,7 +32,10 @@ public:
         std::function<void(const QString &identity, int profile, Done done)> switchProfile;
         // Only called when the rules ask for notices.
         std::function<void(const QString &summary, const QString &body)> notify;
+        // Every settled focus change (frequent: a developer's trace).
         std::function<void(const QString &line)> log;
+        // Each switch and why one failed (the user's log).
+        std::function<void(const QString &line)> note;
     };
 
     explicit FocusFollower(Hooks hooks, QObject *parent = nullptr);

@@ -1,5 +1,6 @@
 #include "focus_piece.h"
 
+#include "app/app_log.h"
 #include "desktop_hub.h"
 #ifdef TORVANIX_FOCUS_WLROOTS
 #include "focus_wlroots.h"
@@ -17,6 +18,12 @@ namespace {
 Q_LOGGING_CATEGORY(lcFocus, "torvanix.focus")
 
 const QString kSection = QStringLiteral("focus");
+
+// What the user may want to find later: the program's log, and the trace beside it.
+void note(const QString &line) {
+    qCInfo(lcFocus).noquote() << line;
+    APP_LOG(QStringLiteral("Application Info: focus: ") + line);
+}
 // Enough for the picker; a desktop script reports every focus change.
 constexpr int kReportedKept = 64;
 
@@ -44,6 +51,7 @@ FocusFollower::Hooks hubHooks(DesktopHub &hub, const FocusPiece::NoticeSender *n
             (*notice)(QStringLiteral("focus-profile"), summary, body);
     };
     hooks.log = [](const QString &line) { qCInfo(lcFocus).noquote() << line; };
+    hooks.note = note;
     return hooks;
 }
 
@@ -106,7 +114,7 @@ void FocusPiece::settingsChanged(const QJsonObject &section) {
     } else {
         stopSources();
         follower_.reset();
-        qCInfo(lcFocus) << "following the application in front is off";
+        note(QStringLiteral("following the application in front is off"));
     }
 }
 
@@ -122,11 +130,11 @@ void FocusPiece::startSources() {
             wlroots_, &WlrootsFocusSource::activeApplication, this,
             [this](const FocusApplication &app) { sourceReport(app, QStringLiteral("wlroots")); });
         connect(wlroots_, &WlrootsFocusSource::lost, this, [this](const QString &text) {
-            qCInfo(lcFocus).noquote() << "wlroots source stopped:" << text;
+            note(QStringLiteral("the wlroots window list stopped: ") + text);
             wlroots_->deleteLater();
             wlroots_ = nullptr;
         });
-        qCInfo(lcFocus) << "following the application in front (wlroots window list)";
+        note(QStringLiteral("following the application in front (wlroots window list)"));
         return;
     }
     delete wlroots;
@@ -140,18 +148,18 @@ void FocusPiece::startSources() {
         connect(x11_, &X11FocusSource::activeApplication, this,
                 [this](const FocusApplication &app) { sourceReport(app, QStringLiteral("x11")); });
         connect(x11_, &X11FocusSource::lost, this, [this](const QString &text) {
-            qCInfo(lcFocus).noquote() << "X11 source stopped:" << text;
+            note(QStringLiteral("the X11 active window stopped: ") + text);
             x11_->deleteLater();
             x11_ = nullptr;
         });
-        qCInfo(lcFocus) << "following the application in front (X11 active window)";
+        note(QStringLiteral("following the application in front (X11 active window)"));
         return;
     }
     delete x11;
     why << xWhy;
 #endif
-    qCInfo(lcFocus).noquote() << "following only what desktop scripts report over D-Bus ("
-                              << why.join(QStringLiteral("; ")) << ")";
+    note(QStringLiteral("following only what desktop scripts report over D-Bus (%1)")
+             .arg(why.join(QStringLiteral("; "))));
 }
 
 void FocusPiece::stopSources() {
