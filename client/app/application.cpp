@@ -262,6 +262,12 @@ void Application::startApp() {
         quitOnce();
     });
     desktop_->startPieces();
+    // The battery levels in the tray; each new tooltip goes to the log in one line.
+    connect(tray_, &SystemTray::toolTipShown, this, [](const QString &text) {
+        APP_LOG(QStringLiteral("Application Info: tray tooltip: ") +
+                text.split(QLatin1Char('\n')).join(QStringLiteral(" | ")));
+    });
+    tray_->followBattery(*desktop_);
     // Started by the session bus for a D-Bus call: the caller asked for no window.
     if (!startInBackground_)
         face_->showWindow();

@@ -2,6 +2,7 @@
 // Its windows run in the window program "torvanix-ui", started when a window is to be shown.
 #include "app_log.h"
 #include "application.h"
+#include "desktop/lighting_server_piece.h"
 #include "device/client_update.h"
 #include "device/data_folders.h"
 #include "device/library_loader.h"
@@ -109,6 +110,11 @@ int main(int argc, char **argv) {
     }
     if (devicesOption.given)
         setDevicesDirectory(QFileInfo(devicesOption.directory).absoluteFilePath());
+    QString sdkOptionError;
+    if (!takeSdkServerOption(argc, argv, &sdkOptionError)) {
+        std::fprintf(stderr, "torvanix: %s\n", qPrintable(sdkOptionError));
+        return 2;
+    }
 
     QString markerProblem;
     shellState().firstStartFlag = takeFirstStart(markerProblem);

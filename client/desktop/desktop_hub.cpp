@@ -1,8 +1,10 @@
 #include "desktop_hub.h"
 
+#include "battery_watch.h"
 #include "dbus_api.h"
 #include "focus_piece.h"
 #include "resume_watch.h"
+#include "lighting_server_piece.h"
 
 #include "device/event_sink.h"
 #include "dispatch/command_dispatcher.h"
@@ -62,6 +64,8 @@ void DesktopHub::startPieces() {
     startDbusApi(*this);
     startFocusFollow(*this);
     adopt(startResumeRestore(*this));
+    BatteryWatch::start(*this);
+    LightingServerPiece::start(*this);
 }
 
 void DesktopHub::stopPieces() {

@@ -2,6 +2,7 @@
 
 #include "app/app_log.h"
 #include "desktop_hub.h"
+#include "notifier.h"
 #ifdef TORVANIX_FOCUS_WLROOTS
 #include "focus_wlroots.h"
 #endif
@@ -199,6 +200,12 @@ QStringList FocusPiece::runningApplications() {
 FocusPiece *startFocusFollow(DesktopHub &hub) {
     hub.settings().addSection(kSection, &FocusRules::normalise);
     auto *piece = new FocusPiece(hub);
+    auto *notifier = new Notifier(piece);
+    piece->setNoticeSender(
+        [notifier](const QString &key, const QString &summary, const QString &body) {
+            // A passing word, not a warning: low urgency, gone by itself.
+            notifier->notify(key, summary, body, QString(), Notifier::Urgency::Low);
+        });
     hub.adopt(piece);
     return piece;
 }

@@ -99,7 +99,7 @@ int usbDevices(uint8_t *list, const uint16_t *filter) {
     Links &links = Links::instance();
     Lock lock(links.mutex);
     std::vector<const Link *> identified;
-    const std::vector<InterfaceInfo> all = links.refresh(&identified);
+    const std::vector<InterfaceInfo> all = links.refresh(&identified, true);
     int count = 0;
     for (size_t i = 0; i < all.size() && count < TVX_MAX_DESCRIPTIONS; ++i) {
         const InterfaceInfo &info = all[i];

@@ -178,6 +178,20 @@ std::unique_ptr<Link> Link::open(const InterfaceInfo &info, bool *unanswered) {
     return link;
 }
 
+bool Link::refreshLevels() {
+    Frame request;
+    request.command = CmdIdentify;
+    request.seq = nextSeq();
+    Frame reply;
+    Identity fresh;
+    if (!transact(request, &reply) || !decodeIdentity(reply, &fresh) ||
+        fresh.bootLoader != identity_.bootLoader)
+        return false;
+    identity_.battery = fresh.battery;
+    identity_.status = fresh.status;
+    return true;
+}
+
 uint8_t Link::nextSeq() {
     seq_ = uint8_t(seq_ == 255 ? 1 : seq_ + 1);
     return seq_;
@@ -416,7 +430,7 @@ Link *Links::byIds(int vendor, int product) {
     return nullptr;
 }
 
-std::vector<InterfaceInfo> Links::refresh(std::vector<const Link *> *identified) {
+std::vector<InterfaceInfo> Links::refresh(std::vector<const Link *> *identified, bool levels) {
     known_ = enumerateInterfaces();
     // Links whose node went away or changed are closed; the rest are reused as they are.
     links_.erase(std::remove_if(links_.begin(), links_.end(),
@@ -443,6 +457,9 @@ std::vector<InterfaceInfo> Links::refresh(std::vector<const Link *> *identified)
             for (auto &l : links_)
                 if (l->info().path == info.path)
                     link = l.get();
+            // A battery drains while the device stays plugged: a listing reads it afresh.
+            if (link && levels)
+                link->refreshLevels();
             if (!link)
                 link = open(info);
         }

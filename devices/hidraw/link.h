@@ -55,6 +55,10 @@ public:
     static std::unique_ptr<Link> open(const InterfaceInfo &info, bool *unanswered = nullptr);
 
     const Identity &identity() const { return identity_; }
+    // Asks an identified device again for its battery level and connection status, which
+    // change while it stays plugged in; the rest of its identity does not. False when it did
+    // not answer (what it said before stays).
+    bool refreshLevels();
     const InterfaceInfo &info() const { return info_; }
     bool broken() const { return broken_; }
 
@@ -91,8 +95,9 @@ public:
     // The identified device (role 0) with this vendor and product, for the keyboard and mouse
     // libraries.
     Link *byIds(int vendor, int product);
-    // Re-reads the collections; identifies the protocol ones (reusing open links).
-    std::vector<InterfaceInfo> refresh(std::vector<const Link *> *identified);
+    // Re-reads the collections; identifies the protocol ones (reusing open links). With
+    // `levels` the reused links are asked for their battery and status again (a listing).
+    std::vector<InterfaceInfo> refresh(std::vector<const Link *> *identified, bool levels = false);
     void drop(Link *link);
 
 private:

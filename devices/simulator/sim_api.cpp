@@ -208,13 +208,14 @@ void copyText(uint8_t *dst, const QString &text, int width) {
     std::memcpy(dst, raw.constData(), size_t(std::min(int(raw.size()), width)));
 }
 
-void fillDescription(uint8_t *desc, const DeviceConfig &d) {
+void fillDescription(uint8_t *desc, Engine &e, int index) {
+    const DeviceConfig &d = e.devices[size_t(index)];
     std::memset(desc, 0, kDescriptionSize);
     copyText(desc + 0, d.bluetooth, 5);
     copyText(desc + 40, d.firmware, 17);
     copyText(desc + 57, d.serial, 14);
-    desc[73] = uint8_t(d.battery);
-    desc[74] = uint8_t(d.status);
+    desc[73] = uint8_t(e.battery(index));
+    desc[74] = uint8_t(e.status(index));
     uint8_t *path = desc + 1087;
     for (size_t i = 0; i < d.path16.size() && i < size_t(kPathUnits) - 1; ++i) {
         path[2 * i] = uint8_t(d.path16[i] & 0xFF);
@@ -265,7 +266,7 @@ int usbDevices(uint8_t *list, const uint16_t *filter) {
         const DeviceConfig &d = e.devices[i];
         if (!e.present(int(i)) || e.state(int(i)).bootloader || !matchesFilter(d, filter))
             continue;
-        fillDescription(list + 2 + size_t(count) * kDescriptionSize, d);
+        fillDescription(list + 2 + size_t(count) * kDescriptionSize, e, int(i));
         ++count;
     }
     list[0] = uint8_t(count & 0xFF);
@@ -412,14 +413,13 @@ int usbReadHfdData(const uint16_t *path, uint8_t *buf, uint8_t type, int count) 
     const DeviceRef d = c.device();
     if (!d || c.faulted())
         return c.finish(0);
-    const DeviceConfig &cfg = c.engine().devices[size_t(d.index)];
     const DeviceState &s = c.engine().state(d.index);
     const Session &se = s.session;
     uint8_t answer[8] = {kAnswerRefused, type, 0, 0, 0, 0, 0, 0};
     if (type == kPowerCommand) {
         answer[0] = kAnswerOk;
-        answer[2] = uint8_t(cfg.status);
-        answer[4] = uint8_t(cfg.battery);
+        answer[2] = uint8_t(c.engine().status(d.index));
+        answer[4] = uint8_t(c.engine().battery(d.index));
     } else if (type == kFinishCommand) {
         answer[0] = s.lastFinish == 1 ? kAnswerOk : kAnswerRefused;
     } else if (se.phase == Session::Open && se.command == type) {
@@ -832,7 +832,7 @@ int msGetPower() {
     int index = -1;
     if (c.faulted() || !c.engine().mouse.hasHardware || !mouseTarget(c, &index))
         return c.finish(-1);
-    return c.finish(c.engine().devices[size_t(index)].battery);
+    return c.finish(c.engine().battery(index));
 }
 
 int msGetFwVersion(char *text, int length) {
@@ -862,7 +862,7 @@ bool viewInterface(int index, InterfaceView *view) {
     const bool exists = size_t(index) < e.devices.size();
     if (exists) {
         const DeviceConfig &d = e.devices[size_t(index)];
-        fillDescription(view->description, d);
+        fillDescription(view->description, e, index);
         std::memset(view->bootPath, 0, sizeof view->bootPath);
         if (d.hasBootloader)
             for (size_t i = 0; i < d.bootPath16.size() && i + 1 < size_t(kPathUnits); ++i)

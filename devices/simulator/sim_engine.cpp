@@ -157,7 +157,7 @@ DeviceConfig parseDevice(const QJsonObject &o) {
         d.registers[3] = sn;
     }
     d.registers[5] = Bytes{1};
-    d.registers[7] = Bytes{uint8_t(d.battery), uint8_t(d.status)};
+    d.registers[kPowerRegister] = Bytes{uint8_t(d.battery), uint8_t(d.status)};
     d.registers[8] = Bytes{0};
     if (d.rateRegister >= 0 && d.rateRegister < 256)
         d.registers[d.rateRegister] = Bytes{3};
@@ -457,6 +457,20 @@ DeviceState &Engine::state(int index) {
         it = states_.emplace(d.path, std::move(s)).first;
     }
     return it->second;
+}
+
+int Engine::battery(int index) {
+    const auto &regs = state(index).registers;
+    const auto it = regs.find(kPowerRegister);
+    return it != regs.end() && it->second.size() >= 1 ? it->second[0]
+                                                      : devices[size_t(index)].battery;
+}
+
+int Engine::status(int index) {
+    const auto &regs = state(index).registers;
+    const auto it = regs.find(kPowerRegister);
+    return it != regs.end() && it->second.size() >= 2 ? it->second[1]
+                                                      : devices[size_t(index)].status;
 }
 
 bool Engine::present(int index) const {

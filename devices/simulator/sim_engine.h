@@ -40,6 +40,8 @@ constexpr uint8_t kAnswerOk = 0x01;
 constexpr uint8_t kAnswerRefused = 0xFF;
 constexpr uint8_t kFinishCommand = 2;
 constexpr uint8_t kPowerCommand = 97;
+// Battery level and connection status bytes.
+constexpr int kPowerRegister = 7;
 
 // One interface of the device set file.
 struct DeviceConfig {
@@ -170,6 +172,11 @@ public:
 
     std::vector<DeviceConfig> devices;
     DeviceState &state(int index);
+    // The battery level and connection status the device answers now: register 7 (level,
+    // status), which a test rewrites in the state file as a battery drains or charges; the
+    // device set's values while the register holds less.
+    int battery(int index);
+    int status(int index);
     KeyboardState keyboard;
     MouseState mouse;
     std::vector<Fault> faults;

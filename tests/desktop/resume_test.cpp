@@ -194,6 +194,11 @@ protected:
                 continue;
             if (!pathPart.isEmpty() && !c.value("path").toString().contains(pathPart))
                 continue;
+            // The battery watch asks the packet keyboard for its level when it appears (an
+            // announce of the power query and its finish); that is no setting put back.
+            if (c.value("path").toString().contains(QLatin1String("vid_0c45&pid_8075")) &&
+                c.value("call").toString() == QLatin1String("dcWriteStartTr"))
+                continue;
             out << describe(c);
         }
         return out;

@@ -72,6 +72,34 @@ TEST_F(State, ChangesSurviveAndCrossProcesses) {
     EXPECT_EQ(read(kDevice, 30, 1), std::vector<uint8_t>{0});
 }
 
+TEST_F(State, BatteryFollowsTheStateFile) {
+    // A battery draining outside the program: register 7 (level, status) rewritten in the state
+    // file reaches the listing and the power answer.
+    ASSERT_TRUE(listed().contains(kOther));
+    QJsonObject all = state();
+    QJsonObject devs = all.value(QStringLiteral("devices")).toObject();
+    devs.insert(kOther, QJsonObject{{QStringLiteral("registers"),
+                                     QJsonObject{{QStringLiteral("7"), QStringLiteral("0302")}}}});
+    all.insert(QStringLiteral("devices"), devs);
+    QFile f(statePath() + QStringLiteral(".new"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QJsonDocument(all).toJson());
+    f.close();
+    ASSERT_EQ(::rename(qPrintable(f.fileName()), qPrintable(statePath())), 0);
+
+    std::vector<uint8_t> block(TVX_LIST_BLOCK_SIZE, 0);
+    const int n = usb.devices(block.data(), nullptr);
+    ASSERT_EQ(n, 2);
+    const uint8_t *other = block.data() + 2 + TVX_DESCRIPTION_SIZE;
+    EXPECT_EQ(other[TVX_DESC_BATTERY], 3);
+    EXPECT_EQ(other[TVX_DESC_STATUS], 2);
+    uint8_t buf[TVX_TRANSFER_BLOCK_SIZE] = {};
+    ASSERT_EQ(usb.writeStartTr(wide(kOther).data(), buf, 97, 64), 1);
+    ASSERT_EQ(usb.readHfd(wide(kOther).data(), buf, 97, 8), 1);
+    EXPECT_EQ(buf[2], 2);
+    EXPECT_EQ(buf[4], 3);
+}
+
 TEST_F(State, ConcurrentWritersLoseNothing) {
     // Threads of this process and a second process write at the same time.
     const pid_t pid = fork();

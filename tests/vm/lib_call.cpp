@@ -1,5 +1,8 @@
 // Calls a device access library's entries directly, for the VM tests:
 //   torvanix-vm-libcall DIR list          prints the listed interface paths, one a line
+//   torvanix-vm-libcall DIR levels FILE   lists with battery and status bytes ("PATH B S"),
+//                                         waits for FILE to exist, lists again in the same
+//                                         process (after "--")
 //   torvanix-vm-libcall DIR write PATH    tries every writing entry on PATH; exit 0 when all
 //                                         of them failed
 //   torvanix-vm-libcall DIR bench PATH N [BYTES]
@@ -10,12 +13,14 @@
 #include "torvanix/devlib.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -125,17 +130,33 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cannot load %s: %s\n", file.c_str(), dlerror());
         return 2;
     }
-    if (what == "list") {
+    auto listing = [&](bool levels) {
         auto devices = entry<tvx_dcDevices_fn>(lib, "dcDevices");
         std::vector<uint8_t> list(TVX_LIST_BLOCK_SIZE);
         const int n = devices ? devices(list.data(), nullptr) : 0;
         for (int i = 0; i < n; ++i) {
-            const uint8_t *p = list.data() + 2 + size_t(i) * TVX_DESCRIPTION_SIZE + TVX_DESC_PATH;
+            const uint8_t *d = list.data() + 2 + size_t(i) * TVX_DESCRIPTION_SIZE;
+            const uint8_t *p = d + TVX_DESC_PATH;
             std::string path;
             for (int k = 0; k < TVX_DESC_PATH_UNITS && (p[2 * k] | p[2 * k + 1]); ++k)
                 path += char(p[2 * k]);
-            std::printf("%s\n", path.c_str());
+            if (levels)
+                std::printf("%s %d %d\n", path.c_str(), d[TVX_DESC_BATTERY], d[TVX_DESC_STATUS]);
+            else
+                std::printf("%s\n", path.c_str());
         }
+        std::fflush(stdout);
+    };
+    if (what == "list") {
+        listing(false);
+        return 0;
+    }
+    if (what == "levels" && argc >= 4) {
+        listing(true);
+        for (int i = 0; i < 300 && ::access(argv[3], F_OK) != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::printf("--\n");
+        listing(true);
         return 0;
     }
     if (what == "bench" && argc >= 5) {

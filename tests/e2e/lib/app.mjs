@@ -159,7 +159,8 @@ export class App {
   // devices: a device set (array of interfaces) or the name of a device set file.
   // offscreen: no X server (no keyboard input then), as the figures are taken.
   // tray: a tray (trayer) on the display, so closing the window hides it instead of quitting.
-  static async launch({ devices = DEMO_DEVICES, env = {}, observeFromStart = true, name = 'app', offscreen = false, onConnected = null, tray = false } = {}) {
+  // args: extra command-line arguments of the program.
+  static async launch({ devices = DEMO_DEVICES, env = {}, observeFromStart = true, name = 'app', offscreen = false, onConnected = null, tray = false, args = [] } = {}) {
     for (const tool of offscreen ? [] : ['Xvfb', 'xdotool', ...(tray ? ['trayer'] : [])]) {
       if (!which(tool)) throw new Error(`${tool} is missing: run scripts/deps.sh`);
     }
@@ -171,6 +172,7 @@ export class App {
       app.offscreen = offscreen;
       app.onConnected = onConnected;
       app.tray = tray;
+      app.args = args;
       await app.#start(program, devices, env, observeFromStart);
     } catch (e) {
       const log = app.programLog();
@@ -229,7 +231,7 @@ export class App {
 
     const log = fs.openSync(path.join(dir, 'program.log'), 'a');
     this.startedAt = Date.now();
-    this.child = spawn(program, [], { env, cwd: programDir, stdio: ['ignore', log, log], detached: true });
+    this.child = spawn(program, this.args, { env, cwd: programDir, stdio: ['ignore', log, log], detached: true });
     fs.closeSync(log);
     live.add(this.child);
     this.child.on('exit', (code, signal) => {
