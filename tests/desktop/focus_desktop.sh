@@ -5,7 +5,8 @@
 # focusing the same application again.
 #   focus_desktop.sh x11 PROGRAM_DIR    Xvfb + openbox, xcalc and xlogo, focus by xdotool
 #   focus_desktop.sh sway PROGRAM_DIR   headless sway, two foot terminals, focus by swaymsg
-#   focus_desktop.sh dbus PROGRAM_DIR   no desktop: SetActiveApplication on the session bus
+#   focus_desktop.sh dbus PROGRAM_DIR   no desktop: SetActiveApplication on the session bus, and
+#                                       a notice for each switch
 # Exit 77: what the desktop needs is not installed (ctest shows the test as skipped).
 set -euo pipefail
 
@@ -114,6 +115,7 @@ sway)
     ;;
 dbus)
     need dbus-daemon /usr/bin/python3
+    /usr/bin/python3 -c 'import dbus, gi' 2>/dev/null || { echo "SKIP: python3-dbus or python3-gi missing"; exit 77; }
     grep -q SetActiveApplication "$bin/torvanix" || { echo "SKIP: the core has no D-Bus API"; exit 77; }
     first=org.example.Alpha second=beta.desktop
     rules='[{"app":"alpha","profiles":{"'$keyboard'":2}},{"app":"beta","profiles":{"'$keyboard'":3}}]'
@@ -121,6 +123,11 @@ dbus)
     eval "$(dbus-daemon --session --fork --print-address=1 --print-pid=1 |
         { read -r a; read -r p; echo "export DBUS_SESSION_BUS_ADDRESS='$a'; dbus_pid=$p"; })"
     pids+=("$dbus_pid")
+    # The switches' notices are asked for here: a stand-in notification service records them.
+    notify=true
+    /usr/bin/python3 "$(dirname "$0")/notification_service.py" "$W/notices.jsonl" >"$W/notices.out" 2>&1 &
+    pids+=($!)
+    waitFor 20 grep -q ready "$W/notices.out" || fail "no stand-in notification service"
     focus() {
         /usr/bin/python3 - "$1" <<'EOF'
 import sys, dbus
@@ -141,7 +148,7 @@ esac
 [ "$mode" = dbus ] || focus "$first"
 
 cat >"$W/settings.json" <<EOF
-{"focus": {"enabled": true, "rules": $rules}}
+{"focus": {"enabled": true, "notify": ${notify:-false}, "rules": $rules}}
 EOF
 
 env TMPDIR="$W" XDG_STATE_HOME="$W/state" XDG_RUNTIME_DIR="$W/rt" XDG_CONFIG_HOME="$W/config" \
@@ -183,5 +190,12 @@ step "$second" 1 03
 step "$first" 2 02
 step "$first" 2 02
 step "$second" 3 03
+if [ "$mode" = dbus ]; then
+    # One notice per switch, naming the application, the device and the profile.
+    waitFor 10 sh -c "[ \$(grep -c 'Profile for' '$W/notices.jsonl') -ge 3 ]" || fail "no notices"
+    [ "$(grep -c 'Profile for' "$W/notices.jsonl")" = 3 ] || fail "not one notice per switch"
+    tail -1 "$W/notices.jsonl" | grep -q '"summary": "Profile for beta.desktop", "body": "[^"]*: profile 3"' ||
+        fail "the last notice: $(tail -1 "$W/notices.jsonl")"
+fi
 kill "$core"
 echo "focus $mode: 3 switches for 3 changes of application"
