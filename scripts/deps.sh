@@ -29,6 +29,9 @@ PACKAGES=(
     dbus-daemon dbus-bin libglib2.0-bin python3-dbus
     # the battery notices' test: a stand-in notification service (python3-dbus's main loop)
     python3-gi
+    # profiles following the application in front: X11 and wlroots clients, and the desktops
+    # their tests run under
+    libxcb1-dev libwayland-dev libwayland-bin openbox sway foot
 )
 
 missing=()

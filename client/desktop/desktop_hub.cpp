@@ -2,6 +2,7 @@
 
 #include "battery_watch.h"
 #include "dbus_api.h"
+#include "focus_piece.h"
 #include "resume_watch.h"
 #include "lighting_server_piece.h"
 
@@ -61,6 +62,7 @@ void DesktopHub::startPieces() {
     // One line per piece. A piece is a QObject handed to adopt(); it reads its settings
     // section from settings() and listens to book() and the hub's signals.
     startDbusApi(*this);
+    startFocusFollow(*this);
     adopt(startResumeRestore(*this));
     BatteryWatch::start(*this);
     LightingServerPiece::start(*this);

@@ -204,6 +204,22 @@ TEST(DevicesCommands, HeldListAnswersWithoutTheSettlePauseAndHotPlugReachesThePa
     EXPECT_EQ(enumerations.load(), 0);
 }
 
+// Documents from the core itself (D-Bus, profiles following the focus) go out while no page
+// has asked for the list: what the background read found must reach the translator.
+TEST(DevicesCommands, ABackgroundReadMakesTheDevicesKnownWithoutThePageAsking) {
+    PublishedDevices::instance().publish({});
+    std::atomic<int> reads{0};
+    PageServices services;
+    services.listDevices = [] { return withScreenKeyboard(); };
+    services.devicesRead = [&](const DeviceRecordMap &) { ++reads; };
+    PageFixture f(services);
+    f.page->startDeviceList();
+    for (int i = 0; i < 500 && reads.load() == 0; ++i)
+        QThread::msleep(10);
+    ASSERT_GT(reads.load(), 0);
+    EXPECT_FALSE(PublishedDevices::instance().lookup("hje-xub-v1.5.0").isEmpty());
+}
+
 TEST(DevicesCommands, OverlappingListRequestsShareOneEnumeration) {
     QSemaphore gate;
     std::atomic<int> enumerations{0};
