@@ -21,6 +21,13 @@ void FocusFollower::report(const FocusApplication &app, const QString &source) {
     // No window in front (the desktop, a closing window): the profiles stay as they are.
     if (app.isEmpty())
         return;
+    // Our own window in front is the user looking at (or editing) the profile that is on: it
+    // stays, and a change still settling is dropped.
+    if (app.isOwnWindow()) {
+        timer_.stop();
+        pending_ = settled_;
+        return;
+    }
     // Sources repeat themselves (several windows of one application, a property written
     // twice); a repeat must not push the switch further away.
     if (timer_.isActive() && app.names() == pending_.names())

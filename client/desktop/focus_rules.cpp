@@ -77,6 +77,13 @@ bool FocusApplication::isEmpty() const {
     return names().isEmpty();
 }
 
+bool FocusApplication::isOwnWindow() const {
+    for (const QString &name : names())
+        if (name == QLatin1String("torvanix") || name == QLatin1String("torvanix-ui"))
+            return true;
+    return false;
+}
+
 QStringList FocusApplication::names() const {
     QStringList names;
     const QString id = plainName(appId);

@@ -23,6 +23,8 @@ struct FocusApplication {
     // reverse-DNS app id ("org.gnome.Nautilus") its last part too, since that is what a user
     // types. Distinct, in the order above.
     QStringList names() const;
+    // The program's own window program, by any of the names the sources give it.
+    bool isOwnWindow() const;
     // What a notice and the log call it.
     QString label() const;
 };

@@ -183,6 +183,12 @@ TEST_F(FocusFollowerTest, SwitchesOncePerSettledChangeOnlyWhereTheProfileDiffers
     settle();
     EXPECT_TRUE(desk.switches.isEmpty());
 
+    // Our own window keeps what is on, and drops a change that had not settled yet.
+    follower.report(wayland("beta"), "test");
+    follower.report(x11("torvanix-ui", "Torvanix"), "x11");
+    settle();
+    EXPECT_TRUE(desk.switches.isEmpty());
+
     // beta names the keyboard; the mouse takes the default.
     follower.report(wayland("beta"), "test");
     settle();
