@@ -16,12 +16,11 @@
 // FOOTPRINT_IDLE_SECONDS shortens the two idle windows (default 60).
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
 import { createRequire } from 'node:module';
-import { buildDir, programDir, sleep, waitUntil, withTimeout } from '../tests/e2e/lib/util.mjs';
+import { buildDir, freePort, programDir, sleep, waitUntil, withTimeout } from '../tests/e2e/lib/util.mjs';
 
 // The debugger client comes with the end-to-end harness.
 const CDP = createRequire(new URL('../tests/e2e/package.json', import.meta.url))('chrome-remote-interface');
@@ -54,17 +53,6 @@ const pct = (xs, p) => {
   const s = [...xs].sort((a, b) => a - b);
   return s[Math.min(s.length - 1, Math.floor((p / 100) * s.length))];
 };
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.on('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 function start(program, args, env, logFile, extra = {}) {
   const log = fs.openSync(logFile, 'a');

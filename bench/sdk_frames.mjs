@@ -6,11 +6,10 @@
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
-import net from 'node:net';
 import path from 'node:path';
 import { App } from '../tests/e2e/lib/app.mjs';
 import { readTrace } from '../tests/e2e/lib/trace.mjs';
-import { sleep, sourceDir, waitUntil } from '../tests/e2e/lib/util.mjs';
+import { freePort, sleep, sourceDir, waitUntil } from '../tests/e2e/lib/util.mjs';
 
 const require = createRequire(path.join(sourceDir, 'tests', 'e2e', 'package.json'));
 const { Client } = require('openrgb-sdk');
@@ -20,17 +19,6 @@ const IDLE_FRAMES = 10;
 const TICKS = Number(execFileSync('getconf', ['CLK_TCK']).toString().trim()) || 100;
 
 const now = () => performance.timeOrigin + performance.now();
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.on('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 function cpuTicks(pid) {
   const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');

@@ -1,4 +1,5 @@
 // Small helpers shared by the harness: bounded waits and paths of the build.
+import net from 'node:net';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -37,4 +38,16 @@ export async function waitUntil(probe, { timeout = 10000, interval = 50, what = 
     }
     await sleep(interval);
   }
+}
+
+// A loopback port nobody listens on at the moment of asking.
+export function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.on('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
 }

@@ -2,26 +2,14 @@
 // the core on the demo devices: what a client sees, and that its frames and modes reach the
 // devices as the very bytes the page's documents give.
 import assert from 'node:assert/strict';
-import net from 'node:net';
 import { describe, test } from 'node:test';
 import openrgb from 'openrgb-sdk';
 import { ModelDocument } from '../lib/documents.mjs';
 import { useApp } from '../lib/fixture.mjs';
 import { expectedWrites, writesOf } from '../lib/trace.mjs';
-import { waitUntil } from '../lib/util.mjs';
+import { freePort, waitUntil } from '../lib/util.mjs';
 
 const { Client } = openrgb;
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.on('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 const PORT = await freePort();
 
