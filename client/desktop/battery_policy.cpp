@@ -98,7 +98,7 @@ bool hasLevel(const BookDevice &device) {
 
 bool isWireless(const BookDevice &device) {
     return device.connection == QLatin1String("wireless") ||
-           device.connection == QLatin1String("bluetooth");
+           device.connection == QLatin1String("bluetooth") || device.connection.isEmpty();
 }
 
 const BookDevice *lowestWireless(const QList<BookDevice> &devices) {

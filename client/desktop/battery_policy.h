@@ -47,7 +47,9 @@ private:
 
 // A device whose level is known (the same rule as the page's battery figure).
 bool hasLevel(const BookDevice &device);
-// Connected without a cable, so its battery runs down.
+// Connected without a cable, so its battery runs down. A device that answers a level but does
+// not say how it is connected (the packet keyboard's power query) counts too: a level that
+// never changes on the tray would be worse than one more read every few minutes.
 bool isWireless(const BookDevice &device);
 // The wireless device with the lowest level; null when none has a level.
 const BookDevice *lowestWireless(const QList<BookDevice> &devices);

@@ -102,6 +102,10 @@ TEST(BatteryTray, TextsIconAndChargingFollowTheBook) {
     ASSERT_NE(battery::lowestWireless(shown), nullptr);
     EXPECT_EQ(battery::lowestWireless(shown)->model, QStringLiteral("Swift"));
     EXPECT_EQ(battery::lowestWireless({shown[0], shown[3], shown[4]}), nullptr);
+    // A level from a power query, with no word of the connection, drains like a wireless one.
+    EXPECT_EQ(
+        battery::lowestWireless({shown[0], device(QStringLiteral("Pulse"), 30, QString())})->model,
+        QStringLiteral("Pulse"));
 
     const battery::Thresholds t;
     EXPECT_EQ(battery::iconNames(64, false, t),
