@@ -128,6 +128,10 @@ describe('lighting server', () => {
     const driven = async () => JSON.parse(await command(app.page, { FuncName: 'GetSdkServer' }))
       .clients.flatMap((c) => c.devices);
     assert.ok((await driven()).includes(now.location));
+    // The device page says who drives it.
+    await app.page.click({ role: 'button', name: /^Torvanix Pulse 104/ });
+    await app.page.waitText(/The lighting is controlled by /);
+    await app.page.screenshot('sdk-controlled-en');
     // Fire and forget, as the page sends it: NoticeModify gives no answer.
     const notice = (doc) => app.page.eval(`(window.ClientRequest({ request: ${JSON.stringify(JSON.stringify({ FuncName: 'NoticeModify', XmlConfigStr: doc }))} }), true)`);
     // A key assignment carries the whole document, lighting included, but changes no lighting.
@@ -140,6 +144,9 @@ describe('lighting server', () => {
     model.set(model.key('LightSpeed', preset), { value: 4 });
     await notice(model.text());
     await waitUntil(async () => !(await driven()).includes(now.location), { timeout: 15000, what: 'the keyboard taken back' });
+    await waitUntil(async () => !/controlled by/.test(await app.page.eval('document.body.innerText')), {
+      what: 'the banner gone',
+    });
   });
 
   test('an unplugged device is announced and leaves the list', { timeout: 30000 }, async () => {
