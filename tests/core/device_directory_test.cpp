@@ -102,10 +102,14 @@ TEST(DeviceDirectory, NoticeReadsAtOnceAndAfterItsOwnSettleTimeAndReportsOnlyCha
     EXPECT_EQ(devices.reads.load(), 3);
     EXPECT_EQ(directory.take().size(), 2);
 
-    // Both settle reads still follow, and end the reading: the thread then sleeps.
-    ASSERT_TRUE(waitFor([&] { return devices.reads.load() == 5; }));
+    // Both settle times still bring a read, and then the reading ends: the thread sleeps. On a
+    // loaded machine the thread may wake when both are due, and one read serves the two.
+    ASSERT_TRUE(waitFor([&] { return devices.reads.load() >= 4; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const int settled = devices.reads.load();
+    EXPECT_TRUE(settled == 4 || settled == 5) << settled;
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    EXPECT_EQ(devices.reads.load(), 5);
+    EXPECT_EQ(devices.reads.load(), settled);
     EXPECT_EQ(devices.changes.load(), 1);
 }
 
