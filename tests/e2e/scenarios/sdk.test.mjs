@@ -131,7 +131,25 @@ describe('lighting server', () => {
     // The device page says who drives it.
     await app.page.click({ role: 'button', name: /^Torvanix Pulse 104/ });
     await app.page.waitText(/The lighting is controlled by /);
-    await app.page.screenshot('sdk-controlled-en');
+    // The window is offscreen here, so no keys reach the language list: its choice is set.
+    const chooseLanguage = (label) =>
+      app.page.eval(`(() => {
+        const list = [...document.querySelectorAll('select')].find((s) => [...s.options].some((o) => o.text === ${JSON.stringify(label)}));
+        list.value = [...list.options].find((o) => o.text === ${JSON.stringify(label)}).value;
+        list.dispatchEvent(new Event('change', { bubbles: true }));
+        return true;
+      })()`);
+    for (const [lang, label, text] of [['en', 'English', /The lighting is controlled by /], ['zh', '中文', /灯光正由 /]]) {
+      await chooseLanguage(label);
+      for (const theme of ['dark', 'light']) {
+        const light = await app.page.find({ role: 'switch', name: /^(Light theme|浅色主题)$/ });
+        if ((light.props.checked === 'true') !== (theme === 'light'))
+          await app.page.click({ role: 'switch', name: /^(Light theme|浅色主题)$/ });
+        await app.page.waitText(text);
+        await app.page.screenshot(`sdk-controlled-${lang}-${theme}`);
+      }
+    }
+    await chooseLanguage('English');
     // Fire and forget, as the page sends it: NoticeModify gives no answer.
     const notice = (doc) => app.page.eval(`(window.ClientRequest({ request: ${JSON.stringify(JSON.stringify({ FuncName: 'NoticeModify', XmlConfigStr: doc }))} }), true)`);
     // A key assignment carries the whole document, lighting included, but changes no lighting.

@@ -46,18 +46,33 @@ describe('settings and first start', () => {
     assert.equal(await ask('IsFirstStart'), '0');
   });
 
-  test('the battery, profile and lighting server sections in both languages', { timeout: 120000 }, async () => {
+  test('the battery, profile and lighting server sections in both languages and themes', { timeout: 240000 }, async () => {
     const { page } = ctx.app;
+    const set = (section, value) =>
+      page.eval(`new Promise((ok, no) => window.ClientRequest({ request: ${JSON.stringify(
+        JSON.stringify({ FuncName: 'SetCoreSettings', Section: section, Value: JSON.stringify(value) }),
+      )}, onSuccess: ok, onFailure: (c, t) => no(new Error(t)) }))`);
+    // A rule and the network tick, so the pictures show the rule editor and the warning.
+    await set('focus', { enabled: true, rules: [{ app: 'firefox', profiles: { 'TOB-NIR-V1.2.0': 2 } }] });
+    await set('sdk', { enabled: false, port: 6742, allowNetwork: true });
     for (const [lang, label] of [['en', 'English'], ['zh', '中文']]) {
-      await page.choose({ role: 'combobox', name: /^(Language|语言)$/ }, label);
-      await page.click({ role: 'button', name: lang === 'zh' ? '设置' : 'Settings' });
-      await page.find({ role: 'heading', name: lang === 'zh' ? '灯光服务' : 'Lighting server' });
-      await waitUntil(() => page.eval('!document.querySelector(\'.desktop-section[aria-busy="true"]\')'), { timeout: 10000, what: 'the sections answered' });
-      await page.eval("document.getElementById('settings-battery').scrollIntoView()");
-      await assertLaidOut(page, `settings-desktop-${lang}`);
-      await assertAccessible(page, `settings desktop ${lang}`);
-      await page.key('Escape');
-      await page.waitGone({ role: 'dialog' });
+      for (const theme of ['dark', 'light']) {
+        await page.choose({ role: 'combobox', name: /^(Language|语言)$/ }, label);
+        const light = await page.find({ role: 'switch', name: /^(Light theme|浅色主题)$/ });
+        if ((light.props.checked === 'true') !== (theme === 'light'))
+          await page.click({ role: 'switch', name: /^(Light theme|浅色主题)$/ });
+        await page.click({ role: 'button', name: lang === 'zh' ? '设置' : 'Settings' });
+        await page.find({ role: 'heading', name: lang === 'zh' ? '灯光服务' : 'Lighting server' });
+        await waitUntil(() => page.eval('!document.querySelector(\'.desktop-section[aria-busy="true"]\')'), { timeout: 10000, what: 'the sections answered' });
+        await page.waitText(/firefox/);
+        for (const section of ['battery', 'sdk']) {
+          await page.eval(`document.getElementById('settings-${section}').scrollIntoView()`);
+          await assertLaidOut(page, `settings-${section}-${lang}-${theme}`);
+        }
+        await assertAccessible(page, `settings desktop ${lang} ${theme}`);
+        await page.key('Escape');
+        await page.waitGone({ role: 'dialog' });
+      }
     }
     await page.choose({ role: 'combobox', name: /^(Language|语言)$/ }, 'English');
   });

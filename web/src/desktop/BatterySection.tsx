@@ -4,7 +4,7 @@ import { coreSettings, saveSection } from '../state/coreSettings';
 import { showMessage } from '../state/messages';
 import { RangeField } from '../ui/RangeField';
 import { Toggle } from '../ui/Toggle';
-import { batteryLimits, withBattery, type BatterySettings } from './coreSettings';
+import { BATTERY_MAX, BATTERY_MIN, withBattery, type BatterySettings } from './coreSettings';
 import { SectionFrame } from './SectionFrame';
 
 export function BatterySection() {
@@ -19,7 +19,6 @@ function BatteryControls() {
   const native = useNative();
   const value = coreSettings.value.battery;
   if (!value) return null;
-  const limits = batteryLimits(value);
   const change = (part: Partial<BatterySettings>) => {
     const next = withBattery(value, part);
     if (!next) return;
@@ -30,12 +29,13 @@ function BatteryControls() {
   return (
     <>
       <Toggle label={t('desktop.battery.notices')} checked={value.notices} onChange={(on) => change({ notices: on })} />
-      {/* Each threshold's range stops short of the other, so the pair is never out of order. */}
+      {/* One scale for both, so the thumbs sit where the levels are; moving one past the other
+          pushes the other along. */}
       <RangeField
         label={t('desktop.battery.low')}
         value={value.low}
-        min={limits.low[0]}
-        max={limits.low[1]}
+        min={BATTERY_MIN + 1}
+        max={BATTERY_MAX}
         unit="%"
         disabled={!value.notices}
         onCommit={(low) => change({ low })}
@@ -43,8 +43,8 @@ function BatteryControls() {
       <RangeField
         label={t('desktop.battery.critical')}
         value={value.critical}
-        min={limits.critical[0]}
-        max={limits.critical[1]}
+        min={BATTERY_MIN}
+        max={BATTERY_MAX - 1}
         unit="%"
         disabled={!value.notices}
         onCommit={(critical) => change({ critical })}

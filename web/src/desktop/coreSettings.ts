@@ -129,19 +129,17 @@ export function isSectionName(name: unknown): name is SectionName {
 // --- battery -------------------------------------------------------------------------------
 
 // The range each threshold may take beside the other one: critical stays below low.
-export function batteryLimits(b: BatterySettings): { low: [number, number]; critical: [number, number] } {
-  return {
-    low: [Math.max(BATTERY_MIN + 1, b.critical + 1), BATTERY_MAX],
-    critical: [BATTERY_MIN, Math.min(BATTERY_MAX - 1, b.low - 1)],
-  };
-}
-
-// The section with one change, or null when the thresholds would be out of order.
+// The section with one change; a threshold moved past the other pushes the other along, so
+// the pair stays in order and both sliders keep one scale. Null for a value out of range.
 export function withBattery(b: BatterySettings, change: Partial<BatterySettings>): BatterySettings | null {
   const next = { ...b, ...change };
-  const low = whole(next.low, BATTERY_MIN + 1, BATTERY_MAX);
-  const critical = whole(next.critical, BATTERY_MIN, BATTERY_MAX - 1);
-  if (low === null || critical === null || critical >= low) return null;
+  let low = whole(next.low, BATTERY_MIN + 1, BATTERY_MAX);
+  let critical = whole(next.critical, BATTERY_MIN, BATTERY_MAX - 1);
+  if (low === null || critical === null) return null;
+  if (critical >= low) {
+    if (change.critical !== undefined) low = critical + 1;
+    else critical = low - 1;
+  }
   return { notices: next.notices, low, critical };
 }
 

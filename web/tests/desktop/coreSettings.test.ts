@@ -1,7 +1,6 @@
 import { describe, expect, it } from 'vitest';
 import {
   addRule,
-  batteryLimits,
   parseCoreSettings,
   parsePort,
   renameRule,
@@ -25,11 +24,13 @@ describe('core settings answers', () => {
     const swapped = parseCoreSettings(JSON.stringify({ battery: { notices: false, low: 5, critical: 15 } })).battery;
     expect(swapped).toEqual({ notices: false, low: 15, critical: 5 });
     const b = { notices: true, low: 20, critical: 10 };
-    expect(withBattery(b, { critical: 20 })).toBeNull();
-    expect(withBattery(b, { low: 10 })).toBeNull();
+    // Moved past the other, a threshold pushes it along.
+    expect(withBattery(b, { critical: 20 })).toEqual({ notices: true, low: 21, critical: 20 });
+    expect(withBattery(b, { low: 10 })).toEqual({ notices: true, low: 10, critical: 9 });
+    expect(withBattery(b, { critical: 49 })).toEqual({ notices: true, low: 50, critical: 49 });
     expect(withBattery(b, { low: 51 })).toBeNull();
+    expect(withBattery(b, { critical: 50 })).toBeNull();
     expect(withBattery(b, { critical: 19 })).toEqual({ notices: true, low: 20, critical: 19 });
-    expect(batteryLimits(b)).toEqual({ low: [11, 50], critical: [1, 19] });
   });
 
   it('read rules leniently: rules without an application and profiles out of range are dropped', () => {
